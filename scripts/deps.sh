@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests, the demo and the benchmarks need.
+# Idempotent: does nothing when every package is already present.
+# Usage: scripts/deps.sh [native|windows|bench|all]   (default: all)
+set -euo pipefail
+
+what=${1:-all}
+native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libgtest-dev
+        libbenchmark-dev zlib1g-dev valgrind python3 git)
+windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool
+         x11-utils imagemagick fonts-wqy-microhei)
+bench=(xdelta3 bsdiff hyperfine)
+
+pkgs=()
+case "$what" in
+  native) pkgs=("${native[@]}") ;;
+  windows) pkgs=("${windows[@]}") ;;
+  bench) pkgs=("${native[@]}" "${bench[@]}") ;;
+  all) pkgs=("${native[@]}" "${windows[@]}" "${bench[@]}") ;;
+  *) echo "usage: $0 [native|windows|bench|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "deps: installing ${missing[*]}" >&2
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,20 @@
+// The one place where an outcome reaches the user. The Windows program shows
+// a message box owned by `owner`; the command-line tool prints; tests record.
+#pragma once
+
+namespace zelp {
+
+// `owner` is an opaque window handle (HWND on Windows), null for none.
+using ReportSink = void (*)(void* owner, const char16_t* text, void* context);
+
+// Shows `text` with the caption as title (MB_OK, no icon).
+void Report(void* owner, const char16_t* text);
+
+// Routes every later Report to `sink` (null restores the platform default:
+// a message box on Windows, UTF-8 on stderr elsewhere). Returns the previous.
+ReportSink SetReportSink(ReportSink sink, void* context);
+
+// The platform default, used when no sink is installed.
+void PlatformReport(void* owner, const char16_t* text);
+
+}  // namespace zelp

@@ -1,0 +1,61 @@
+// The program's one piece of state: where the patch starts, the shared
+// scratch buffer, the summary text and the patch information record.
+#pragma once
+
+#include <cstdint>
+
+#include "file/xfile.h"
+
+// What start-up read from the patch header.
+class CWD_ZELP信息 {
+ public:
+  CWD_ZELP信息();
+  virtual ~CWD_ZELP信息() = default;
+
+  char16_t version[17];         // the identification as text
+  char16_t description[65536];  // at most 32,768 units are read; always terminated
+  int64_t targetSize;
+  uint32_t targetCrc;
+};
+
+class CPatchStub {
+ public:
+  explicit CPatchStub(uint64_t base = 0);
+
+  // Reads the header of the patch in the file at `path` (at patchBase) into
+  // `info` and the summary text; 1 or 0, without a message.
+  int LoadPatchInfoFrom(const char16_t* path);
+  int LoadPatchInfoFromFile(CKOVA_xFile& file);
+
+  // Writes the record stream, positioned at its first record, into the
+  // target until the end record; 1, or 0 after reporting the failure.
+  int ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner);
+
+  // The application procedure from opening both files on: reports every
+  // outcome ("补丁成功" or why not) and returns 1 or 0.
+  int ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner);
+  // The same over two files already open (patch readable, target writable).
+  int ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner);
+
+#ifdef _WIN32
+  // The Windows program's operations: they find the program's own file
+  // through the module file name, and ApplyPatch asks for the target.
+  int LoadPatchInfo();
+  int ApplyPatch(void* owner);
+#endif
+
+  uint64_t patchBase;
+  uint8_t scratch[65536];
+  char16_t summary[65536];
+  CWD_ZELP信息 info;
+
+ private:
+  // One pass over the record stream. With a target it writes; without, it
+  // only checks the stream (same parsing, same messages) and yields in
+  // `extent` the end of the farthest record that writes a byte.
+  int RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* owner, int64_t* extent);
+  // Sets the target to `targetSize`, then to `extent` when records reach
+  // farther, reserving the space first; the target is left as it was when
+  // the space cannot be had. 1, or 0 after reporting.
+  int ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent, void* owner);
+};

@@ -1,0 +1,59 @@
+#include <cstdint>
+
+#include "common/report.h"
+#include "engine/format.h"
+#include "engine/messages.h"
+#include "engine/patch_stub.h"
+#include "engine/stream_reader.h"
+
+namespace {
+
+int Fail(void* owner, const char16_t* text) {
+  zelp::Report(owner, text);
+  return 0;
+}
+
+}  // namespace
+
+int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
+  return RunRecords(patchFile, &target, owner, nullptr);
+}
+
+int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* owner,
+                           int64_t* extent) {
+  using namespace zelp;
+  StreamReader in(patchFile);
+  uint64_t position = 0;  // not advanced by the data a record writes
+  int64_t farthest = 0;
+  for (;;) {
+    uint8_t field[8];
+    if (in.Read(field, 1) != 1) return Fail(owner, kMsgDamaged5);
+    switch (field[0]) {
+      case kRecRelative:
+        if (in.Read(field, 4) != 4) return Fail(owner, kMsgDamaged61);
+        position += Le32(field);  // below 2^63 before, so this cannot wrap
+        break;
+      case kRecAbsolute:
+        if (in.Read(field, 8) != 8) return Fail(owner, kMsgDamaged62);
+        position = Le64(field);
+        break;
+      case kRecEnd:
+        if (extent) *extent = farthest;
+        return 1;
+      default:
+        return Fail(owner, kMsgBadRecordType);
+    }
+    if (in.Read(field, 2) != 2) return Fail(owner, kMsgDamaged7);
+    uint32_t length = Le16(field);
+    if (in.Read(scratch, length) != length) return Fail(owner, kMsgDamaged8);
+    // Seek refuses positions of 2^63 and more; the checking pass says so too.
+    if (position >= kUnreachable) return Fail(owner, kMsgSeekTarget);
+    if (!target) {
+      int64_t end = static_cast<int64_t>(position) + length;
+      if (length && end > farthest) farthest = end;
+      continue;
+    }
+    if (!target->Seek(static_cast<int64_t>(position))) return Fail(owner, kMsgSeekTarget);
+    if (target->Write(scratch, length) != length) return Fail(owner, kMsgWriteFailed);
+  }
+}

@@ -1,0 +1,134 @@
+// CKOVA_File over POSIX descriptors.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "common/text.h"
+#include "file/file.h"
+#include "file/short_path.h"
+
+CKOVA_File::~CKOVA_File() { Close(); }
+
+uint32_t CKOVA_File::Read(void* buffer, uint32_t count) {
+  if (handle < 0) return 0;
+  ssize_t n;
+  do n = ::read(handle, buffer, count);
+  while (n < 0 && errno == EINTR);
+  return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
+uint32_t CKOVA_File::Write(const void* buffer, uint32_t count) {
+  if (handle < 0) return 0;
+  ssize_t n;
+  do n = ::write(handle, buffer, count);
+  while (n < 0 && errno == EINTR);
+  return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
+void CKOVA_File::Close() {
+  if (handle >= 0) ::close(handle);  // also drops the sharing lock
+  handle = -1;
+}
+
+void CKOVA_File::GetSize(int64_t& size) {
+  struct stat st;
+  if (handle >= 0 && ::fstat(handle, &st) == 0) size = st.st_size;
+}
+
+int CKOVA_File::Tell(int64_t& position) {
+  if (handle < 0) return 0;
+  off_t p = ::lseek(handle, 0, SEEK_CUR);
+  if (p >= 0) position = p;
+  return 1;
+}
+
+bool CKOVA_File::Seek(int64_t position) {
+  if (handle < 0 || position < 0) return false;
+  return ::lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+}
+
+uint32_t CKOVA_File::Crc32() { return Crc32OfFile(*this); }
+
+bool CKOVA_File::IsOpen() { return handle >= 0; }
+
+bool CKOVA_File::SetEnd() {
+  if (handle < 0) return false;
+  off_t p = ::lseek(handle, 0, SEEK_CUR);
+  return p >= 0 && ::ftruncate(handle, p) == 0;
+}
+
+bool CKOVA_File::Reserve(int64_t size) {
+  if (handle < 0 || size < 0) return false;
+  struct stat st;
+  if (::fstat(handle, &st) != 0) return false;
+  if (size <= st.st_size) return true;
+  int rc = ::posix_fallocate(handle, st.st_size, static_cast<off_t>(size - st.st_size));
+  if (rc == EOPNOTSUPP || rc == EINVAL) rc = ::ftruncate(handle, size) == 0 ? 0 : errno;
+  return rc == 0;
+}
+
+bool CKOVA_File::Flush() { return handle >= 0 && ::fsync(handle) == 0; }
+
+namespace {
+
+// POSIX has no sharing modes; advisory locks stand in for them so that a
+// file opened for writing excludes everyone who asked not to share writing
+// (and the same file opened twice in one process conflicts, as on Windows).
+int LockFor(int mode, int shareKind) {
+  bool writes = mode != kModeRead;
+  bool othersMayWrite = shareKind == kShareReadWrite || shareKind == kShareWrite;
+  if (writes) return othersMayWrite ? LOCK_SH : LOCK_EX;
+  return othersMayWrite ? 0 : LOCK_SH;
+}
+
+int OpenOnce(const std::string& path, int flags, int lock, bool truncate) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  if ((lock && ::flock(fd, lock | LOCK_NB) != 0) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+      (truncate && ::ftruncate(fd, 0) != 0)) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
+  file.Close();
+  int flags;
+  switch (mode) {
+    case kModeRead: flags = O_RDONLY; break;
+    case kModeWrite: flags = O_WRONLY; break;
+    case kModeReadWrite: flags = O_RDWR; break;
+    case kModeCreate: flags = O_WRONLY | O_CREAT; break;  // truncated once locked
+    default: return 0;
+  }
+  std::string native;
+  if (!path || !zelp::PathToNative(path, native) || native.empty()) return 0;
+  int lock = LockFor(mode, shareKind);
+  int fd = OpenOnce(native, flags, lock, mode == kModeCreate);
+  if (fd < 0 && errno == ENOENT) {
+    // The retry under the short form: there are no short names here, so the
+    // conversion fails and this is the end.
+    char16_t shortPath[zelp::kPathUnits];
+    if (!zelp::FullShortPath(path, shortPath)) return 0;
+  }
+  if (fd < 0) return 0;
+  file.handle = fd;
+  return file.Seek(0) ? 1 : (file.Close(), 0);
+}

@@ -1,0 +1,47 @@
+// The file interface every engine operation goes through, so that tests and
+// fuzzers can put an in-memory or a failing file in place of a real one.
+#pragma once
+
+#include <cstdint>
+
+class CKOVA_xFile {
+ public:
+  // The first ten virtual operations keep this slot order.
+  virtual ~CKOVA_xFile() = default;
+  // One read of up to `count` bytes; the count read, 0 on failure.
+  virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+  // One write; the count written, 0 on failure.
+  virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
+  virtual void Close() = 0;
+  // Writes the units of `text` without its terminator; false for null text.
+  virtual bool WriteText(const char16_t* text);
+  // Stores the size in `size`; leaves it unchanged on failure.
+  virtual void GetSize(int64_t& size) = 0;
+  // 0 when closed; otherwise stores the position and returns 1.
+  virtual int Tell(int64_t& position) = 0;
+  // Moves to `position` from the start; false for a negative position.
+  // Positions beyond the end are allowed.
+  virtual bool Seek(int64_t position) = 0;
+  // CRC-32 of the whole file, position preserved; 0 when closed, empty, or
+  // when the file could not be read completely.
+  virtual uint32_t Crc32() = 0;
+  virtual bool IsOpen() = 0;
+
+  // Operations the patch procedure needs beyond the ten above.
+  // Makes the current position the end of the file (truncate or extend).
+  virtual bool SetEnd() = 0;
+  // Extends the file to `size` bytes with the space really allocated, so that
+  // a full disk shows here and not in the middle of writing records. Never
+  // shrinks; the position is unspecified afterwards.
+  virtual bool Reserve(int64_t size) = 0;
+  // Makes written data durable.
+  virtual bool Flush() = 0;
+};
+
+// Positions the file at `size` and makes that its end; 1 when both succeed.
+int SetSize(CKOVA_xFile& file, int64_t size);
+
+// The whole-file CRC-32 over any CKOVA_xFile through Tell/Seek/GetSize/Read.
+// Each chunk is read until complete; a failed or short read yields 0 (which
+// can never match, as a CRC of 0 in a header means "no check").
+uint32_t Crc32OfFile(CKOVA_xFile& file);

@@ -1,0 +1,105 @@
+// Runs the built zelp on patch files written here and checks what it prints,
+// its exit code and what it leaves in the target.
+#include <gtest/gtest.h>
+
+#include "support/patch_builder.h"
+#include "support/test_util.h"
+
+using testutil::ReadFile;
+using testutil::RunProgram;
+using testutil::WriteFile;
+
+namespace {
+
+std::vector<uint8_t> SamplePatch(uint32_t crc) {
+  PatchBuilder p;
+  p.Header(8, crc).Abs(2, {0x11, 0x22}).End();
+  size_t descAt = p.bytes.size();
+  p.Description(u"第一行\r\n第二行");
+  p.SetU64(32, descAt);
+  return p.bytes;
+}
+
+}  // namespace
+
+TEST(CliInfo, PrintsSummaryAndDescriptionWithLineFeeds) {
+  testutil::TempDir dir;
+  WriteFile(dir.File("p.zelp"), SamplePatch(0x2BBB27FF));
+  auto r = RunProgram(ZELP_BIN, {"info", dir.File("p.zelp")});
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("补丁版本: KOVA-PATCH3.0\n目标文件的CRC32验证: 2BBB27FF\n打补丁后的文件大小: 8\n\n第一行\n第二行\n",
+            r.out);
+  EXPECT_EQ("", r.err);
+}
+
+TEST(CliInfo, BaseSelectsWhereThePatchStarts) {
+  testutil::TempDir dir;
+  std::vector<uint8_t> file(100, 'x');
+  auto patch = SamplePatch(0);
+  file.insert(file.end(), patch.begin(), patch.end());
+  WriteFile(dir.File("prog"), file);
+  for (const char* base : {"100", "0x64"}) {
+    auto r = RunProgram(ZELP_BIN, {"info", dir.File("prog"), "--base", base});
+    EXPECT_EQ(0, r.exitCode) << base;
+    EXPECT_NE(std::string::npos, r.out.find("目标文件的CRC32验证: 无\n")) << r.out;
+  }
+  auto r = RunProgram(ZELP_BIN, {"info", dir.File("prog")});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("初始化失败\n", r.err);
+}
+
+TEST(CliApply, SuccessOnStdoutFailureOnStderr) {
+  testutil::TempDir dir;
+  std::vector<uint8_t> target = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  WriteFile(dir.File("t.bin"), target);
+  WriteFile(dir.File("p.zelp"), SamplePatch(0));
+  auto r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("t.bin")});
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ("补丁成功\n", r.out);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 0x11, 0x22, 5, 6, 7, 8}), ReadFile(dir.File("t.bin")));
+
+  auto missing = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("none.bin")});
+  EXPECT_EQ(1, missing.exitCode);
+  EXPECT_EQ("", missing.out);
+  EXPECT_EQ("目标文件打开失败\n", missing.err);
+}
+
+TEST(CliApply, MultiLineFailureTextPrintsAsTwoLines) {
+  testutil::TempDir dir;
+  PatchBuilder p;
+  p.Header(4, 0).Raw({0x03});  // no such record type... then nothing
+  p.bytes.back() = 0x01;       // a relative record cut short
+  WriteFile(dir.File("p.zelp"), p.bytes);
+  WriteFile(dir.File("t.bin"), {9, 9, 9, 9, 9});
+  auto r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("t.bin")});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("打补丁失败\n补丁文件已损坏(6.1)\n", r.err);
+  EXPECT_EQ((std::vector<uint8_t>{9, 9, 9, 9, 9}), ReadFile(dir.File("t.bin")));
+}
+
+TEST(CliUsage, ExitCodes) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    bool usageOnStdout;
+  } cases[] = {
+      {{}, 2, false},
+      {{"--help"}, 0, true},
+      {{"frobnicate"}, 2, false},
+      {{"info"}, 2, false},
+      {{"apply", "only-one"}, 2, false},
+      {{"info", "x", "--base"}, 2, false},
+      {{"info", "x", "--base", "12q"}, 2, false},
+      {{"info", "x", "--bogus"}, 2, false},
+  };
+  for (const auto& c : cases) {
+    auto r = RunProgram(ZELP_BIN, c.args);
+    EXPECT_EQ(c.code, r.exitCode) << (c.args.empty() ? "" : c.args[0]);
+    const std::string& usageStream = c.usageOnStdout ? r.out : r.err;
+    bool badNumber = c.args.size() == 4 && c.args[3] == "12q";
+    if (!badNumber) {
+      EXPECT_NE(std::string::npos, usageStream.find("usage: zelp")) << usageStream;
+    }
+  }
+}

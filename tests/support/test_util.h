@@ -1,0 +1,58 @@
+// Small helpers shared by the native tests: temporary folders, whole-file
+// reads and writes, and a report sink that records texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/report.h"
+
+namespace testutil {
+
+// A fresh folder under the system temp folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::vector<uint8_t> ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+std::u16string U16(const std::string& utf8);
+
+// Records every Report while alive, then restores the previous sink.
+class ReportLog {
+ public:
+  ReportLog();
+  ~ReportLog();
+  std::vector<std::u16string> texts;
+  // The single text reported, or "" (fails the caller's expectation if not one).
+  std::u16string Only() const { return texts.size() == 1 ? texts[0] : u"<" + Count() + u" reports>"; }
+
+ private:
+  std::u16string Count() const;
+  zelp::ReportSink old_;
+};
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+
+}  // namespace testutil
+
+namespace testutil {
+
+struct RunResult {
+  int exitCode = -1;  // -1 when the program did not exit normally
+  std::string out, err;
+};
+// Runs `program args...` directly (no shell), capturing stdout and stderr.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args);
+
+}  // namespace testutil
