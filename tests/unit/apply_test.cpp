@@ -1,0 +1,265 @@
+// The application procedure and the record stream: what is written, which
+// message is shown, and that a failed run leaves the target untouched.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/messages.h"
+#include "engine/patch_stub.h"
+#include "file/crc32.h"
+#include "support/mem_file.h"
+#include "support/patch_builder.h"
+#include "support/test_util.h"
+
+using namespace zelp;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+struct Outcome {
+  int ok;
+  std::u16string report;  // the one report, or a marker when there were several
+  Bytes target;
+};
+
+Outcome Apply(const Bytes& holder, const Bytes& target, uint64_t base = 0,
+              int64_t limit = int64_t{1} << 32) {
+  auto stub = std::make_unique<CPatchStub>(base);
+  MemFile patch(holder), t(target);
+  t.limit = limit;
+  testutil::ReportLog log;
+  int ok = stub->ApplyOpened(patch, t, nullptr);
+  return {ok, log.Only(), t.data};
+}
+
+Bytes Stream(const Bytes& records, int64_t size = 10, uint32_t crc = 0) {
+  PatchBuilder p;
+  p.Header(size, crc).Raw(records);
+  return p.bytes;
+}
+
+Bytes Ten() { return {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}; }
+
+}  // namespace
+
+TEST(Apply, HeaderFailuresLeaveTargetUntouched) {
+  auto header = [](const char* ident, int64_t size, uint32_t crc, uint32_t off) {
+    PatchBuilder p;
+    p.Header(size, crc, off, 0, ident).End();
+    return p.bytes;
+  };
+  Bytes good = header("KOVA-PATCH3.0", 10, 0, 40);
+  struct Case {
+    const char* name;
+    Bytes holder;
+    const char16_t* message;
+  } cases[] = {
+      {"empty", {}, kMsgIdentShort},
+      {"15 bytes", Bytes(good.begin(), good.begin() + 15), kMsgIdentShort},
+      {"one number", header("KOVA-PATCH3", 10, 0, 40), kMsgIdentBad},
+      {"no prefix", header("KOVA-PACH3.0", 10, 0, 40), kMsgIdentBad},
+      {"2.0", header("KOVA-PATCH2.0", 10, 0, 40), kMsgOldVersion},
+      {"1.5", header("KOVA-PATCH1.5", 10, 0, 40), kMsgOldVersion},
+      {"3.1", header("KOVA-PATCH3.1", 10, 0, 40), kMsgUnknownVersion},
+      {"4.0", header("KOVA-PATCH4.0", 10, 0, 40), kMsgUnknownVersion},
+      {"size cut", Bytes(good.begin(), good.begin() + 23), kMsgHeader1},
+      {"negative size", header("KOVA-PATCH3.0", -1, 0, 40), kMsgHeader1},
+      {"crc cut", Bytes(good.begin(), good.begin() + 27), kMsgHeader2},
+      {"crc mismatch", header("KOVA-PATCH3.0", 10, 0x12345678, 40), kMsgCrcMismatch},
+      {"offset cut", Bytes(good.begin(), good.begin() + 31), kMsgHeader3},
+      {"offset 39", header("KOVA-PATCH3.0", 10, 0, 39), kMsgHeader4},
+      {"offset = file size", header("KOVA-PATCH3.0", 10, 0, 41), kMsgHeader4},
+  };
+  for (const auto& c : cases) {
+    Outcome o = Apply(c.holder, Ten());
+    EXPECT_EQ(0, o.ok) << c.name;
+    EXPECT_EQ(std::u16string(c.message), o.report) << c.name;
+    EXPECT_EQ(Ten(), o.target) << c.name;
+  }
+}
+
+TEST(Apply, DamagedStreamsLeaveTargetUntouched) {
+  // Every stream writes a good record first, so a half-applying procedure
+  // would show in the target.
+  Bytes first = {0x01, 2, 0, 0, 0, 1, 0, 0xEE};
+  auto with = [&](Bytes tail) {
+    Bytes s = first;
+    s.insert(s.end(), tail.begin(), tail.end());
+    return s;
+  };
+  struct Case {
+    const char* name;
+    Bytes records;
+    const char16_t* message;
+    int64_t size;
+  } cases[] = {
+      {"no end record", with({}), kMsgDamaged5, 10},
+      {"distance cut", with({0x01, 1, 0, 0}), kMsgDamaged61, 10},
+      {"position cut", with({0x02, 1, 0, 0, 0, 0, 0}), kMsgDamaged62, 10},
+      {"type 0x03", with({0x03}), kMsgBadRecordType, 10},
+      {"type 0x00", with({0x00, 0xFF}), kMsgBadRecordType, 10},
+      {"length cut", with({0x01, 1, 0, 0, 0, 5}), kMsgDamaged7, 10},
+      {"data cut", with({0x01, 1, 0, 0, 0, 5, 0, 1, 2}), kMsgDamaged8, 10},
+      {"position 2^63", with({0x02, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0xFF}), kMsgSeekTarget, 10},
+      {"position 2^64-1", with({0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF}),
+       kMsgSeekTarget, 10},
+      // Relative steps that climb past 2^63 fail the same way.
+      {"relative past 2^63",
+       with({0x02, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0,  //
+             0x01, 0x20, 0, 0, 0, 0, 0, 0xFF}),
+       kMsgSeekTarget, 10},
+      // Even with a new size (truncation) the target keeps its old state.
+      {"shrinking patch, no end", with({}), kMsgDamaged5, 3},
+      {"growing patch, bad type", with({0x07}), kMsgBadRecordType, 100},
+  };
+  for (const auto& c : cases) {
+    Outcome o = Apply(Stream(c.records, c.size), Ten());
+    EXPECT_EQ(0, o.ok) << c.name;
+    EXPECT_EQ(std::u16string(c.message), o.report) << c.name;
+    EXPECT_EQ(Ten(), o.target) << c.name;
+  }
+}
+
+TEST(Apply, RecordStreams) {
+  struct Case {
+    const char* name;
+    Bytes records;
+    int64_t size;
+    Bytes want;
+  } cases[] = {
+      {"relative distances count from the previous record's position",
+       {0x01, 5, 0, 0, 0, 2, 0, 0xAA, 0xBB, 0x01, 3, 0, 0, 0, 1, 0, 0xCC, 0xFF},
+       10,
+       {1, 2, 3, 4, 5, 0xAA, 0xBB, 8, 0xCC, 10}},
+      {"end record alone keeps the bytes", {0xFF}, 10, Ten()},
+      {"distance 0 rewrites the same place; later records win",
+       {0x01, 1, 0, 0, 0, 3, 0, 7, 7, 7, 0x01, 0, 0, 0, 0, 1, 0, 9, 0xFF},
+       10,
+       {1, 9, 7, 7, 5, 6, 7, 8, 9, 10}},
+      {"length 0 moves and writes nothing",
+       {0x01, 4, 0, 0, 0, 0, 0, 0x01, 1, 0, 0, 0, 1, 0, 0x55, 0xFF},
+       10,
+       {1, 2, 3, 4, 5, 0x55, 7, 8, 9, 10}},
+      {"absolute then relative",
+       {0x02, 7, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0xA1, 0x01, 2, 0, 0, 0, 1, 0, 0xA2, 0xFF},
+       10,
+       {1, 2, 3, 4, 5, 6, 7, 0xA1, 9, 0xA2}},
+      {"a larger size zero-fills", {0xFF}, 12, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0}},
+      {"a smaller size truncates", {0x01, 1, 0, 0, 0, 1, 0, 0x42, 0xFF}, 3, {1, 0x42, 3}},
+      {"records beyond the size extend the file",
+       {0x02, 12, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0xB1, 0xB2, 0xFF},
+       10,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0xB1, 0xB2}},
+      {"bytes cut by the truncation come back as zeros",
+       {0x02, 6, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0xC1, 0xFF},
+       3,
+       {1, 2, 3, 0, 0, 0, 0xC1}},
+      {"an empty record far away does not extend",
+       {0x02, 0, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0xFF},
+       10,
+       Ten()},
+  };
+  for (const auto& c : cases) {
+    Outcome o = Apply(Stream(c.records, c.size), Ten());
+    EXPECT_EQ(1, o.ok) << c.name;
+    EXPECT_EQ(std::u16string(kMsgSuccess), o.report) << c.name;
+    EXPECT_EQ(c.want, o.target) << c.name;
+  }
+}
+
+TEST(Apply, CrcCheck) {
+  uint32_t crc = Crc32Of(Ten().data(), 10);
+  Bytes patch = Stream({0x01, 0, 0, 0, 0, 1, 0, 0x77, 0xFF}, 10, crc);
+  Outcome first = Apply(patch, Ten());
+  ASSERT_EQ(1, first.ok);
+  Bytes once = first.target;
+  EXPECT_EQ(0x77, once[0]);
+  // The patched file no longer has the CRC: the second run changes nothing.
+  Outcome second = Apply(patch, once);
+  EXPECT_EQ(0, second.ok);
+  EXPECT_EQ(std::u16string(kMsgCrcMismatch), second.report);
+  EXPECT_EQ(once, second.target);
+  // CRC 0: applied whatever the contents.
+  Outcome any = Apply(Stream({0x01, 0, 0, 0, 0, 1, 0, 0x77, 0xFF}, 10, 0), Bytes(10, 0xEE));
+  EXPECT_EQ(1, any.ok);
+}
+
+TEST(Apply, PatchAtABaseInsideALargerFile) {
+  Bytes holder(300, 0x4D);
+  Bytes patch = Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10);
+  holder.insert(holder.end(), patch.begin(), patch.end());
+  Outcome o = Apply(holder, Ten(), 300);
+  EXPECT_EQ(1, o.ok);
+  EXPECT_EQ(0x99, o.target[1]);
+  // The records offset is bounded by the holder's size, not the patch's:
+  // 200 lies past this patch's end but inside the file, so the header check
+  // passes and the stream, read from the program bytes, is refused.
+  PatchBuilder p;
+  p.Header(10, 0, 200).End();
+  Bytes h2(300, 0x4D);
+  h2.insert(h2.end(), p.bytes.begin(), p.bytes.end());
+  o = Apply(h2, Ten(), 300);
+  EXPECT_EQ(std::u16string(kMsgDamaged5), o.report);
+  EXPECT_EQ(Ten(), o.target);
+}
+
+TEST(Apply, FullDiskIsFoundBeforeAnyRecordIsWritten) {
+  struct Case {
+    const char* name;
+    Bytes records;
+    int64_t size;
+  } cases[] = {
+      {"new size too large", {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0xFF}, 64},
+      {"records reach too far", {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0x02, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0xFF}, 10},
+      {"shrink, then records reach too far",
+       {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0x02, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0xFF}, 4},
+  };
+  for (const auto& c : cases) {
+    Outcome o = Apply(Stream(c.records, c.size), Ten(), 0, /*limit=*/32);
+    EXPECT_EQ(0, o.ok) << c.name;
+    EXPECT_EQ(std::u16string(kMsgResize), o.report) << c.name;
+    EXPECT_EQ(Ten(), o.target) << c.name;
+  }
+}
+
+class FailingFlush : public MemFile {
+ public:
+  using MemFile::MemFile;
+  bool Flush() override { return false; }
+};
+
+TEST(Apply, SuccessOnlyAfterTheDataIsFlushed) {
+  auto stub = std::make_unique<CPatchStub>(0);
+  MemFile patch(Stream({0xFF}, 10));
+  FailingFlush target(Ten());
+  testutil::ReportLog log;
+  EXPECT_EQ(0, stub->ApplyOpened(patch, target, nullptr));
+  EXPECT_EQ(std::u16string(kMsgWriteFailed), log.Only());
+}
+
+TEST(Apply, ThroughRealFiles) {
+  testutil::TempDir dir;
+  auto path = [&](const char* n) { return testutil::U16(dir.File(n)); };
+  testutil::WriteFile(dir.File("p"), Stream({0x01, 0, 0, 0, 0, 1, 0, 0x31, 0xFF}, 10));
+  testutil::WriteFile(dir.File("t"), Ten());
+  auto stub = std::make_unique<CPatchStub>(0);
+  struct Case {
+    const char* patch;
+    const char* target;
+    const char16_t* message;
+  } cases[] = {
+      {"missing", "t", kMsgPatchOpen},
+      {"p", "missing", kMsgTargetOpen},
+      {"p", "p", kMsgTargetOpen},  // the patch file itself
+      {"p", "t", kMsgSuccess},
+  };
+  for (const auto& c : cases) {
+    testutil::ReportLog log;
+    stub->ApplyPatchFiles(path(c.patch).c_str(), path(c.target).c_str(), nullptr);
+    EXPECT_EQ(std::u16string(c.message), log.Only()) << c.patch << " " << c.target;
+  }
+  Bytes want = Ten();
+  want[0] = 0x31;
+  EXPECT_EQ(want, testutil::ReadFile(dir.File("t")));
+  EXPECT_EQ(Stream({0x01, 0, 0, 0, 0, 1, 0, 0x31, 0xFF}, 10), testutil::ReadFile(dir.File("p")));
+}
