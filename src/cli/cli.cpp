@@ -97,10 +97,14 @@ bool ParseNumber(const std::u16string& text, uint64_t& value) {
   for (; i < text.size(); ++i) {
     char16_t c = text[i];
     unsigned d;
-    if (c >= u'0' && c <= u'9') d = c - u'0';
-    else if (base == 16 && c >= u'a' && c <= u'f') d = c - u'a' + 10;
-    else if (base == 16 && c >= u'A' && c <= u'F') d = c - u'A' + 10;
-    else return false;
+    if (c >= u'0' && c <= u'9')
+      d = c - u'0';
+    else if (base == 16 && c >= u'a' && c <= u'f')
+      d = c - u'a' + 10;
+    else if (base == 16 && c >= u'A' && c <= u'F')
+      d = c - u'A' + 10;
+    else
+      return false;
     if (v > (UINT64_MAX - d) / base) return false;  // overflow
     v = v * base + d;
   }

@@ -74,8 +74,7 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   return 1;
 }
 
-int CPatchStub::ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent,
-                             void* owner) {
+int CPatchStub::ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent, void* owner) {
   using namespace zelp;
   int64_t oldSize = 0;
   target.GetSize(oldSize);

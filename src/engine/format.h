@@ -40,7 +40,9 @@ inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1
 inline uint32_t Le32(const uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-inline uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+inline uint64_t Le64(const uint8_t* p) {
+  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
+}
 inline void PutLe16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

@@ -40,8 +40,7 @@ int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* ow
       case kRecEnd:
         if (extent) *extent = farthest;
         return 1;
-      default:
-        return Fail(owner, kMsgBadRecordType);
+      default: return Fail(owner, kMsgBadRecordType);
     }
     if (in.Read(field, 2) != 2) return Fail(owner, kMsgDamaged7);
     uint32_t length = Le16(field);

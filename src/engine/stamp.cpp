@@ -13,8 +13,7 @@ struct StampField {
 // The marker is spelt out here (not copied from kStampMarker) so that the
 // program holds its bytes exactly once.
 volatile StampField g_stamp = {
-    {'Z', 'E', 'L', 'P', '-', 'P', 'A', 'T', 'C', 'H', '-', 'A', 'T', 0x9E, 0x3C, 0xA7},
-    kNoPatch};
+    {'Z', 'E', 'L', 'P', '-', 'P', 'A', 'T', 'C', 'H', '-', 'A', 'T', 0x9E, 0x3C, 0xA7}, kNoPatch};
 
 }  // namespace
 

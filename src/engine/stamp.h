@@ -14,7 +14,7 @@
 
 namespace zelp {
 
-constexpr unsigned char kStampMarker[16] = {'Z', 'E', 'L', 'P', '-', 'P', 'A', 'T',
+constexpr unsigned char kStampMarker[16] = {'Z', 'E', 'L', 'P', '-', 'P',  'A',  'T',
                                             'C', 'H', '-', 'A', 'T', 0x9E, 0x3C, 0xA7};
 constexpr uint64_t kNoPatch = 0xFFFFFFFFFFFFFFFFull;
 

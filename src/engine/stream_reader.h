@@ -29,7 +29,6 @@ class StreamReader {
     return done;
   }
 
-
  private:
   bool Fill() {
     if (done_) return false;

@@ -27,8 +27,10 @@ TEST(CliInfo, PrintsSummaryAndDescriptionWithLineFeeds) {
   WriteFile(dir.File("p.zelp"), SamplePatch(0x2BBB27FF));
   auto r = RunProgram(ZELP_BIN, {"info", dir.File("p.zelp")});
   EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ("补丁版本: KOVA-PATCH3.0\n目标文件的CRC32验证: 2BBB27FF\n打补丁后的文件大小: 8\n\n第一行\n第二行\n",
-            r.out);
+  EXPECT_EQ(
+      "补丁版本: KOVA-PATCH3.0\n目标文件的CRC32验证: 2BBB27FF\n打补丁后的文件大小: "
+      "8\n\n第一行\n第二行\n",
+      r.out);
   EXPECT_EQ("", r.err);
 }
 

@@ -35,7 +35,9 @@ class ReportLog {
   ~ReportLog();
   std::vector<std::u16string> texts;
   // The single text reported, or "" (fails the caller's expectation if not one).
-  std::u16string Only() const { return texts.size() == 1 ? texts[0] : u"<" + Count() + u" reports>"; }
+  std::u16string Only() const {
+    return texts.size() == 1 ? texts[0] : u"<" + Count() + u" reports>";
+  }
 
  private:
   std::u16string Count() const;

@@ -210,9 +210,12 @@ TEST(Apply, FullDiskIsFoundBeforeAnyRecordIsWritten) {
     int64_t size;
   } cases[] = {
       {"new size too large", {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0xFF}, 64},
-      {"records reach too far", {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0x02, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0xFF}, 10},
+      {"records reach too far",
+       {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0x02, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0xFF},
+       10},
       {"shrink, then records reach too far",
-       {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0x02, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0xFF}, 4},
+       {0x01, 0, 0, 0, 0, 1, 0, 0x11, 0x02, 60, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0xFF},
+       4},
   };
   for (const auto& c : cases) {
     Outcome o = Apply(Stream(c.records, c.size), Ten(), 0, /*limit=*/32);

@@ -1,5 +1,7 @@
 // The POSIX file layer: open modes, sharing, positions, sizes, and the
 // whole-file CRC-32.
+#include "file/file.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +9,6 @@
 
 #include "common/text.h"
 #include "file/crc32.h"
-#include "file/file.h"
 #include "support/mem_file.h"
 #include "support/test_util.h"
 
@@ -92,7 +93,7 @@ TEST(File, SharingStandsInForWindowsSharingModes) {
   WriteFile(dir.File("f"), {1, 2});
   CKOVA_File reader, reader2, writer;
   ASSERT_EQ(1, Open(path.c_str(), reader, kModeRead, kShareRead));
-  EXPECT_EQ(1, Open(path.c_str(), reader2, kModeRead, kShareRead));  // readers share
+  EXPECT_EQ(1, Open(path.c_str(), reader2, kModeRead, kShareRead));      // readers share
   EXPECT_EQ(0, Open(path.c_str(), writer, kModeReadWrite, kShareRead));  // readers deny writing
   reader.Close();
   reader2.Close();
@@ -121,9 +122,9 @@ TEST(File, SeekRejectsNegativeAndReachesLargePositions) {
   int64_t pos = 0;
   f.Tell(pos);
   EXPECT_EQ(10, pos);  // untouched
-  for (int64_t target : {int64_t{0x7FFFFFFF}, int64_t{0x80000000}, int64_t{0xFFFFFFFF},
-                         int64_t{0x100000000}, int64_t{0x100000001}, int64_t{5} << 30,
-                         (int64_t{6} << 30) + 3}) {
+  for (int64_t target :
+       {int64_t{0x7FFFFFFF}, int64_t{0x80000000}, int64_t{0xFFFFFFFF}, int64_t{0x100000000},
+        int64_t{0x100000001}, int64_t{5} << 30, (int64_t{6} << 30) + 3}) {
     ASSERT_TRUE(f.Seek(target)) << target;
     ASSERT_EQ(1, f.Tell(pos));
     EXPECT_EQ(target, pos);
@@ -228,5 +229,6 @@ class TrickleFile : public MemFile {
 TEST(Crc32, PartialReadsAreCompleted) {
   auto data = testutil::RandomBytes(100000, 5);
   TrickleFile f(data);
-  EXPECT_EQ(static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))), f.Crc32());
+  EXPECT_EQ(static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))),
+            f.Crc32());
 }

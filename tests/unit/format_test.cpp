@@ -1,9 +1,9 @@
 // Identification parsing and version judgement.
+#include "engine/format.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "engine/format.h"
 
 using zelp::JudgeVersion;
 using zelp::ParseIdentification;
@@ -17,19 +17,19 @@ TEST(Identification, ParsesLikeScanf) {
       {"KOVA-PATCH3.0", 2, 3, 0},
       {"KOVA-PATCH3.1", 2, 3, 1},
       {"KOVA-PATCH2.5", 2, 2, 5},
-      {"KOVA-PATCH3", 1, 3, -1},              // only one number converts
+      {"KOVA-PATCH3", 1, 3, -1},  // only one number converts
       {"KOVA-PATCH3.", 1, 3, -1},
-      {"KOVA-PATCH 3. 0", 2, 3, 0},           // white space before each number
-      {"KOVA-PATCH\t\n3.\v\f\r0", 2, 3, 0},   // every scanf space
-      {"KOVA-PATCH+3.-0", 2, 3, 0},           // signs
+      {"KOVA-PATCH 3. 0", 2, 3, 0},          // white space before each number
+      {"KOVA-PATCH\t\n3.\v\f\r0", 2, 3, 0},  // every scanf space
+      {"KOVA-PATCH+3.-0", 2, 3, 0},          // signs
       {"KOVA-PATCH-1.+7", 2, -1, 7},
-      {"KOVA-PATCH3.0garbage", 2, 3, 0},      // the rest is ignored
+      {"KOVA-PATCH3.0garbage", 2, 3, 0},  // the rest is ignored
       {"KOVA-PATCH03.00", 2, 3, 0},
-      {"KOVA-PATCH3 .0", 1, 3, -1},           // no white space before the dot
-      {"KOVA-PATCH+.0", 0, -1, -1},           // a sign alone is no number
+      {"KOVA-PATCH3 .0", 1, 3, -1},  // no white space before the dot
+      {"KOVA-PATCH+.0", 0, -1, -1},  // a sign alone is no number
       {"KOVA-PATCH.0", 0, -1, -1},
       {"KOVA-PATCH", 0, -1, -1},
-      {"kova-patch3.0", 0, -1, -1},           // the prefix is literal
+      {"kova-patch3.0", 0, -1, -1},  // the prefix is literal
       {" KOVA-PATCH3.0", 0, -1, -1},
       {"KOVA-PATC", 0, -1, -1},
       {"", 0, -1, -1},
@@ -56,5 +56,6 @@ TEST(Identification, JudgesVersions) {
       {2, 0, Version::kOlder},     {2, 5, Version::kOlder},   {1, 9, Version::kOlder},
       {4, 0, Version::kUnknown},   {0, 0, Version::kUnknown}, {-3, 0, Version::kUnknown},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.v, JudgeVersion(c.major, c.minor)) << c.major << "." << c.minor;
+  for (const auto& c : cases)
+    EXPECT_EQ(c.v, JudgeVersion(c.major, c.minor)) << c.major << "." << c.minor;
 }

@@ -38,7 +38,8 @@ TEST(PatchInfo, SummaryLines) {
     std::u16string summary;
   } cases[] = {
       {128891712, 0x2BBB27FF,
-       u"补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: 2BBB27FF\r\n打补丁后的文件大小: 128891712"},
+       u"补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: 2BBB27FF\r\n打补丁后的文件大小: "
+       u"128891712"},
       {0, 0, u"补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: 无\r\n打补丁后的文件大小: 0"},
       {-5, 0x00ABCDEF,
        u"补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: 00ABCDEF\r\n打补丁后的文件大小: -5"},
@@ -99,8 +100,8 @@ TEST(PatchInfo, RecordsOffsetIsCheckedAgainstTheHoldingFile) {
 
 TEST(PatchInfo, NoPatchAppendedFails) {
   std::vector<uint8_t> program(4096, 0x90);
-  EXPECT_EQ(0, Load(program, program.size()).ok);            // stamped offset == file size
-  EXPECT_EQ(0, Load(program, 0xFFFFFFFFFFFFFFFFull).ok);     // the unpacked stub's value
+  EXPECT_EQ(0, Load(program, program.size()).ok);         // stamped offset == file size
+  EXPECT_EQ(0, Load(program, 0xFFFFFFFFFFFFFFFFull).ok);  // the unpacked stub's value
 }
 
 TEST(PatchInfo, Descriptions) {

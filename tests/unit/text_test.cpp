@@ -1,7 +1,7 @@
 // UTF-16 helpers: conversions the command line and the POSIX file layer use.
-#include <gtest/gtest.h>
-
 #include "common/text.h"
+
+#include <gtest/gtest.h>
 
 using namespace zelp;
 
@@ -34,9 +34,9 @@ TEST(Text, StrictUtf8) {
 }
 
 TEST(Text, NativePathsRoundTripEvenWhenNotUtf8) {
-  for (std::string name : {std::string("plain.bin"), std::string("补丁 目标.rom"),
-                           std::string("bad\xFF\xFEname"), std::string("\xE8\xA1"),
-                           std::string("\xC3"), std::string("-dash")}) {
+  for (std::string name :
+       {std::string("plain.bin"), std::string("补丁 目标.rom"), std::string("bad\xFF\xFEname"),
+        std::string("\xE8\xA1"), std::string("\xC3"), std::string("-dash")}) {
     std::u16string wide = PathFromNative(name);
     std::string back;
     ASSERT_TRUE(PathToNative(wide, back)) << name;
@@ -47,7 +47,7 @@ TEST(Text, NativePathsRoundTripEvenWhenNotUtf8) {
 TEST(Text, PathsThatNameNoNativeFileAreRefused) {
   std::string out;
   EXPECT_FALSE(PathToNative(std::u16string(1, char16_t(0xD800)), out));  // not an escape
-  EXPECT_FALSE(PathToNative(std::u16string(u"a\0b", 3), out));         // embedded NUL
+  EXPECT_FALSE(PathToNative(std::u16string(u"a\0b", 3), out));           // embedded NUL
   // Escapes that would join into a valid sequence would name another file.
   std::u16string joined = {char16_t(0xDCC3), char16_t(0xDCA9)};
   EXPECT_FALSE(PathToNative(joined, out));
