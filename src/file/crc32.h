@@ -25,6 +25,25 @@ inline uint32_t Crc32Of(const void* data, size_t len) {
   return Crc32Update(0xFFFFFFFFu, data, len) ^ 0xFFFFFFFFu;
 }
 
+// The kernels behind Crc32Update, for tests and benchmarks. All take and
+// return a running value, like Crc32UpdateTable.
+using Crc32Fn = uint32_t (*)(uint32_t running, const void* data, size_t len);
+enum class Crc32Kernel {
+  kTable,      // one lookup per byte
+  kSlicing16,  // sixteen lookups per 16 bytes, any processor
+  kClmul128,   // carry-less multiplication folding, 128-bit vectors
+  kClmul256,   // the same with 256-bit vectors (VPCLMULQDQ + AVX2)
+  kClmul512,   // the same with 512-bit vectors (VPCLMULQDQ + AVX-512)
+};
+constexpr Crc32Kernel kAllCrc32Kernels[] = {Crc32Kernel::kTable, Crc32Kernel::kSlicing16,
+                                            Crc32Kernel::kClmul128, Crc32Kernel::kClmul256,
+                                            Crc32Kernel::kClmul512};
+// The kernel's function, or null when this build or processor lacks it.
+Crc32Fn Crc32KernelFn(Crc32Kernel kernel);
+const char* Crc32KernelName(Crc32Kernel kernel);
+// The kernel Crc32Update uses here.
+Crc32Kernel Crc32ActiveKernel();
+
 }  // namespace zelp
 
 // The running CRC value of one computation.

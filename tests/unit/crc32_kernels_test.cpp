@@ -1,0 +1,150 @@
+// Every CRC-32 kernel against the one-lookup-per-byte table, with zlib as an
+// independent oracle: all short lengths at every alignment, long random
+// buffers, and updates split at awkward places.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "file/crc32.h"
+#include "support/test_util.h"
+
+namespace {
+
+using zelp::Crc32Fn;
+using zelp::Crc32Kernel;
+
+struct Available {
+  Crc32Kernel kernel;
+  Crc32Fn fn;
+};
+
+std::vector<Available> Kernels() {
+  std::vector<Available> out;
+  for (Crc32Kernel k : zelp::kAllCrc32Kernels)
+    if (Crc32Fn fn = zelp::Crc32KernelFn(k)) out.push_back({k, fn});
+  return out;
+}
+
+// zlib takes and returns finished values; ours are running ones.
+uint32_t ZlibUpdate(uint32_t running, const uint8_t* p, size_t len) {
+  uLong finished = running ^ 0xFFFFFFFFu;
+  while (len > 0) {
+    uInt n = len > (1u << 30) ? (1u << 30) : static_cast<uInt>(len);
+    finished = crc32(finished, p, n);
+    p += n;
+    len -= n;
+  }
+  return static_cast<uint32_t>(finished) ^ 0xFFFFFFFFu;
+}
+
+class Crc32KernelTest : public ::testing::TestWithParam<Crc32Kernel> {
+ protected:
+  Crc32Fn fn() {
+    Crc32Fn f = zelp::Crc32KernelFn(GetParam());
+    if (!f) ADD_FAILURE() << "not available";
+    return f;
+  }
+};
+
+TEST_P(Crc32KernelTest, CheckValue) {
+  const char* nine = "123456789";
+  EXPECT_EQ(0xCBF43926u, fn()(0xFFFFFFFFu, nine, 9) ^ 0xFFFFFFFFu);
+  EXPECT_EQ(0xFFFFFFFFu, fn()(0xFFFFFFFFu, nine, 0));  // no data: unchanged
+}
+
+TEST_P(Crc32KernelTest, EveryLengthUpTo1024AtEveryAlignment) {
+  std::vector<uint8_t> data = testutil::RandomBytes(1024, 11);
+  std::vector<uint8_t> buf(1024 + 64 + 64);
+  // The running value before the data varies with the length, so a kernel
+  // that drops or misplaces it cannot pass.
+  std::vector<uint32_t> want(1025);
+  for (size_t len = 0; len <= 1024; ++len) {
+    uint32_t start = 0x9E3779B9u * static_cast<uint32_t>(len + 1);
+    want[len] = zelp::Crc32UpdateTable(start, data.data(), len);
+    ASSERT_EQ(want[len], ZlibUpdate(start, data.data(), len)) << len;
+  }
+  for (size_t align = 0; align < 64; ++align) {
+    // Misaligned copy, with different bytes around it that must not be read.
+    std::fill(buf.begin(), buf.end(), static_cast<uint8_t>(0xA5 ^ align));
+    std::memcpy(buf.data() + align, data.data(), data.size());
+    for (size_t len = 0; len <= 1024; ++len) {
+      uint32_t start = 0x9E3779B9u * static_cast<uint32_t>(len + 1);
+      ASSERT_EQ(want[len], fn()(start, buf.data() + align, len))
+          << "length " << len << " alignment " << align;
+    }
+  }
+}
+
+TEST_P(Crc32KernelTest, RandomLongBuffers) {
+  std::vector<uint8_t> data = testutil::RandomBytes(6 << 20, 12);
+  std::mt19937 rng(13);
+  for (int i = 0; i < 12; ++i) {
+    size_t len = rng() % (data.size() - 64);
+    size_t off = rng() % 64;
+    uint32_t start = rng();
+    uint32_t want = zelp::Crc32UpdateTable(start, data.data() + off, len);
+    ASSERT_EQ(want, ZlibUpdate(start, data.data() + off, len));
+    EXPECT_EQ(want, fn()(start, data.data() + off, len)) << "length " << len << " offset " << off;
+  }
+  // The whole buffer, which no fold loop can leave a tail of.
+  EXPECT_EQ(ZlibUpdate(0xFFFFFFFFu, data.data(), data.size()),
+            fn()(0xFFFFFFFFu, data.data(), data.size()));
+}
+
+TEST_P(Crc32KernelTest, SplitUpdatesEqualOneUpdate) {
+  std::vector<uint8_t> data = testutil::RandomBytes(300000, 14);
+  const uint32_t whole = ZlibUpdate(0xFFFFFFFFu, data.data(), data.size());
+  // Split points around every block size a kernel works in.
+  const size_t cuts[] = {0, 1, 3, 15, 16, 17, 63, 64, 65, 127, 128, 129, 255, 256, 257,
+                         511, 512, 513, 1023, 1024, 4095, 4096, 65535, 65536, 299999, 300000};
+  for (size_t a : cuts) {
+    for (size_t b : cuts) {
+      if (b < a) continue;
+      uint32_t r = fn()(0xFFFFFFFFu, data.data(), a);
+      r = fn()(r, data.data() + a, b - a);
+      r = fn()(r, data.data() + b, data.size() - b);
+      ASSERT_EQ(whole, r) << "cuts at " << a << " and " << b;
+    }
+  }
+  // Many random pieces, as a file read in odd-sized chunks gives them.
+  std::mt19937 rng(15);
+  uint32_t r = 0xFFFFFFFFu;
+  for (size_t at = 0; at < data.size();) {
+    size_t n = std::min<size_t>(rng() % 3000, data.size() - at);
+    r = fn()(r, data.data() + at, n);
+    at += n;
+  }
+  EXPECT_EQ(whole, r);
+}
+
+std::vector<Crc32Kernel> AvailableKernels() {
+  std::vector<Crc32Kernel> out;
+  for (const Available& a : Kernels()) out.push_back(a.kernel);
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Crc32KernelTest, ::testing::ValuesIn(AvailableKernels()),
+                         [](const ::testing::TestParamInfo<Crc32Kernel>& info) {
+                           std::string name = zelp::Crc32KernelName(info.param);
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+TEST(Crc32Dispatch, UsesTheWidestKernelThisProcessorHasAndAgrees) {
+  Crc32Kernel widest = Crc32Kernel::kSlicing16;
+  for (const Available& a : Kernels())
+    if (a.kernel != Crc32Kernel::kTable) widest = a.kernel;
+  EXPECT_EQ(widest, zelp::Crc32ActiveKernel());
+  std::vector<uint8_t> data = testutil::RandomBytes(100000, 16);
+  EXPECT_EQ(ZlibUpdate(0x12345678u, data.data(), data.size()),
+            zelp::Crc32Update(0x12345678u, data.data(), data.size()));
+  EXPECT_EQ(static_cast<uint32_t>(::crc32(0, data.data(), 777)), zelp::Crc32Of(data.data(), 777));
+  std::printf("CRC-32 kernel in use: %s\n", zelp::Crc32KernelName(zelp::Crc32ActiveKernel()));
+}
+
+}  // namespace
