@@ -1,6 +1,6 @@
 # Thin wrappers over the CMake presets. `make test` and `make demo` work on a
 # fresh Debian machine: they install what they need first.
-.PHONY: all deps native test unit-test demo bench clean
+.PHONY: all deps native test unit-test demo bench clean win win-test
 
 all: native
 
@@ -14,7 +14,16 @@ native: deps
 unit-test: native
 	ctest --test-dir build/native --output-on-failure -j2
 
-test: unit-test
+# The Windows programs, cross-built; their tests run under Wine.
+win:
+	bash scripts/deps.sh windows
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64
+
+win-test: win
+	scripts/check-imports.sh build/win64/src/ui/zelp-stub.exe build/win64/src/cli/zelp.exe
+
+test: unit-test win-test
 
 clean:
 	rm -rf build

@@ -1,0 +1,57 @@
+// The zelp command on Windows: arguments arrive as UTF-16; text goes to a
+// console as UTF-16 (WriteConsoleW), and as UTF-8 when redirected.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "common/text.h"
+#include "common/win_text.h"
+
+namespace {
+
+class Win32Console : public zelp::cli::Console {
+ public:
+  void Out(const std::u16string& text) override { Write(STD_OUTPUT_HANDLE, text); }
+  void Err(const std::u16string& text) override { Write(STD_ERROR_HANDLE, text); }
+
+ private:
+  static void Write(DWORD which, const std::u16string& text) {
+    HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || text.empty()) return;
+    DWORD mode;
+    if (GetConsoleMode(h, &mode)) {
+      // A console shows UTF-16 whatever its code page.
+      const wchar_t* p = as_wcstr(text.c_str());
+      size_t left = text.size();
+      while (left > 0) {
+        DWORD chunk = left > 16384 ? 16384 : static_cast<DWORD>(left);
+        DWORD done = 0;
+        if (!WriteConsoleW(h, p, chunk, &done, nullptr) || done == 0) return;
+        p += done;
+        left -= done;
+      }
+      return;
+    }
+    std::string bytes = zelp::Utf16ToUtf8(text);
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+      DWORD done = 0;
+      DWORD chunk = left > 65536 ? 65536 : static_cast<DWORD>(left);
+      if (!WriteFile(h, p, chunk, &done, nullptr) || done == 0) return;
+      p += done;
+      left -= done;
+    }
+  }
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(as_u16cstr(argv[i]));
+  Win32Console console;
+  return zelp::cli::Run(args, console);
+}
