@@ -76,8 +76,10 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
 
 int CPatchStub::ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent, void* owner) {
   using namespace zelp;
-  int64_t oldSize = 0;
+  // Without the old size nothing below can be decided (nor undone).
+  int64_t oldSize = -1;
   target.GetSize(oldSize);
+  if (oldSize < 0) return Fail(owner, kMsgResize);
   int64_t finalSize = extent > targetSize ? extent : targetSize;
   // Take the space first, while nothing else has changed: when the disk is
   // full, put the size back and leave the target as it was.
@@ -86,7 +88,10 @@ int CPatchStub::ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t ex
     return Fail(owner, kMsgResize);
   }
   if (targetSize >= oldSize) return 1;  // grown to its final size above
-  if (!SetSize(target, targetSize)) return Fail(owner, kMsgResize);
+  if (!SetSize(target, targetSize)) {
+    SetSize(target, oldSize);  // undo the growth above; no byte was cut yet
+    return Fail(owner, kMsgResize);
+  }
   // Records reach beyond the target size: the bytes cut above come back as
   // zeros, exactly as after a plain truncate-then-write.
   if (extent > targetSize && !target.Reserve(extent)) return Fail(owner, kMsgResize);

@@ -48,8 +48,11 @@ int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* ow
     // Seek refuses positions of 2^63 and more; the checking pass says so too.
     if (position >= kUnreachable) return Fail(owner, kMsgSeekTarget);
     if (!target) {
-      int64_t end = static_cast<int64_t>(position) + length;
-      if (length && end > farthest) farthest = end;
+      // A record at the very top of the range would end past 2^63 - 1: no
+      // file can be that large, so the extent saturates and the resize fails.
+      uint64_t end = position + length;  // position < 2^63: no wrap
+      if (end > static_cast<uint64_t>(INT64_MAX)) end = INT64_MAX;
+      if (length && static_cast<int64_t>(end) > farthest) farthest = static_cast<int64_t>(end);
       continue;
     }
     if (!target->Seek(static_cast<int64_t>(position))) return Fail(owner, kMsgSeekTarget);

@@ -22,9 +22,10 @@ class MemFile : public CKOVA_xFile {
     return n;
   }
   uint32_t Write(const void* buffer, uint32_t count) override {
-    if (!open || pos + static_cast<int64_t>(count) > limit) return 0;
+    // Writing nothing leaves the size alone, as a platform write does.
+    if (!open || count == 0 || pos > limit - static_cast<int64_t>(count)) return 0;
     if (pos + count > static_cast<int64_t>(data.size())) data.resize(pos + count);
-    if (count) std::memcpy(data.data() + pos, buffer, count);
+    std::memcpy(data.data() + pos, buffer, count);
     pos += count;
     return count;
   }

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets (corpus/<target>/).
+
+Small hand-made patches that reach every branch of the header checks and of
+the record stream; libFuzzer grows its own corpus from them. Run it again
+after changing the input layouts of the targets.
+"""
+import os
+import struct
+import sys
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def header(size, crc=0, records=40, desc=0, ident=b"KOVA-PATCH3.0"):
+    return ident.ljust(16, b"\0") + struct.pack("<qIIQ", size, crc, records, desc)
+
+
+def rel(d, data):
+    return b"\x01" + struct.pack("<IH", d, len(data)) + data
+
+
+def ab(p, data):
+    return b"\x02" + struct.pack("<QH", p, len(data)) + data
+
+
+END = b"\xff"
+
+
+def desc_patch(size, crc, records, text):
+    body = header(size, crc) + records + END
+    d = text.encode("utf-16-le") + b"\0\0"
+    return header(size, crc, 40, len(body)) + records + END + d
+
+
+PATCHES = {
+    "minimal": header(10, 0) + END,
+    "two_rel": header(10, 0) + rel(5, b"\xaa\xbb") + rel(3, b"\xcc") + END,
+    "abs_then_rel": header(16, 0) + ab(8, b"XYZ") + rel(2, b"Q") + END,
+    "grow": header(4, 0) + ab(100, b"far") + END,
+    "shrink": header(3, 0) + END,
+    "shrink_then_write": header(3, 0) + ab(10, b"zz") + END,
+    "zero_len": header(8, 0) + rel(3, b"") + END,
+    "overlap": header(8, 0) + ab(1, b"aaaa") + ab(2, b"bb") + END,
+    "unreachable": header(8, 0) + ab(0x8000000000000000, b"x") + END,
+    "carry": header(8, 0) + ab(0xFFFFFFF0, b"") + rel(0x20, b"") + END,
+    "bad_type": header(8, 0) + b"\x03" + END,
+    "cut_rel": header(8, 0) + b"\x01\x05",
+    "cut_abs": header(8, 0) + b"\x02\x05\x00",
+    "cut_len": header(8, 0) + b"\x01\x05\x00\x00\x00\x07",
+    "cut_data": header(8, 0) + b"\x01\x05\x00\x00\x00\x07\x00ab",
+    "no_end": header(8, 0) + rel(1, b"a"),
+    "negative_size": header(-1, 0) + END,
+    "old_version": header(8, 0, ident=b"KOVA-PATCH2.5") + END,
+    "unknown_version": header(8, 0, ident=b"KOVA-PATCH3.1") + END,
+    "spaced_version": header(8, 0, ident=b"KOVA-PATCH 3. 0") + END,
+    "one_number": header(8, 0, ident=b"KOVA-PATCH3") + END,
+    "records_39": header(8, 0, records=39) + END,
+    "records_past": header(8, 0, records=1000) + END,
+    "described": desc_patch(8, 0, ab(2, b"\x11\x22"), "第一行\r\n第二行"),
+    "crc_set": header(8, 0x12345678) + END,
+    "big_record": header(300, 0) + ab(10, bytes(range(256)) * 4) + END,
+}
+
+
+def write(target, name, data):
+    d = os.path.join(HERE, "corpus", target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def main():
+    for name, p in PATCHES.items():
+        # fuzz_info: selector (small base), then the holder.
+        write("fuzz_info", name, b"\x00" + p)
+        write("fuzz_info", name + "_base7", b"\x07" + b"MZjunk!" + p)
+        # fuzz_apply: flags (base, fix CRC), limit, target length, seed.
+        for base, flags in ((0, 1), (5, 1)):
+            ctl = bytes([(base << 2) | flags, 12, 20, 0, 0x5A])
+            suffix = "" if base == 0 else "_base5"
+            write("fuzz_apply", name + suffix, ctl + b"\x00" * base + p)
+    # Bases the selector cannot express: beyond the file, and 2^63 and more.
+    p = PATCHES["described"]
+    for b in (len(p) + 100, 1 << 63, (1 << 64) - 1):
+        write("fuzz_info", "base_%x" % b, b"\x80" + struct.pack("<Q", b) + p)
+    # A description offset that wraps around 2^64 with the base.
+    wrap = bytearray(b"\x05AAAAA" + PATCHES["described"])
+    wrap[1 + 5 + 32 : 1 + 5 + 40] = struct.pack("<Q", (1 << 64) - 1)  # base + offset = 4
+    write("fuzz_info", "desc_wraps", bytes(wrap))
+    # A tiny storage limit: the growth cannot be had.
+    write("fuzz_apply", "disk_full", bytes([1, 0, 8, 0, 1]) + PATCHES["grow"])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
