@@ -1,0 +1,287 @@
+// Injected faults: every call that a whole application makes on the patch
+// file and on the target is made to fail (and, for reads, writes and space
+// reservation, to come up short) in turn. Each run must end in exactly one
+// report, the message that belongs to the failing call, and a target in one
+// of the states README.md promises ("Guarantees").
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "common/text.h"
+#include "engine/patch_stub.h"
+#include "file/crc32.h"
+#include "support/fault_file.h"
+#include "support/mem_file.h"
+#include "support/patch_builder.h"
+#include "support/reference_patch.h"
+#include "support/test_util.h"
+
+namespace {
+
+const std::u16string kSuccess = u"补丁成功";
+
+struct Scenario {
+  const char* name;
+  uint64_t base;         // junk bytes before the patch in its file
+  size_t targetLen;      // the target before patching
+  int64_t targetSize;    // the header's target size
+  bool crc;              // whether the header carries the target's CRC
+  size_t records;        // how many records of about 60,000 bytes
+  uint64_t firstAt;      // where the first one is written
+};
+
+// What the target may look like after a failed run.
+enum class State {
+  kUnchanged,  // byte for byte the original, size included
+  kTruncated,  // cut to the target size (possibly followed by zeros): the re-extension failed
+  kWriting,    // resized, the first k records written, the (k+1)-th possibly in part
+};
+
+struct Expect {
+  std::u16string message;
+  State state = State::kUnchanged;
+};
+
+struct Built {
+  std::vector<uint8_t> holder, target;
+  uint64_t recordsAt = 0;
+  std::vector<reference::Write> writes;
+  std::vector<uint8_t> resized;  // the target resized, before any record
+};
+
+Built Build(const Scenario& s) {
+  Built b;
+  b.target = testutil::RandomBytes(s.targetLen, 7);
+  PatchBuilder p;
+  p.Raw(std::vector<uint8_t>(s.base, 'x'));
+  uint32_t crc = s.crc ? zelp::Crc32Of(b.target.data(), b.target.size()) : 0;
+  p.Header(s.targetSize, crc);
+  uint64_t at = s.firstAt;
+  for (size_t i = 0; i < s.records; ++i) {
+    auto data = testutil::RandomBytes(60000 + i * 7, 100 + static_cast<uint32_t>(i));
+    if (i % 2 == 0 || at < b.writes.back().position) {
+      p.Abs(at, data);
+    } else {
+      p.Rel(static_cast<uint32_t>(at - b.writes.back().position), data);
+    }
+    b.writes.push_back({at, data});
+    at = (at + 40000) % (s.targetLen + 30000);  // overlapping, some past the end
+  }
+  p.End();
+  p.Description(u"说明");
+  b.holder = p.bytes;
+  b.recordsAt = s.base + 40;
+  auto clean = reference::Apply(b.holder, s.base, b.target, int64_t{1} << 40);
+  EXPECT_EQ(kSuccess, clean.message) << s.name;
+  b.resized = b.target;
+  uint64_t finalSize = clean.out.size();
+  if (static_cast<uint64_t>(s.targetSize) < b.resized.size()) b.resized.resize(s.targetSize);
+  b.resized.resize(finalSize, 0);
+  return b;
+}
+
+// The state after k records, with record k (0-based) possibly in part.
+bool MatchesWritingState(const Built& b, const std::vector<uint8_t>& got) {
+  if (got.size() != b.resized.size()) return false;
+  std::vector<uint8_t> before = b.resized;
+  for (size_t k = 0; k <= b.writes.size(); ++k) {
+    if (k == b.writes.size()) return got == before;
+    std::vector<uint8_t> after = before;
+    const auto& w = b.writes[k];
+    std::copy(w.data.begin(), w.data.end(), after.begin() + static_cast<long>(w.position));
+    bool ok = true;
+    for (size_t i = 0; ok && i < got.size(); ++i) ok = got[i] == before[i] || got[i] == after[i];
+    // Outside record k the bytes must be exactly `before`.
+    for (size_t i = 0; ok && i < got.size(); ++i) {
+      bool inRecord = i >= w.position && i < w.position + w.data.size();
+      if (!inRecord) ok = got[i] == before[i];
+    }
+    if (ok) return true;
+    before = after;
+  }
+  return false;
+}
+
+class Sweep {
+ public:
+  Sweep(const Scenario& s) : s_(s), b_(Build(s)) {
+    Run(nullptr, Op::kCount, 0, Fault::kFail, clean_);
+    EXPECT_EQ(kSuccess, clean_.report) << s.name;
+    // Where the clean run truncates the target.
+    for (const auto& c : clean_.targetLog) {
+      if (truncateSeq_ < 0 && c.op == Op::kSetEnd) truncateSeq_ = c.seq;
+    }
+    // The patch's third seek starts the writing pass.
+    int seeks = 0;
+    for (const auto& c : clean_.patchLog)
+      if (c.op == Op::kSeek && ++seeks == 3) secondPassSeq_ = c.seq;
+    EXPECT_EQ(3, seeks) << s.name;
+  }
+
+  struct Result {
+    std::u16string report;
+    size_t reports = 0;
+    std::vector<uint8_t> target;
+    std::vector<FaultFile::Call> patchLog, targetLog;
+    bool fired = false;
+    int firedSeq = -1;
+  };
+
+  // Runs the application with the n-th `op` call of `which` ("patch" or
+  // "target"; null for none) faulted.
+  void Run(const char* which, Op op, int n, Fault fault, Result& r) {
+    MemFile patchMem(b_.holder), targetMem(b_.target);
+    int clock = 0;
+    FaultFile patch(patchMem, clock), target(targetMem, clock);
+    if (which) (std::string(which) == "patch" ? patch : target).Arm(op, n, fault);
+    auto stub = std::make_unique<CPatchStub>(s_.base);
+    testutil::ReportLog log;
+    stub->ApplyOpened(patch, target, nullptr);
+    r.reports = log.texts.size();
+    r.report = log.texts.empty() ? u"" : log.texts[0];
+    r.target = targetMem.data;
+    r.patchLog = patch.Log();
+    r.targetLog = target.Log();
+    r.fired = patch.Fired() || target.Fired();
+    r.firedSeq = patch.Fired() ? patch.FiredSeq() : target.FiredSeq();
+  }
+
+  // What a fault in the clean run's call `c` (the n-th of its kind) must give.
+  Expect ExpectFor(bool onPatch, const FaultFile::Call& c, int n, Fault fault,
+                   const std::vector<FaultFile::Call>& log, size_t index) const {
+    if (onPatch) {
+      switch (c.op) {
+        case Op::kRead: {
+          int64_t field = c.position - static_cast<int64_t>(s_.base);
+          if (field == 0) return {u"ZELP补丁文件已经损坏(1)"};
+          if (field == 16) return {u"补丁文件已损坏(1)"};
+          if (field == 24) return {u"补丁文件已损坏(2)"};
+          if (field == 28) return {u"补丁文件已损坏(3)"};
+          // The record stream: a short read is completed by the next one; a
+          // failed read ends the stream where it stands.
+          if (fault == Fault::kShort) return {kSuccess};
+          std::vector<uint8_t> cut(b_.holder.begin() + static_cast<long>(b_.recordsAt),
+                                   b_.holder.begin() + c.position);
+          // Between the checking pass and the writing pass the target is
+          // resized: a read error in the writing pass leaves it resized.
+          bool secondPass = c.seq > secondPassSeq_;
+          return {reference::ParseRecords(cut, nullptr, nullptr),
+                  secondPass ? State::kWriting : State::kUnchanged};
+        }
+        case Op::kSeek:
+          if (n == 1) return {s_.base ? u"ZELP补丁文件已经损坏(2)" : kSuccess};
+          return {u"设置文件指针错误(1)", n == 3 ? State::kWriting : State::kUnchanged};
+        case Op::kSize: return {u"补丁文件已损坏(4)"};
+        default: return {u"<unexpected call on the patch>"};
+      }
+    }
+    switch (c.op) {
+      case Op::kTell: return {kSuccess};
+      case Op::kSeek: {
+        Op next = index + 1 < log.size() ? log[index + 1].op : Op::kCount;
+        if (next == Op::kSetEnd) return {u"改变文件大小失败,可能是磁盘容量不足"};
+        if (next == Op::kWrite) return {u"打补丁失败\n设置ROM文件位置失败", State::kWriting};
+        return {kSuccess};  // the CRC's moves: the file stands at 0 already
+      }
+      case Op::kSize:
+        if (s_.crc && n == 1) return {u"目标文件没有通过CRC32验证"};
+        return {u"改变文件大小失败,可能是磁盘容量不足"};
+      case Op::kRead:
+        return {fault == Fault::kShort ? kSuccess : u"目标文件没有通过CRC32验证"};
+      case Op::kReserve:
+        return {u"改变文件大小失败,可能是磁盘容量不足",
+                truncateSeq_ >= 0 && c.seq > truncateSeq_ ? State::kTruncated : State::kUnchanged};
+      case Op::kSetEnd: return {u"改变文件大小失败,可能是磁盘容量不足"};
+      case Op::kWrite: return {u"打补丁失败\n写数据失败", State::kWriting};
+      case Op::kFlush: return {u"打补丁失败\n写数据失败", State::kWriting};
+      default: return {u"<unexpected call on the target>"};
+    }
+  }
+
+  void CheckState(const Expect& e, const Result& r, const std::string& where) {
+    switch (e.state) {
+      case State::kUnchanged:
+        EXPECT_TRUE(r.target == b_.target) << where << ": target changed";
+        break;
+      case State::kTruncated: {
+        bool ok = r.target.size() >= static_cast<size_t>(s_.targetSize) &&
+                  std::equal(r.target.begin(), r.target.begin() + s_.targetSize, b_.target.begin());
+        for (size_t i = s_.targetSize; ok && i < r.target.size(); ++i) ok = r.target[i] == 0;
+        EXPECT_TRUE(ok) << where << ": not the truncated original";
+        break;
+      }
+      case State::kWriting:
+        EXPECT_TRUE(MatchesWritingState(b_, r.target)) << where << ": not a partly written target";
+        break;
+    }
+  }
+
+  void Go() {
+    for (const char* which : {"patch", "target"}) {
+      const auto& log = std::string(which) == "patch" ? clean_.patchLog : clean_.targetLog;
+      int seen[static_cast<int>(Op::kCount)] = {};
+      for (size_t i = 0; i < log.size(); ++i) {
+        const auto& c = log[i];
+        int n = ++seen[static_cast<int>(c.op)];
+        for (Fault fault : {Fault::kFail, Fault::kShort}) {
+          bool canShorten = c.op == Op::kRead || c.op == Op::kWrite || c.op == Op::kReserve;
+          if (fault == Fault::kShort && !canShorten) continue;
+          std::string where = std::string(s_.name) + " " + which + " " + OpName(c.op) + " #" +
+                              std::to_string(n) + (fault == Fault::kShort ? " short" : " fail");
+          Expect e = ExpectFor(which[0] == 'p', c, n, fault, log, i);
+          Result r;
+          Run(which, c.op, n, fault, r);
+          ++positions;
+          ASSERT_TRUE(r.fired) << where << ": the fault never came";
+          ASSERT_EQ(1u, r.reports) << where;
+          EXPECT_EQ(zelp::Utf16ToUtf8(e.message), zelp::Utf16ToUtf8(r.report)) << where;
+          if (r.report == kSuccess) {
+            EXPECT_TRUE(r.target == clean_.target) << where << ": success with other bytes";
+          } else {
+            CheckState(e, r, where);
+          }
+          if (r.report == kSuccess) ++succeeded;
+          else if (r.target == b_.target) ++unchanged;
+        }
+      }
+    }
+  }
+
+  int positions = 0, succeeded = 0, unchanged = 0;
+
+ private:
+  Scenario s_;
+  Built b_;
+  Result clean_;
+  int truncateSeq_ = -1, secondPassSeq_ = -1;
+};
+
+const Scenario kScenarios[] = {
+    // name, base, target length, target size, crc, records, first at
+    {"grow", 64, 100000, 100050, true, 10, 1000},
+    {"shrink_then_write_within", 0, 200000, 50000, true, 4, 150000},
+    {"shrink_then_write_past", 17, 120000, 30000, false, 6, 130000},
+    {"same_size", 0, 90000, 90000, false, 8, 0},
+};
+
+TEST(FaultSweep, EveryCallOfAWholeApplication) {
+  int positions = 0, succeeded = 0, unchanged = 0;
+  for (const Scenario& s : kScenarios) {
+    Sweep sweep(s);
+    sweep.Go();
+    std::printf("fault sweep %-26s %3d positions: %3d still succeeded, %3d failed leaving the "
+                "target unchanged, %3d failed after it was resized\n",
+                s.name, sweep.positions, sweep.succeeded, sweep.unchanged,
+                sweep.positions - sweep.succeeded - sweep.unchanged);
+    positions += sweep.positions;
+    succeeded += sweep.succeeded;
+    unchanged += sweep.unchanged;
+  }
+  std::printf("fault sweep total: %d positions: %d still succeeded, %d failed leaving the target "
+              "unchanged, %d failed after it was resized\n",
+              positions, succeeded, unchanged, positions - succeeded - unchanged);
+}
+
+}  // namespace
