@@ -46,7 +46,8 @@ class MemFile : public CKOVA_xFile {
   uint32_t Crc32() override { return Crc32OfFile(*this); }
   bool IsOpen() override { return open; }
   bool SetEnd() override {
-    if (!open || pos > limit) return false;
+    // Cutting a file never needs space; only growth past the limit fails.
+    if (!open || (pos > limit && pos > static_cast<int64_t>(data.size()))) return false;
     data.resize(static_cast<size_t>(pos));
     return true;
   }
