@@ -182,8 +182,8 @@ ZELP_TARGET_256 uint32_t Crc32UpdateClmul256(uint32_t running, const void* data,
   const auto* p = static_cast<const uint8_t*>(data);
   if (len < 256) return Crc32UpdateClmul128(running, p, len);
   // Four 256-bit registers, 128 bytes a round.
-  __m256i y0 = _mm256_xor_si256(Load256(p), _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0,
-                                                               static_cast<int>(running)));
+  __m256i y0 = _mm256_xor_si256(Load256(p),
+                                _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, static_cast<int>(running)));
   __m256i y1 = Load256(p + 32), y2 = Load256(p + 64), y3 = Load256(p + 96);
   p += 128;
   len -= 128;
@@ -209,8 +209,8 @@ ZELP_TARGET_512 uint32_t Crc32UpdateClmul512(uint32_t running, const void* data,
   const auto* p = static_cast<const uint8_t*>(data);
   if (len < 512) return Crc32UpdateClmul256(running, p, len);
   // Four 512-bit registers, 256 bytes a round.
-  __m512i z0 = _mm512_xor_si512(Load512(p),
-                                _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(running))));
+  __m512i z0 = _mm512_xor_si512(
+      Load512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(running))));
   __m512i z1 = Load512(p + 64), z2 = Load512(p + 128), z3 = Load512(p + 192);
   p += 256;
   len -= 256;
@@ -231,7 +231,8 @@ ZELP_TARGET_512 uint32_t Crc32UpdateClmul512(uint32_t running, const void* data,
   // GCC 12 warns falsely on the lane-extract intrinsic).
   uint8_t lanes[64];
   _mm512_storeu_si512(lanes, z);
-  __m128i x = _mm_xor_si128(Fold128(Load128(lanes), K128<384>()), Fold128(Load128(lanes + 16), K128<256>()));
+  __m128i x = _mm_xor_si128(Fold128(Load128(lanes), K128<384>()),
+                            Fold128(Load128(lanes + 16), K128<256>()));
   x = _mm_xor_si128(x, Fold128(Load128(lanes + 32), K128<128>()));
   x = _mm_xor_si128(x, Load128(lanes + 48));
   return Finish128(x, p, len);

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "common/text.h"
+#include "file/crc32.h"
 #include "file/file.h"
 #include "file/short_path.h"
 
@@ -51,7 +53,30 @@ bool CKOVA_File::Seek(int64_t position) {
   return ::lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }
 
-uint32_t CKOVA_File::Crc32() { return Crc32OfFile(*this); }
+// Positioned reads leave the file position alone, so nothing needs putting
+// back. 1 MiB a read: each piece is hashed while it is still in the cache it
+// was copied into (a 32 MiB buffer measured four times slower).
+uint32_t CKOVA_File::Crc32() {
+  if (handle < 0) return 0;
+  int64_t size = 0;
+  GetSize(size);
+  if (size <= 0) return 0;
+  const size_t bufSize = static_cast<size_t>(size < zelp::kCrcReadSize ? size : zelp::kCrcReadSize);
+  std::unique_ptr<unsigned char[]> buf(new unsigned char[bufSize]);
+  _m_CRC32 crc;
+  for (int64_t at = 0; at < size;) {
+    size_t want =
+        static_cast<size_t>(size - at < static_cast<int64_t>(bufSize) ? size - at : bufSize);
+    ssize_t n;
+    do n = ::pread(handle, buf.get(), want, static_cast<off_t>(at));
+    while (n < 0 && errno == EINTR);
+    // An error, or an end before the size the file had: never a CRC of part of it.
+    if (n <= 0) return 0;
+    crc.Update(buf.get(), static_cast<size_t>(n));
+    at += n;
+  }
+  return crc.Final();
+}
 
 bool CKOVA_File::IsOpen() { return handle >= 0; }
 

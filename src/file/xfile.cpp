@@ -26,7 +26,7 @@ uint32_t Crc32OfFile(CKOVA_xFile& file) {
   file.GetSize(size);
   uint32_t result = 0;
   if (size > 0) {
-    const int64_t chunkMax = zelp::kCrcChunk;
+    const int64_t chunkMax = zelp::kCrcReadSize;
     size_t bufSize = static_cast<size_t>(size < chunkMax ? size : chunkMax);
     std::unique_ptr<unsigned char[]> buf(new unsigned char[bufSize]);
     _m_CRC32 crc;

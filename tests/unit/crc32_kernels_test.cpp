@@ -99,8 +99,9 @@ TEST_P(Crc32KernelTest, SplitUpdatesEqualOneUpdate) {
   std::vector<uint8_t> data = testutil::RandomBytes(300000, 14);
   const uint32_t whole = ZlibUpdate(0xFFFFFFFFu, data.data(), data.size());
   // Split points around every block size a kernel works in.
-  const size_t cuts[] = {0, 1, 3, 15, 16, 17, 63, 64, 65, 127, 128, 129, 255, 256, 257,
-                         511, 512, 513, 1023, 1024, 4095, 4096, 65535, 65536, 299999, 300000};
+  const size_t cuts[] = {0,    1,    3,    15,   16,    17,    63,     64,    65,
+                         127,  128,  129,  255,  256,   257,   511,    512,   513,
+                         1023, 1024, 4095, 4096, 65535, 65536, 299999, 300000};
   for (size_t a : cuts) {
     for (size_t b : cuts) {
       if (b < a) continue;
