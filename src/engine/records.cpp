@@ -55,7 +55,8 @@ int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* ow
       if (length && static_cast<int64_t>(end) > farthest) farthest = static_cast<int64_t>(end);
       continue;
     }
-    if (!target->Seek(static_cast<int64_t>(position))) return Fail(owner, kMsgSeekTarget);
-    if (target->Write(scratch, length) != length) return Fail(owner, kMsgWriteFailed);
+    int64_t written = target->WriteAt(static_cast<int64_t>(position), scratch, length);
+    if (written < 0) return Fail(owner, kMsgSeekTarget);
+    if (written != length) return Fail(owner, kMsgWriteFailed);
   }
 }

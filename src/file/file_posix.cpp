@@ -96,6 +96,22 @@ bool CKOVA_File::Reserve(int64_t size) {
   return rc == 0;
 }
 
+// One positioned write instead of a seek and a write.
+int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count) {
+  if (handle < 0 || position < 0) return -1;
+  ssize_t n = 0;
+  if (count > 0) {
+    do n = ::pwrite(handle, buffer, count, static_cast<off_t>(position));
+    while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(count)) return n;
+  }
+  // Nothing to write, or not all written: tell a position the file cannot
+  // reach (a seek would have failed) from a failed write, as Seek+Write do.
+  if (::lseek(handle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position))
+    return -1;
+  return n < 0 ? 0 : n;
+}
+
 bool CKOVA_File::Flush() { return handle >= 0 && ::fsync(handle) == 0; }
 
 namespace {

@@ -12,6 +12,11 @@ bool CKOVA_xFile::WriteText(const char16_t* text) {
   return Write(text, bytes) == bytes;
 }
 
+int64_t CKOVA_xFile::WriteAt(int64_t position, const void* buffer, uint32_t count) {
+  if (!Seek(position)) return -1;
+  return Write(buffer, count);
+}
+
 int SetSize(CKOVA_xFile& file, int64_t size) {
   if (!file.Seek(size)) return 0;
   return file.SetEnd() ? 1 : 0;

@@ -36,6 +36,11 @@ class CKOVA_xFile {
   virtual bool Reserve(int64_t size) = 0;
   // Makes written data durable.
   virtual bool Flush() = 0;
+  // Writes `count` bytes at `position`, as Seek then Write would (the
+  // default does just that), in one call where the platform can. Returns
+  // the count written, or -1 when the file cannot be positioned there
+  // (nothing written). The file position afterwards is unspecified.
+  virtual int64_t WriteAt(int64_t position, const void* buffer, uint32_t count);
 };
 
 // Positions the file at `size` and makes that its end; 1 when both succeed.
