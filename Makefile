@@ -22,6 +22,7 @@ win:
 
 win-test: win
 	scripts/check-imports.sh build/win64/src/ui/zelp-stub.exe build/win64/src/cli/zelp.exe
+	scripts/run-win-unit.sh
 
 test: unit-test win-test
 

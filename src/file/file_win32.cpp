@@ -104,27 +104,6 @@ HANDLE OpenOnce(const char16_t* path, DWORD access, DWORD share, DWORD dispositi
   return CreateFileW(as_wcstr(path), access, share, nullptr, disposition, 0, nullptr);
 }
 
-// The fallback name for a path the platform did not find: its short form,
-// or for a file to be created the short form of its directory followed by
-// its own last component. False when it cannot be built.
-bool FallbackPath(const char16_t* path, int mode, char16_t* out) {
-  using zelp::kPathUnits;
-  if (mode != kModeCreate) return zelp::FullShortPath(path, out) != 0;
-  const char16_t* last = nullptr;
-  for (const char16_t* p = path; *p; ++p)
-    if (*p == u'\\') last = p;
-  if (!last) return false;
-  if (!zelp::DirShortPath(path, out)) return false;
-  size_t dirLen = zelp::WideLen(out);
-  size_t nameLen = zelp::WideLen(last + 1);
-  if (dirLen + nameLen + 1 > static_cast<size_t>(kPathUnits)) {
-    out[0] = 0;
-    return false;
-  }
-  zelp::WideCopy(out + dirLen, last + 1);
-  return true;
-}
-
 }  // namespace
 
 int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
@@ -162,7 +141,7 @@ int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
     // One more try under the short form, for names the platform could not
     // take in their long form.
     char16_t fallback[zelp::kPathUnits];
-    if (!FallbackPath(path, mode, fallback)) return 0;
+    if (!zelp::FallbackPath(path, mode, fallback)) return 0;
     h = OpenOnce(fallback, access, share, disposition);
   }
   if (h == INVALID_HANDLE_VALUE) return 0;

@@ -12,4 +12,12 @@ int FullShortPath(const char16_t* path, char16_t* out);
 // empty. The last component must exist too.
 int DirShortPath(const char16_t* path, char16_t* out);
 
+#ifdef _WIN32
+// The second name Open tries after file-not-found: the short form of the
+// whole path for the modes that open an existing file; for mode 4 the short
+// form of the directory followed by the path's own last component. 1, or 0
+// with `out` empty when it cannot be built.
+int FallbackPath(const char16_t* path, int mode, char16_t* out);
+#endif
+
 }  // namespace zelp

@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "common/win_text.h"
+#include "file/file.h"
 #include "file/short_path.h"
 
 namespace zelp {
@@ -104,6 +105,24 @@ int DirShortPath(const char16_t* path, char16_t* out) {
     }
   }
   return Finish(b, out);
+}
+
+int FallbackPath(const char16_t* path, int mode, char16_t* out) {
+  out[0] = 0;
+  if (mode != kModeCreate) return FullShortPath(path, out);
+  // For a file to be created only the directory is shortened; its own name
+  // follows as given.
+  const char16_t* last = nullptr;
+  for (const char16_t* p = path; *p; ++p)
+    if (*p == u'\\') last = p;
+  if (!last || !DirShortPath(path, out)) return 0;
+  size_t dirLen = WideLen(out);
+  if (dirLen + WideLen(last + 1) + 1 > static_cast<size_t>(kPathUnits)) {
+    out[0] = 0;
+    return 0;
+  }
+  WideCopy(out + dirLen, last + 1);
+  return 1;
 }
 
 }  // namespace zelp
