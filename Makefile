@@ -20,9 +20,10 @@ win:
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64
 
-win-test: win
+win-test: win native
 	scripts/check-imports.sh build/win64/src/ui/zelp-stub.exe build/win64/src/cli/zelp.exe
 	scripts/run-win-unit.sh
+	scripts/check-zelp-exe.sh
 
 test: unit-test win-test
 

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs the Windows zelp.exe under Wine on a sample patch and checks that it
+# prints and writes exactly what the native zelp does (its output, when
+# redirected, is UTF-8 like the native tool's).
+# Usage: scripts/check-zelp-exe.sh [native-zelp] [zelp.exe]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+native=${1:-build/native/src/cli/zelp}
+exe=${2:-build/win64/src/cli/zelp.exe}
+work="$PWD/build/win64/zelp-exe-check"
+rm -rf "$work"
+mkdir -p "$work"
+
+# A patch with a Chinese description that writes "新" (UTF-8) at 4 and
+# grows the target to 12 bytes; the target's CRC is checked.
+python3 - "$work" <<'PY'
+import struct, sys, zlib
+work = sys.argv[1]
+target = b"0123456789"
+records = b"\x02" + struct.pack("<QH", 4, 3) + "新".encode() + b"\xff"
+desc = "说明：第一行\r\nline two".encode("utf-16-le") + b"\0\0"
+header = b"KOVA-PATCH3.0\0\0\0" + struct.pack("<qIIQ", 12, zlib.crc32(target), 40,
+                                            40 + len(records))
+open(f"{work}/p.zelp", "wb").write(header + records + desc)
+for name in ("native.bin", "win.bin"):
+    open(f"{work}/{name}", "wb").write(target)
+PY
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+run_win() { scripts/run-win-unit.sh "$exe" "$@"; }
+
+fail=0
+check() {  # name, expected file, actual file
+  if ! cmp -s "$2" "$3"; then
+    echo "check-zelp-exe: $1 differs:" >&2
+    diff <(od -c "$2") <(od -c "$3") | head -20 >&2 || true
+    fail=1
+  fi
+}
+
+"$native" info "$work/p.zelp" >"$work/info.native" 2>&1
+run_win info "$(winpath "$work/p.zelp")" >"$work/info.win" 2>&1
+check "info output" "$work/info.native" "$work/info.win"
+
+for round in first second; do
+  set +e
+  "$native" apply "$work/p.zelp" "$work/native.bin" >"$work/$round.native.out" 2>"$work/$round.native.err"
+  echo $? >"$work/$round.native.rc"
+  run_win apply "$(winpath "$work/p.zelp")" "$(winpath "$work/win.bin")" \
+    >"$work/$round.win.out" 2>"$work/$round.win.err"
+  echo $? >"$work/$round.win.rc"
+  set -e
+  for part in out err rc; do
+    check "apply ($round) $part" "$work/$round.native.$part" "$work/$round.win.$part"
+  done
+  check "target after the $round apply" "$work/native.bin" "$work/win.bin"
+done
+# The second run must have been refused by the CRC check.
+grep -q 'CRC32' "$work/second.win.err" || { echo "check-zelp-exe: second apply not refused" >&2; fail=1; }
+
+[ $fail -eq 0 ] && echo "check-zelp-exe: zelp.exe matches the native zelp (info, apply, refused re-apply)"
+exit $fail
