@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,7 @@ CKOVA_File::~CKOVA_File() { Close(); }
 
 uint32_t CKOVA_File::Read(void* buffer, uint32_t count) {
   if (handle < 0) return 0;
+  SettleWrites();
   ssize_t n;
   do n = ::read(handle, buffer, count);
   while (n < 0 && errno == EINTR);
@@ -25,6 +27,7 @@ uint32_t CKOVA_File::Read(void* buffer, uint32_t count) {
 
 uint32_t CKOVA_File::Write(const void* buffer, uint32_t count) {
   if (handle < 0) return 0;
+  SettleWrites();
   ssize_t n;
   do n = ::write(handle, buffer, count);
   while (n < 0 && errno == EINTR);
@@ -32,8 +35,14 @@ uint32_t CKOVA_File::Write(const void* buffer, uint32_t count) {
 }
 
 void CKOVA_File::Close() {
-  if (handle >= 0) ::close(handle);  // also drops the sharing lock
+  if (handle >= 0) {
+    SettleWrites();
+    ::close(handle);  // also drops the sharing lock
+  }
   handle = -1;
+  window_.reset();
+  lastEnd_ = -1;
+  lostWrite_ = false;
 }
 
 void CKOVA_File::GetSize(int64_t& size) {
@@ -58,6 +67,7 @@ bool CKOVA_File::Seek(int64_t position) {
 // was copied into (a 32 MiB buffer measured four times slower).
 uint32_t CKOVA_File::Crc32() {
   if (handle < 0) return 0;
+  SettleWrites();
   int64_t size = 0;
   GetSize(size);
   if (size <= 0) return 0;
@@ -82,12 +92,14 @@ bool CKOVA_File::IsOpen() { return handle >= 0; }
 
 bool CKOVA_File::SetEnd() {
   if (handle < 0) return false;
+  SettleWrites();
   off_t p = ::lseek(handle, 0, SEEK_CUR);
   return p >= 0 && ::ftruncate(handle, p) == 0;
 }
 
 bool CKOVA_File::Reserve(int64_t size) {
   if (handle < 0 || size < 0) return false;
+  SettleWrites();
   struct stat st;
   if (::fstat(handle, &st) != 0) return false;
   if (size <= st.st_size) return true;
@@ -96,23 +108,100 @@ bool CKOVA_File::Reserve(int64_t size) {
   return rc == 0;
 }
 
-// One positioned write instead of a seek and a write.
+namespace {
+
+constexpr uint32_t kWindowSize = 256 << 10;  // bytes gathered at most
+constexpr uint32_t kGatherMax = 4096;        // larger writes go straight out
+constexpr int64_t kNear = 16 << 10;          // how close writes must follow
+
+bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at) {
+  while (n > 0) {
+    ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(at));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+    at += w;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CKOVA_File::SettleWrites() {
+  if (windowLen_ == 0) return true;
+  bool ok = dirtyTo_ <= dirtyFrom_ || PWriteAll(handle, window_.get() + dirtyFrom_,
+                                                dirtyTo_ - dirtyFrom_, windowAt_ + dirtyFrom_);
+  windowLen_ = 0;
+  if (!ok) lostWrite_ = true;
+  return ok;
+}
+
+// Copies the write into the window when it falls inside, opening a window
+// at it when it follows the previous write closely; false when it must go
+// straight to the file.
+bool CKOVA_File::GatherWrite(int64_t position, const void* buffer, uint32_t count) {
+  if (windowLen_ == 0) {
+    if (count == 0 || count > kGatherMax || lastEnd_ < 0 || position < lastEnd_ - kNear ||
+        position > lastEnd_ + kNear)
+      return false;
+    if (!window_) window_.reset(new uint8_t[kWindowSize]);
+    int64_t at = position & ~int64_t{4095};  // whole pages
+    ssize_t n;
+    do n = ::pread(handle, window_.get(), kWindowSize, static_cast<off_t>(at));
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) return false;
+    windowAt_ = at;
+    windowLen_ = static_cast<uint32_t>(n);
+    dirtyFrom_ = windowLen_;
+    dirtyTo_ = 0;
+  }
+  if (position < windowAt_ || position + count > windowAt_ + windowLen_) return false;
+  uint32_t from = static_cast<uint32_t>(position - windowAt_);
+  std::memcpy(window_.get() + from, buffer, count);
+  if (count > 0) {
+    if (from < dirtyFrom_) dirtyFrom_ = from;
+    if (from + count > dirtyTo_) dirtyTo_ = from + count;
+  }
+  return true;
+}
+
+// One positioned write instead of a seek and a write, or none at all when
+// the write can be gathered with its neighbours.
 int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count) {
   if (handle < 0 || position < 0) return -1;
+  if (GatherWrite(position, buffer, count)) {
+    lastEnd_ = position + count;
+    return count;
+  }
+  // Outside the window: what it gathered goes out first, in order.
+  if (!SettleWrites()) return 0;
+  if (GatherWrite(position, buffer, count)) {
+    lastEnd_ = position + count;
+    return count;
+  }
   ssize_t n = 0;
   if (count > 0) {
     do n = ::pwrite(handle, buffer, count, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(count)) return n;
+    if (n == static_cast<ssize_t>(count)) {
+      lastEnd_ = position + count;
+      return n;
+    }
   }
   // Nothing to write, or not all written: tell a position the file cannot
   // reach (a seek would have failed) from a failed write, as Seek+Write do.
   if (::lseek(handle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position))
     return -1;
+  if (n > 0) lastEnd_ = position + n;
   return n < 0 ? 0 : n;
 }
 
-bool CKOVA_File::Flush() { return handle >= 0 && ::fsync(handle) == 0; }
+bool CKOVA_File::Flush() {
+  if (handle < 0) return false;
+  bool settled = SettleWrites() && !lostWrite_;
+  return ::fsync(handle) == 0 && settled;
+}
 
 namespace {
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 
 #include "file/file.h"
+#include "support/mem_file.h"
 #include "support/test_util.h"
 
 using testutil::ReadFile;
@@ -49,6 +51,89 @@ TEST(WriteAt, SameResultAndBytesAsSeekThenWrite) {
     b.Close();
     EXPECT_EQ(ReadFile(dir.File("b")), ReadFile(dir.File("a")));
   }
+}
+
+// Runs of writes as a record stream makes them: mostly small and close
+// together (which the platform file gathers), some far, large, overlapping,
+// repeated or empty, with reads, plain writes, CRCs and resizes in between.
+// The file must read back, and end up, exactly as an in-memory file given
+// the same calls.
+TEST(WriteAt, GatheredWritesReadBackAndLandInOrder) {
+  TempDir dir;
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    std::mt19937 rng(seed);
+    const auto original = testutil::RandomBytes(1 << 20, seed);
+    WriteFile(dir.File("t"), original);
+    CKOVA_File f;
+    ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeReadWrite, kShareRead));
+    MemFile ref(original);
+    int64_t at = 0;
+    for (int op = 0; op < 1500; ++op) {
+      uint32_t kind = rng() % 100;
+      int64_t size = static_cast<int64_t>(ref.data.size());
+      if (kind < 80) {
+        // Mostly a short step on from the last write; now and then anywhere.
+        uint32_t pick = rng() % 20;
+        if (pick == 0) {
+          at = rng() % (size + 5000);
+        } else if (pick == 1) {
+          at = at > 3000 ? at - rng() % 3000 : 0;  // back over earlier writes
+        } else {
+          at += rng() % (pick < 10 ? 200 : 20000);
+        }
+        uint32_t count = rng() % 10 == 0 ? rng() % 9000 : rng() % 40;
+        std::vector<uint8_t> data(count);
+        for (auto& b : data) b = static_cast<uint8_t>(rng());
+        int64_t want = ref.WriteAt(at, data.data(), count);
+        ASSERT_EQ(want, f.WriteAt(at, data.data(), count)) << "op " << op << " at " << at;
+      } else if (kind < 88) {
+        int64_t from = rng() % (size + 10);
+        std::vector<uint8_t> got(rng() % 5000), want(got.size());
+        ASSERT_EQ(ref.Seek(from), f.Seek(from));
+        uint32_t n = static_cast<uint32_t>(got.size());
+        ASSERT_EQ(ref.Read(want.data(), n), f.Read(got.data(), n)) << "op " << op;
+        ASSERT_EQ(want, got) << "op " << op << " reading at " << from;
+      } else if (kind < 92) {
+        std::vector<uint8_t> data(rng() % 100, static_cast<uint8_t>(op));
+        int64_t from = rng() % (size + 10);
+        ASSERT_EQ(ref.Seek(from), f.Seek(from));
+        uint32_t n = static_cast<uint32_t>(data.size());
+        ASSERT_EQ(ref.Write(data.data(), n), f.Write(data.data(), n));
+      } else if (kind < 95) {
+        ASSERT_EQ(ref.Crc32(), f.Crc32()) << "op " << op;
+      } else if (kind < 97) {
+        int64_t to = size - 1000 + rng() % 2000;
+        ASSERT_EQ(SetSize(ref, to), SetSize(f, to));
+      } else {
+        // Closing writes back what was gathered.
+        f.Close();
+        ASSERT_EQ(ReadFile(dir.File("t")), ref.data) << "op " << op;
+        ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeReadWrite, kShareRead));
+      }
+    }
+    ASSERT_TRUE(f.Flush());
+    f.Close();
+    EXPECT_EQ(ReadFile(dir.File("t")), ref.data);
+  }
+}
+
+// Gathered bytes still in the window reach the file when it is closed
+// without a flush (a failed application closes its files that way).
+TEST(WriteAt, CloseWritesWhatWasGathered) {
+  TempDir dir;
+  auto bytes = testutil::RandomBytes(1 << 20, 31);
+  WriteFile(dir.File("t"), bytes);
+  {
+    CKOVA_File f;
+    ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeReadWrite, kShareRead));
+    for (int64_t at = 1000; at < 900000; at += 777) {
+      uint8_t v[3] = {1, 2, 3};
+      ASSERT_EQ(3, f.WriteAt(at, v, 3));
+      std::copy(v, v + 3, bytes.begin() + at);
+    }
+  }
+  EXPECT_EQ(bytes, ReadFile(dir.File("t")));
 }
 
 TEST(WriteAt, ClosedFileCannotBePositioned) {
