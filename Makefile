@@ -27,5 +27,14 @@ win-test: win native
 
 test: unit-test win-test
 
+# Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
+bench:
+	bash scripts/deps.sh bench
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench
+	build/bench/bench/zelp_crc_bench
+	build/bench/bench/zelp_apply_bench
+	bench/compare.sh
+
 clean:
 	rm -rf build

@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# zelp against xdelta3 and bsdiff on one generated case: a 128 MiB "ROM" with
+# 20,000 scattered changes of 1-32 bytes (creating and applying a patch, each
+# output checked with cmp), plus a 1,000,000-record patch for the cost per
+# record. Prints Markdown tables of medians and ratios.
+#
+# Needs the bench build (cmake --preset bench && cmake --build --preset bench)
+# and xdelta3, bsdiff, hyperfine (scripts/deps.sh bench). Data goes to
+# build/bench-data (ZELP_BENCH_DATA to change); RUNS (default 5) repetitions,
+# BSDIFF_RUNS (default 1) for bsdiff, whose suffix sort takes long.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin=${ZELP_BENCH_BIN:-$root/build/bench}
+data=${ZELP_BENCH_DATA:-$root/build/bench-data}
+runs=${RUNS:-5}
+bsdiff_runs=${BSDIFF_RUNS:-1}
+zelp=$bin/src/cli/zelp
+gen=$bin/bench/zelp_bench_gen
+phases=$bin/bench/zelp_apply_phases
+size=134217728
+
+for tool in "$zelp" "$gen" "$phases"; do
+  [ -x "$tool" ] || { echo "compare.sh: $tool missing: build the bench preset first" >&2; exit 1; }
+done
+for tool in xdelta3 bsdiff bspatch hyperfine cmp python3; do
+  command -v "$tool" >/dev/null || { echo "compare.sh: $tool missing (scripts/deps.sh bench)" >&2; exit 1; }
+done
+
+mkdir -p "$data"
+cd "$data"
+results=results.txt
+: > "$results"
+note() { echo "compare.sh: $*" >&2; }
+put() { echo "$1 $2" >> "$results"; }
+
+# Median wall time in seconds of one command under hyperfine (-N: no shell;
+# commands that need one run under sh -c).
+median() {  # name runs prepare command...
+  local name=$1 n=$2 prepare=$3
+  shift 3
+  local args=(-N --style none --runs "$n" --export-json "$name.json")
+  [ -n "$prepare" ] && args+=(--prepare "$prepare")
+  hyperfine "${args[@]}" "$@" >/dev/null
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$name.json"
+}
+
+# Peak resident memory (KiB) of one run of a command.
+peak_kib() {
+  python3 -c 'import resource,subprocess,sys
+subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$@"
+}
+
+same() { cmp -s "$1" "$2" || { note "$3: output differs from $2"; exit 1; }; }
+
+# --- The inputs (made once, kept between runs) ------------------------------
+[ -f old.rom ] || { note "making old.rom (128 MiB)"; "$gen" rom old.rom $size 1; }
+[ -f new.rom ] || "$gen" mutate old.rom new.rom 20000 32 2
+[ -f small.rom ] || "$gen" rom small.rom $((size / 4)) 3
+[ -f small-new.rom ] || "$gen" mutate small.rom small-new.rom 5000 32 4
+[ -f m.rom ] || "$gen" spread old.rom m.rom 1000000 4
+sync old.rom new.rom m.rom
+
+# --- Creating -----------------------------------------------------------
+note "create: zelp, xdelta3, bsdiff"
+if "$zelp" create old.rom new.rom -o z.zelp >/dev/null 2>&1; then
+  put create_zelp "$(median create_zelp "$runs" "" "$zelp" create old.rom new.rom -o z.zelp)"
+  put rss_zelp "$(peak_kib "$zelp" create old.rom new.rom -o z.zelp)"
+  put rss_zelp_small "$(peak_kib "$zelp" create small.rom small-new.rom -o small.zelp)"
+else
+  note "zelp create is not available here: the zelp patch comes from zelp_bench_gen"
+  "$gen" patch old.rom new.rom z.zelp >/dev/null
+fi
+put create_xdelta3 "$(median create_xdelta3 "$runs" "" xdelta3 -e -f -s old.rom new.rom x.xd3)"
+put rss_xdelta3 "$(peak_kib xdelta3 -e -f -s old.rom new.rom x.xd3)"
+put create_bsdiff "$(median create_bsdiff "$bsdiff_runs" "" bsdiff old.rom new.rom b.bsdiff)"
+put size_zelp "$(stat -c %s z.zelp)"
+put size_xdelta3 "$(stat -c %s x.xd3)"
+put size_bsdiff "$(stat -c %s b.bsdiff)"
+
+# --- Applying, each made durable ------------------------------------------
+# zelp patches a copy of the original in place; the copy is synced first so
+# that its flush writes only what zelp wrote. The peers write a new file.
+note "apply: zelp, xdelta3, bspatch"
+fresh="sh -c 'cp old.rom t.rom && sync t.rom'"
+put apply_zelp "$(median apply_zelp "$runs" "$fresh" "$zelp" apply z.zelp t.rom)"
+same t.rom new.rom "zelp apply"
+put apply_xdelta3 "$(median apply_xdelta3 "$runs" "rm -f x.out" \
+  sh -c 'xdelta3 -d -f -s old.rom x.xd3 x.out && sync x.out')"
+same x.out new.rom "xdelta3 -d"
+put apply_xdelta3_nosync "$(median apply_xdelta3_nosync "$runs" "rm -f x.out" \
+  xdelta3 -d -f -s old.rom x.xd3 x.out)"
+put apply_bspatch "$(median apply_bspatch "$runs" "rm -f b.out" \
+  sh -c 'bspatch old.rom b.out b.bsdiff && sync b.out')"
+same b.out new.rom "bspatch"
+put cat_target "$(median cat_target "$runs" "" cat old.rom)"
+
+# The flush apart: the same procedure in-process, its phases timed.
+phase_medians() {  # patch original prefix
+  local i
+  for i in $(seq "$runs"); do
+    cp "$2" t.rom && sync t.rom
+    "$bin/bench/zelp_apply_phases" "$1" t.rom
+  done > "$3.phases"
+  python3 - "$3.phases" "$3" >> "$results" <<'PY'
+import statistics, sys
+rows = [list(map(float, l.split())) for l in open(sys.argv[1])]
+total = statistics.median(r[0] for r in rows) / 1000
+crc = statistics.median(r[1] for r in rows) / 1000
+flush = statistics.median(r[2] for r in rows) / 1000
+rest = statistics.median((r[0] - r[2]) for r in rows) / 1000
+p = sys.argv[2]
+print(f"{p}_total {total}\n{p}_crc {crc}\n{p}_flush {flush}\n{p}_noflush {rest}")
+PY
+}
+phase_medians z.zelp old.rom phases20k
+same t.rom new.rom "zelp apply (phases)"
+
+# --- A million records ----------------------------------------------------
+note "apply: 1,000,000 records"
+[ -f m.zelp ] || "$gen" patch old.rom m.rom m.zelp >/dev/null
+[ -f e.zelp ] || "$gen" patch old.rom old.rom e.zelp >/dev/null  # the end record alone
+[ -f m.xd3 ] || xdelta3 -e -f -s old.rom m.rom m.xd3
+phase_medians m.zelp old.rom phases1m
+same t.rom m.rom "zelp apply (1M records)"
+phase_medians e.zelp old.rom phases0
+put apply_zelp_1m "$(median apply_zelp_1m "$runs" "$fresh" "$zelp" apply m.zelp t.rom)"
+put apply_xdelta3_1m "$(median apply_xdelta3_1m "$runs" "rm -f x.out" \
+  sh -c 'xdelta3 -d -f -s old.rom m.xd3 x.out && sync x.out')"
+same x.out m.rom "xdelta3 -d (1M records)"
+put size_zelp_1m "$(stat -c %s m.zelp)"
+put size_xdelta3_1m "$(stat -c %s m.xd3)"
+
+# --- The tables -----------------------------------------------------------
+model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
+echo "Machine: $model, $(nproc) cores, $(free -g | awk '/^Mem:/{print $2}') GiB memory;" \
+  "$(uname -sr); data on $(df -T . | awk 'NR==2{print $2}'); $runs runs each (bsdiff $bsdiff_runs)."
+echo
+python3 - "$results" <<'PY'
+import sys
+r = {}
+for line in open(sys.argv[1]):
+    k, v = line.split()
+    r[k] = float(v)
+
+def ms(k):
+    return f"{r[k] * 1000:.1f} ms" if k in r else "n/a"
+
+def ratio(a, b):
+    return f"{r[a] / r[b]:.1f}×" if a in r and b in r else "n/a"
+
+def mib(k):
+    return f"{r[k] / 1024:.0f} MiB" if k in r else "n/a"
+
+print("#### 128 MiB, 20,000 scattered changes of 1–32 bytes (medians)\n")
+print("| | zelp | xdelta3 | bsdiff | xdelta3 ÷ zelp | bsdiff ÷ zelp |")
+print("|---|---:|---:|---:|---:|---:|")
+print(f"| create | {ms('create_zelp')} | {ms('create_xdelta3')} | {ms('create_bsdiff')} | "
+      f"{ratio('create_xdelta3', 'create_zelp')} | {ratio('create_bsdiff', 'create_zelp')} |")
+print(f"| create, peak memory | {mib('rss_zelp')} | {mib('rss_xdelta3')} | | | |")
+print(f"| apply, made durable | {ms('apply_zelp')} | {ms('apply_xdelta3')} | {ms('apply_bspatch')} | "
+      f"{ratio('apply_xdelta3', 'apply_zelp')} | {ratio('apply_bspatch', 'apply_zelp')} |")
+print(f"| patch size | {int(r['size_zelp']):,} B | {int(r['size_xdelta3']):,} B | "
+      f"{int(r['size_bsdiff']):,} B | | |")
+print()
+print("#### zelp apply, where the time goes (medians)\n")
+print("| | time | ÷ `cat target` |")
+print("|---|---:|---:|")
+print(f"| `cat target > /dev/null` (page cache) | {ms('cat_target')} | 1.0× |")
+print(f"| zelp apply, end to end | {ms('apply_zelp')} | {ratio('apply_zelp', 'cat_target')} |")
+print(f"| of which the flush (fsync) | {ms('phases20k_flush')} | |")
+print(f"| of which the CRC-32 of the target | {ms('phases20k_crc')} | |")
+print(f"| everything but the flush | {ms('phases20k_noflush')} | {ratio('phases20k_noflush', 'cat_target')} |")
+print(f"| xdelta3 -d, without sync | {ms('apply_xdelta3_nosync')} | {ratio('apply_xdelta3_nosync', 'cat_target')} |")
+if "rss_zelp_small" in r:
+    print(f"\nzelp create peak memory: {mib('rss_zelp_small')} on a 32 MiB file, "
+          f"{mib('rss_zelp')} on the 128 MiB file.")
+print()
+per = (r["phases1m_noflush"] - r["phases0_noflush"]) / 1e6 * 1e6
+print("#### 1,000,000 records of 4 bytes over the 128 MiB file (medians)\n")
+print("| | time |")
+print("|---|---:|")
+print(f"| zelp apply, end to end | {ms('apply_zelp_1m')} |")
+print(f"| of which the flush | {ms('phases1m_flush')} |")
+print(f"| everything but the flush | {ms('phases1m_noflush')} |")
+print(f"| the same with no records (end record only) | {ms('phases0_noflush')} |")
+print(f"| **cost per record** | **{per:.2f} µs** |")
+print(f"| xdelta3 -d + sync | {ms('apply_xdelta3_1m')} ({ratio('apply_xdelta3_1m', 'apply_zelp_1m')} zelp) |")
+print(f"| patch sizes | zelp {int(r['size_zelp_1m']):,} B, xdelta3 {int(r['size_xdelta3_1m']):,} B |")
+PY
