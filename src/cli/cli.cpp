@@ -14,6 +14,8 @@ struct Command {
 const Command kCommands[] = {
     {u"info", CmdInfo},
     {u"apply", CmdApply},
+    {u"create", CmdCreate},
+    {u"pack", CmdPack},
 };
 
 const char16_t kUsage[] =
@@ -21,9 +23,15 @@ const char16_t kUsage[] =
     u"\n"
     u"  zelp info FILE [--base N]          show a patch's summary and description\n"
     u"  zelp apply FILE TARGET [--base N]  apply the patch in FILE to TARGET in place\n"
+    u"  zelp create ORIGINAL MODIFIED -o OUT [--description FILE] [--no-crc] [--stub STUB]\n"
+    u"                                     write the patch that turns ORIGINAL into MODIFIED\n"
+    u"                                     (with --stub, the distributable program)\n"
+    u"  zelp pack STUB PATCH -o OUT        append PATCH to the program STUB\n"
     u"\n"
-    u"FILE is a ZELP 3.0 patch; --base N says at which byte of FILE the patch\n"
-    u"starts (decimal or 0x-hexadecimal, default 0).\n";
+    u"FILE is a ZELP 3.0 patch or a program that carries one; --base N says at\n"
+    u"which byte of FILE the patch starts (decimal or 0x-hexadecimal).\n"
+    u"--description FILE: UTF-8 text shown by the program; --no-crc: the patch\n"
+    u"applies to any file, without the CRC-32 check.\n";
 
 }  // namespace
 

@@ -42,6 +42,8 @@ bool ParseNumber(const std::u16string& text, uint64_t& value);
 // Subcommands: `args` excludes the subcommand's name.
 int CmdInfo(const std::vector<std::u16string>& args, Console& console);
 int CmdApply(const std::vector<std::u16string>& args, Console& console);
+int CmdCreate(const std::vector<std::u16string>& args, Console& console);
+int CmdPack(const std::vector<std::u16string>& args, Console& console);
 
 // Writes the usage text (to Out or Err) and returns the exit code to use.
 int Usage(Console& console, bool toStdout);

@@ -2,27 +2,41 @@
 // procedure, run on a file the user names.
 #include <memory>
 
+#include "author/tool.h"
 #include "cli/cli.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
+#include "file/file.h"
 
 namespace zelp::cli {
 
 namespace {
 
-// Finds where the patch starts in `file`: --base when given, else 0.
-bool ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Console& console) {
-  (void)file;
+// Finds where the patch starts in `file`: --base when given, else 0 for a
+// bare patch or the stamped offset of a program that carries one. Returns
+// kExitOk, or the exit code after printing why not.
+int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Console& console) {
   base = 0;
   if (const std::u16string* text = FindOption(a, u"--base")) {
     if (!ParseNumber(*text, base)) {
       console.Err(u"zelp: --base takes a decimal or 0x-hexadecimal number\n");
-      return false;
+      return kExitUsage;
     }
+    return kExitOk;
   }
-  return true;
+  // A file that cannot be opened is left to the engine, which reports that
+  // in its own words.
+  CKOVA_File probe;
+  if (!Open(file.c_str(), probe, kModeRead, kShareRead)) return kExitOk;
+  probe.Close();
+  std::u16string error;
+  if (!author::FindPatchBase(file, base, error)) {
+    console.Err(u"zelp: " + error + u"\n");
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 bool ParsePatchArgs(const std::vector<std::u16string>& args, size_t files, Args& a,
@@ -56,7 +70,7 @@ int CmdInfo(const std::vector<std::u16string>& args, Console& console) {
   Args a;
   if (!ParsePatchArgs(args, 1, a, console)) return Usage(console, false);
   uint64_t base;
-  if (!ResolveBase(a.positional[0], a, base, console)) return kExitUsage;
+  if (int code = ResolveBase(a.positional[0], a, base, console)) return code;
   auto stub = std::make_unique<CPatchStub>(base);
   if (!stub->LoadPatchInfoFrom(a.positional[0].c_str())) {
     console.Err(std::u16string(kMsgInitFailed) + u"\n");
@@ -76,7 +90,7 @@ int CmdApply(const std::vector<std::u16string>& args, Console& console) {
   Args a;
   if (!ParsePatchArgs(args, 2, a, console)) return Usage(console, false);
   uint64_t base;
-  if (!ResolveBase(a.positional[0], a, base, console)) return kExitUsage;
+  if (int code = ResolveBase(a.positional[0], a, base, console)) return code;
   auto stub = std::make_unique<CPatchStub>(base);
   ReportCapture capture{&console};
   ReportSink old = SetReportSink(PrintReport, &capture);

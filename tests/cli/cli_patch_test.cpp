@@ -45,9 +45,11 @@ TEST(CliInfo, BaseSelectsWhereThePatchStarts) {
     EXPECT_EQ(0, r.exitCode) << base;
     EXPECT_NE(std::string::npos, r.out.find("目标文件的CRC32验证: 无\n")) << r.out;
   }
+  // Without --base: neither a bare patch nor a stamped program.
   auto r = RunProgram(ZELP_BIN, {"info", dir.File("prog")});
   EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ("初始化失败\n", r.err);
+  EXPECT_EQ("zelp: '" + dir.File("prog") + "' is neither a ZELP patch nor a program that carries one\n",
+            r.err);
 }
 
 TEST(CliApply, SuccessOnStdoutFailureOnStderr) {

@@ -1,0 +1,189 @@
+#include "author/patch_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "author/differ.h"
+#include "engine/format.h"
+
+namespace zelp::author {
+
+bool WriteAll(CKOVA_xFile& file, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    uint32_t want = static_cast<uint32_t>(std::min<size_t>(n, 0x40000000));
+    uint32_t put = file.Write(p, want);
+    if (put == 0) return false;
+    p += put;
+    n -= put;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr size_t kOutBuffer = size_t{1} << 20;
+constexpr size_t kDataWindow = size_t{1} << 20;
+
+class BufferedOut {
+ public:
+  explicit BufferedOut(CKOVA_xFile& file) : file_(file) { buffer_.reserve(kOutBuffer); }
+  bool Put(const void* data, size_t n) {
+    written_ += n;
+    if (buffer_.size() + n > kOutBuffer && !Flush()) return false;
+    if (n >= kOutBuffer) return WriteAll(file_, data, n);
+    const auto* p = static_cast<const uint8_t*>(data);
+    buffer_.insert(buffer_.end(), p, p + n);
+    return true;
+  }
+  bool Flush() {
+    bool ok = buffer_.empty() || WriteAll(file_, buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
+  uint64_t written() const { return written_; }
+
+ private:
+  CKOVA_xFile& file_;
+  std::vector<uint8_t> buffer_;
+  uint64_t written_ = 0;
+};
+
+// Reads record data from the modified file. Records come in increasing
+// order, so a forward window serves most of them without a seek.
+class DataReader {
+ public:
+  explicit DataReader(CKOVA_xFile& file) : file_(file), window_(kDataWindow) {}
+  bool Get(uint64_t start, size_t n, uint8_t* out) {
+    if (start < at_ || start + n > at_ + have_) {
+      if (!file_.Seek(static_cast<int64_t>(start))) return false;
+      have_ = 0;
+      at_ = start;
+      while (have_ < n) {  // fill at least the record, as much as the window holds
+        uint32_t got =
+            file_.Read(window_.data() + have_, static_cast<uint32_t>(kDataWindow - have_));
+        if (got == 0) return false;
+        have_ += got;
+      }
+    }
+    std::memcpy(out, window_.data() + (start - at_), n);
+    return true;
+  }
+
+ private:
+  CKOVA_xFile& file_;
+  std::vector<uint8_t> window_;
+  uint64_t at_ = 0;
+  size_t have_ = 0;
+};
+
+class Writer : public RunSink, public RecordSink {
+ public:
+  Writer(BufferedOut& out, DataReader& data, const PatchOptions& options, PatchStats& stats)
+      : out_(out), data_(data), options_(options), stats_(stats), planner_(*this, options.limits) {}
+
+  bool OnRun(uint64_t start, uint64_t length) override { return planner_.AddRun(start, length); }
+  bool Finish() { return planner_.Finish(); }
+
+  // One record: relative while the distance from the previous record's
+  // start fits, absolute otherwise.
+  bool OnRecord(uint64_t start, uint64_t length) override {
+    uint8_t head[1 + 8 + 2];
+    size_t n;
+    uint64_t distance = start - previous_;
+    if (distance <= options_.limits.maxRelative && distance <= 0xFFFFFFFFull) {
+      head[0] = kRecRelative;
+      PutLe32(head + 1, static_cast<uint32_t>(distance));
+      n = 5;
+    } else {
+      head[0] = kRecAbsolute;
+      PutLe64(head + 1, start);
+      n = 9;
+    }
+    PutLe16(head + n, static_cast<uint16_t>(length));
+    n += 2;
+    previous_ = start;
+    if (!data_.Get(start, static_cast<size_t>(length), record_)) {
+      dataFailed_ = true;
+      return false;
+    }
+    ++stats_.records;
+    stats_.dataBytes += length;
+    return out_.Put(head, n) && out_.Put(record_, static_cast<size_t>(length));
+  }
+  uint64_t ForcedCuts() const { return planner_.ForcedCuts(); }
+  bool dataFailed() const { return dataFailed_; }
+
+ private:
+  BufferedOut& out_;
+  DataReader& data_;
+  const PatchOptions& options_;
+  PatchStats& stats_;
+  RecordPlanner planner_;
+  uint64_t previous_ = 0;
+  bool dataFailed_ = false;
+  uint8_t record_[65536];
+};
+
+}  // namespace
+
+PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile& modifiedData,
+                       CKOVA_xFile& out, const PatchOptions& options, PatchStats& stats) {
+  stats = PatchStats{};
+  int64_t base = 0;
+  if (!out.Tell(base)) return PatchStatus::kWrite;
+  BufferedOut buffered(out);
+  // The header goes last, once the CRC is known; hold its place.
+  uint8_t header[kHeaderSize] = {};
+  if (!buffered.Put(header, sizeof header)) return PatchStatus::kWrite;
+
+  DataReader data(modifiedData);
+  auto writer = std::make_unique<Writer>(buffered, data, options, stats);
+  DiffOptions diffOptions;
+  diffOptions.crc = options.crc;
+  diffOptions.blockSize = options.blockSize;
+  DiffResult diff;
+  switch (DiffFiles(original, modified, *writer, diffOptions, diff)) {
+    case DiffStatus::kReadOriginal: return PatchStatus::kReadOriginal;
+    case DiffStatus::kReadModified: return PatchStatus::kReadModified;
+    case DiffStatus::kStopped:
+      return writer->dataFailed() ? PatchStatus::kReadModified : PatchStatus::kWrite;
+    case DiffStatus::kOk: break;
+  }
+  if (!writer->Finish())
+    return writer->dataFailed() ? PatchStatus::kReadModified : PatchStatus::kWrite;
+  stats.forcedCuts = writer->ForcedCuts();
+  const uint8_t end = kRecEnd;
+  if (!buffered.Put(&end, 1)) return PatchStatus::kWrite;
+
+  uint64_t descriptionOffset = 0;
+  if (options.hasDescription) {
+    descriptionOffset = buffered.written();
+    std::vector<uint8_t> text;
+    text.reserve(options.description.size() * 2 + 2);
+    for (char16_t c : options.description) {
+      text.push_back(static_cast<uint8_t>(c));
+      text.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    text.push_back(0);
+    text.push_back(0);
+    if (!buffered.Put(text.data(), text.size())) return PatchStatus::kWrite;
+  }
+  if (!buffered.Flush()) return PatchStatus::kWrite;
+  stats.patchSize = buffered.written();
+  stats.targetSize = diff.modifiedSize;
+  stats.targetCrc = options.crc ? diff.originalCrc : 0;
+
+  std::memcpy(header, "KOVA-PATCH3.0", 13);
+  PutLe64(header + kOffTargetSize, static_cast<uint64_t>(diff.modifiedSize));
+  PutLe32(header + kOffTargetCrc, stats.targetCrc);
+  PutLe32(header + kOffRecords, kHeaderSize);
+  PutLe64(header + kOffDescription, descriptionOffset);
+  if (!out.Seek(base) || !WriteAll(out, header, sizeof header)) return PatchStatus::kWrite;
+  if (!out.Seek(base + static_cast<int64_t>(stats.patchSize))) return PatchStatus::kWrite;
+  return PatchStatus::kOk;
+}
+
+}  // namespace zelp::author

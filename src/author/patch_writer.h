@@ -1,0 +1,41 @@
+// Writes a ZELP 3.0 patch that turns one file into another: the header, the
+// smallest record stream (see planner.h) and the description.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "author/planner.h"
+#include "file/xfile.h"
+
+namespace zelp::author {
+
+struct PatchOptions {
+  bool crc = true;  // false: target CRC 0, no check when applying
+  bool hasDescription = false;
+  std::u16string description;  // UTF-16 with CR LF breaks, without terminator
+  RecordLimits limits;         // the format's own unless testing
+  size_t blockSize = size_t{4} << 20;
+};
+
+struct PatchStats {
+  int64_t targetSize = 0;
+  uint32_t targetCrc = 0;
+  uint64_t records = 0;
+  uint64_t dataBytes = 0;
+  uint64_t patchSize = 0;  // bytes from the patch base to its end
+  uint64_t forcedCuts = 0;
+};
+
+enum class PatchStatus { kOk, kReadOriginal, kReadModified, kWrite };
+
+// Writes the patch into `out` from its current position on (the patch base).
+// `modified` is streamed once by the comparison; `modifiedData` is a second
+// handle on the same file from which the records' data is read.
+PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile& modifiedData,
+                       CKOVA_xFile& out, const PatchOptions& options, PatchStats& stats);
+
+// Writes all of `data` with as many writes as it takes.
+bool WriteAll(CKOVA_xFile& file, const void* data, size_t n);
+
+}  // namespace zelp::author

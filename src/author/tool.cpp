@@ -1,0 +1,201 @@
+#include "author/tool.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "author/out_file.h"
+#include "author/stamp_file.h"
+#include "engine/format.h"
+#include "engine/stamp.h"
+#include "file/file.h"
+
+namespace zelp::author {
+
+namespace {
+
+std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
+
+std::u16string Number(int64_t n) {
+  std::string s = std::to_string(n);
+  return std::u16string(s.begin(), s.end());
+}
+
+bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& error) {
+  if (Open(path.c_str(), file, kModeRead, kShareRead)) return true;
+  error = u"cannot open " + Quote(path);
+  return false;
+}
+
+// Inputs are never written: an output that is one of them is refused
+// (writing it would replace the file being read).
+bool OutputIsNoInput(const std::u16string& output, const std::vector<const std::u16string*>& inputs,
+                     std::u16string& error) {
+  for (const std::u16string* in : inputs) {
+    if (in->empty() || !SameFile(output, *in)) continue;
+    error =
+        u"the output " + Quote(output) + u" is the input " + Quote(*in) + u"; choose another name";
+    return false;
+  }
+  return true;
+}
+
+bool LocateStubStamp(CKOVA_xFile& stub, const std::u16string& path, StampInfo& info,
+                     std::u16string& error) {
+  switch (LocateStamp(stub, info)) {
+    case StampStatus::kOk: return true;
+    case StampStatus::kRead: error = u"cannot read " + Quote(path); return false;
+    case StampStatus::kNoMarker:
+      error = Quote(path) + u" is not a ZELP program: its patch stamp marker is missing";
+      return false;
+    case StampStatus::kManyMarkers:
+      error = Quote(path) + u": the patch stamp marker occurs " + Number(info.markers) +
+              u" times; it must occur exactly once";
+      return false;
+    case StampStatus::kCutShort:
+      error = Quote(path) + u" ends inside its patch stamp";
+      return false;
+  }
+  return false;
+}
+
+bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
+              std::u16string& error) {
+  CKOVA_File stub;
+  if (!OpenInput(path, stub, error)) return false;
+  StampInfo stamp;
+  if (!LocateStubStamp(stub, path, stamp, error)) return false;
+  bool readFailed = false;
+  if (!WriteStampedImage(stub, stamp, out, readFailed)) {
+    error = readFailed ? u"cannot read " + Quote(path) : std::u16string(u"cannot write the output");
+    return false;
+  }
+  info.base = stamp.imageSize;
+  info.replacedPatch = stamp.hasPatch;
+  return true;
+}
+
+bool Finish(OutputFile& out, const std::u16string& path, OutputInfo& info, std::u16string& error) {
+  out.file().GetSize(info.fileSize);
+  if (!out.Commit()) {
+    error = u"cannot write " + Quote(path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo& info,
+                     std::u16string& error) {
+  info = OutputInfo{};
+  CKOVA_File original, modified, modifiedData;
+  if (!OpenInput(request.original, original, error) ||
+      !OpenInput(request.modified, modified, error))
+    return false;
+  // A second handle for the records' data; the first one streams the file.
+  if (!OpenInput(request.modified, modifiedData, error)) return false;
+  if (!OutputIsNoInput(request.output, {&request.original, &request.modified, &request.stub},
+                       error))
+    return false;
+  OutputFile out;
+  if (!out.Create(request.output)) {
+    error = u"cannot create " + Quote(request.output);
+    return false;
+  }
+  if (!request.stub.empty() && !CopyStub(request.stub, out.file(), info, error)) return false;
+  PatchOptions options;
+  options.crc = request.crc;
+  options.hasDescription = request.hasDescription;
+  options.description = request.description;
+  switch (WritePatch(original, modified, modifiedData, out.file(), options, stats)) {
+    case PatchStatus::kOk: break;
+    case PatchStatus::kReadOriginal:
+      error = u"cannot read " + Quote(request.original);
+      return false;
+    case PatchStatus::kReadModified:
+      error = u"cannot read " + Quote(request.modified);
+      return false;
+    case PatchStatus::kWrite: error = u"cannot write " + Quote(request.output); return false;
+  }
+  return Finish(out, request.output, info, error);
+}
+
+bool PackFiles(const std::u16string& stub, const std::u16string& patch,
+               const std::u16string& output, OutputInfo& info, std::u16string& error) {
+  info = OutputInfo{};
+  CKOVA_File patchFile;
+  if (!OpenInput(patch, patchFile, error)) return false;
+  // Only a bare ZELP 3.0 patch is appended: anything else would make a
+  // program that cannot start.
+  char ident[kIdentSize + 1] = {};
+  int64_t patchSize = 0;
+  patchFile.GetSize(patchSize);
+  int major = 0, minor = 0;
+  if (patchFile.Read(ident, kIdentSize) != kIdentSize || patchSize <= kHeaderSize ||
+      ParseIdentification(ident, major, minor) < 2 ||
+      JudgeVersion(major, minor) != Version::kSupported) {
+    error = Quote(patch) + u" is not a ZELP 3.0 patch";
+    return false;
+  }
+  if (!OutputIsNoInput(output, {&stub, &patch}, error)) return false;
+  OutputFile out;
+  if (!out.Create(output)) {
+    error = u"cannot create " + Quote(output);
+    return false;
+  }
+  if (!CopyStub(stub, out.file(), info, error)) return false;
+  if (!patchFile.Seek(0)) {
+    error = u"cannot read " + Quote(patch);
+    return false;
+  }
+  std::vector<uint8_t> buffer(size_t{1} << 20);
+  for (int64_t left = patchSize; left > 0;) {
+    uint32_t got = patchFile.Read(buffer.data(),
+                                  static_cast<uint32_t>(std::min<int64_t>(left, buffer.size())));
+    if (got == 0) {
+      error = u"cannot read " + Quote(patch);
+      return false;
+    }
+    if (!WriteAll(out.file(), buffer.data(), got)) {
+      error = u"cannot write " + Quote(output);
+      return false;
+    }
+    left -= got;
+  }
+  return Finish(out, output, info, error);
+}
+
+bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error) {
+  CKOVA_File file;
+  if (!OpenInput(path, file, error)) return false;
+  char ident[kIdentSize] = {};
+  size_t prefix = std::strlen(kIdentPrefix);
+  if (file.Read(ident, static_cast<uint32_t>(prefix)) == prefix &&
+      std::memcmp(ident, kIdentPrefix, prefix) == 0) {
+    base = 0;
+    return true;
+  }
+  StampInfo stamp;
+  switch (LocateStamp(file, stamp)) {
+    case StampStatus::kOk: break;
+    case StampStatus::kRead: error = u"cannot read " + Quote(path); return false;
+    case StampStatus::kNoMarker:
+    case StampStatus::kCutShort:
+      error = Quote(path) + u" is neither a ZELP patch nor a program that carries one";
+      return false;
+    case StampStatus::kManyMarkers:
+      error = Quote(path) + u": the patch stamp marker occurs " + Number(stamp.markers) +
+              u" times; use --base to say where the patch begins";
+      return false;
+  }
+  if (!stamp.hasPatch) {
+    error = stamp.value == kNoPatch ? Quote(path) + u" is a ZELP program without a patch"
+                                    : Quote(path) + u": its patch stamp points outside the file";
+    return false;
+  }
+  base = stamp.value;
+  return true;
+}
+
+}  // namespace zelp::author

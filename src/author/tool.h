@@ -1,0 +1,40 @@
+// What `zelp create`, `zelp pack` and the patch lookup of `zelp info` and
+// `zelp apply` do with files; on failure `error` says why, in English.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "author/patch_writer.h"
+
+namespace zelp::author {
+
+struct CreateRequest {
+  std::u16string original, modified, output;
+  std::u16string stub;  // empty: write a bare patch
+  bool crc = true;
+  bool hasDescription = false;
+  std::u16string description;  // as DescriptionFromUtf8 made it
+};
+
+struct OutputInfo {
+  int64_t base = 0;            // where the patch begins in the output
+  int64_t fileSize = 0;        // the whole output
+  bool replacedPatch = false;  // the stub carried a patch, which was left out
+};
+
+// A patch that turns `original` into `modified`; with a stub, the
+// distributable program in one step.
+bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo& info,
+                     std::u16string& error);
+
+// The stub's program image (without any patch it carried), stamped, with
+// the patch appended.
+bool PackFiles(const std::u16string& stub, const std::u16string& patch,
+               const std::u16string& output, OutputInfo& info, std::u16string& error);
+
+// Where the patch in `path` begins: 0 for a bare patch (the file starts with
+// the identification), else the stamped offset of a program that carries one.
+bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error);
+
+}  // namespace zelp::author

@@ -1,0 +1,33 @@
+// zelp pack: a distributable program from the dialog program and a patch.
+#include <string>
+
+#include "author/tool.h"
+#include "cli/cli.h"
+
+namespace zelp::cli {
+
+int CmdPack(const std::vector<std::u16string>& args, Console& console) {
+  Args a;
+  std::u16string error;
+  if (!ParseArgs(args, {u"-o"}, {}, a, error) || a.positional.size() != 2 ||
+      !FindOption(a, u"-o")) {
+    if (!error.empty()) console.Err(u"zelp: " + error + u"\n");
+    return Usage(console, false);
+  }
+  const std::u16string& output = *FindOption(a, u"-o");
+  author::OutputInfo info;
+  if (!author::PackFiles(a.positional[0], a.positional[1], output, info, error)) {
+    console.Err(u"zelp: " + error + u"\n");
+    return kExitFailed;
+  }
+  auto decimal = [](int64_t n) {
+    std::string s = std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+  };
+  console.Out(u"zelp: wrote program '" + output + u"': " + decimal(info.fileSize) +
+              u" bytes, patch at offset " + decimal(info.base) +
+              (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") + u"\n");
+  return kExitOk;
+}
+
+}  // namespace zelp::cli
