@@ -48,9 +48,11 @@ bool LoadDescription(const std::u16string& path, std::u16string& text, Console& 
       console.Err(u"zelp: the description '" + path + u"' contains a NUL character\n");
       return false;
     case author::DescriptionError::kTooLong:
-      console.Err(u"zelp: the description '" + path + u"' is too long: " +
-                  (units ? Decimal(units) + u" UTF-16 units" : std::u16string(u"more than that")) +
-                  u", at most " + Decimal(author::kMaxDescriptionUnits) + u" fit\n");
+      console.Err(
+          u"zelp: the description '" + path + u"' is too long: " +
+          (units ? Decimal(units) + u" UTF-16 units, at most " +
+                       Decimal(author::kMaxDescriptionUnits) + u" fit\n"
+                 : u"more than " + Decimal(author::kMaxDescriptionUnits) + u" UTF-16 units\n"));
       return false;
   }
   return false;

@@ -163,3 +163,163 @@ TEST(CliCreate, RefusalsLeaveNothingBehind) {
   EXPECT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(0, std::memcmp(ReadFile(dir.File("old.zelp")).data(), "KOVA-PATCH3.0", 13));
 }
+
+namespace {
+
+const Bytes kMarker = {'Z', 'E', 'L', 'P', '-', 'P',  'A',  'T',
+                       'C', 'H', '-', 'A', 'T', 0x9E, 0x3C, 0xA7};
+
+// A bare patch from A to B with a description, made by zelp create.
+Bytes MakePatch(const testutil::TempDir& dir, const Bytes& a, const Bytes& b,
+                const std::string& description) {
+  WriteFile(dir.File("pa.bin"), a);
+  WriteFile(dir.File("pb.bin"), b);
+  WriteFile(dir.File("pd.txt"), Bytes(description.begin(), description.end()));
+  auto r = RunProgram(ZELP_BIN, {"create", dir.File("pa.bin"), dir.File("pb.bin"), "-o",
+                                 dir.File("pp.zelp"), "--description", dir.File("pd.txt")});
+  EXPECT_EQ(0, r.exitCode) << r.err;
+  Bytes patch = ReadFile(dir.File("pp.zelp"));
+  for (const char* name : {"pa.bin", "pb.bin", "pd.txt", "pp.zelp"})
+    std::remove(dir.File(name).c_str());
+  return patch;
+}
+
+// Runs a packed program (the native stand-in prints its stamped offset).
+std::string RunPacked(const std::string& path) {
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return RunProgram(path, {}).out;
+}
+
+size_t Count(const Bytes& hay, const Bytes& needle) {
+  size_t n = 0;
+  for (auto it = hay.begin();
+       (it = std::search(it, hay.end(), needle.begin(), needle.end())) != hay.end(); ++it)
+    ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(CliPack, PackedProgramFindsItsPatch) {
+  testutil::TempDir dir;
+  Bytes stub = ReadFile(ZELP_FAKE_STUB);
+  ASSERT_EQ(1u, Count(stub, kMarker));
+  WriteFile(dir.File("stub"), stub);
+  Bytes a = testutil::RandomBytes(5000, 11), b = a;
+  b[10] ^= 0xFF;
+  WriteFile(dir.File("p.zelp"), MakePatch(dir, a, b, "第一版\n"));
+  auto r =
+      RunProgram(ZELP_BIN, {"pack", dir.File("stub"), dir.File("p.zelp"), "-o", dir.File("prog")});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  Bytes prog = ReadFile(dir.File("prog"));
+  EXPECT_EQ(stub.size() + ReadFile(dir.File("p.zelp")).size(), prog.size());
+  EXPECT_EQ(std::to_string(stub.size()) + "\n", RunPacked(dir.File("prog")));
+  EXPECT_EQ(stub, ReadFile(dir.File("stub")));  // inputs untouched
+
+  auto info = RunProgram(ZELP_BIN, {"info", dir.File("prog")});
+  EXPECT_EQ(0, info.exitCode) << info.err;
+  EXPECT_NE(std::string::npos, info.out.find("\n\n第一版\n")) << info.out;
+  WriteFile(dir.File("t.bin"), a);
+  auto applied = RunProgram(ZELP_BIN, {"apply", dir.File("prog"), dir.File("t.bin")});
+  EXPECT_EQ("补丁成功\n", applied.out);
+  EXPECT_EQ(b, ReadFile(dir.File("t.bin")));
+
+  // Packing the program again replaces its patch.
+  WriteFile(dir.File("q.zelp"), MakePatch(dir, a, a, "第二版\n"));
+  r = RunProgram(ZELP_BIN, {"pack", dir.File("prog"), dir.File("q.zelp"), "-o", dir.File("prog2")});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("(the patch the stub carried was left out)")) << r.out;
+  EXPECT_EQ(stub.size() + ReadFile(dir.File("q.zelp")).size(), ReadFile(dir.File("prog2")).size());
+  EXPECT_EQ(std::to_string(stub.size()) + "\n", RunPacked(dir.File("prog2")));
+  info = RunProgram(ZELP_BIN, {"info", dir.File("prog2")});
+  EXPECT_NE(std::string::npos, info.out.find("\n\n第二版\n")) << info.out;
+  EXPECT_EQ(std::string::npos, info.out.find("第一版")) << info.out;
+}
+
+TEST(CliPack, CreateWithStubMakesTheProgramInOneStep) {
+  testutil::TempDir dir;
+  Bytes stub = ReadFile(ZELP_FAKE_STUB);
+  WriteFile(dir.File("stub"), stub);
+  // The modified file holds the marker itself: bytes in the appended patch
+  // do not count as a second stamp, neither now nor when packing again.
+  Bytes a = testutil::RandomBytes(70000, 12), b = a;
+  std::copy(stub.begin(), stub.end(), b.begin() + 100);
+  WriteFile(dir.File("a.bin"), a);
+  WriteFile(dir.File("b.bin"), b);
+  auto r = RunProgram(ZELP_BIN, {"create", dir.File("a.bin"), dir.File("b.bin"), "-o",
+                                 dir.File("prog"), "--stub", dir.File("stub")});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(0u, r.out.find("zelp: wrote program '")) << r.out;
+  Bytes prog = ReadFile(dir.File("prog"));
+  EXPECT_EQ(2u, Count(prog, kMarker));
+  EXPECT_EQ(std::to_string(stub.size()) + "\n", RunPacked(dir.File("prog")));
+  WriteFile(dir.File("t.bin"), a);
+  EXPECT_EQ("补丁成功\n", RunProgram(ZELP_BIN, {"apply", dir.File("prog"), dir.File("t.bin")}).out);
+  EXPECT_EQ(b, ReadFile(dir.File("t.bin")));
+
+  WriteFile(dir.File("q.zelp"), MakePatch(dir, a, a, "x"));
+  r = RunProgram(ZELP_BIN, {"pack", dir.File("prog"), dir.File("q.zelp"), "-o", dir.File("prog2")});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(std::to_string(stub.size()) + "\n", RunPacked(dir.File("prog2")));
+}
+
+TEST(CliPack, Refusals) {
+  testutil::TempDir dir;
+  Bytes stub = ReadFile(ZELP_FAKE_STUB);
+  WriteFile(dir.File("stub"), stub);
+  Bytes doubled = stub;  // a second marker, with a field of its own
+  doubled.insert(doubled.end(), kMarker.begin(), kMarker.end());
+  doubled.insert(doubled.end(), 8, 0xFF);
+  WriteFile(dir.File("doubled"), doubled);
+  WriteFile(dir.File("plain"), testutil::RandomBytes(3000, 13));
+  Bytes a = testutil::RandomBytes(100, 14);
+  WriteFile(dir.File("p.zelp"), MakePatch(dir, a, a, ""));
+  WriteFile(dir.File("out"), {7});
+  const std::vector<std::string> all = {"doubled", "out", "p.zelp", "plain", "stub"};
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {{"pack", dir.File("plain"), dir.File("p.zelp"), "-o", dir.File("out")},
+       1,
+       "zelp: '" + dir.File("plain") +
+           "' is not a ZELP program: its patch stamp marker is missing\n"},
+      {{"pack", dir.File("doubled"), dir.File("p.zelp"), "-o", dir.File("out")},
+       1,
+       "zelp: '" + dir.File("doubled") +
+           "': the patch stamp marker occurs 2 times; it must occur exactly once\n"},
+      {{"pack", dir.File("stub"), dir.File("plain"), "-o", dir.File("out")},
+       1,
+       "zelp: '" + dir.File("plain") + "' is not a ZELP 3.0 patch\n"},
+      {{"pack", dir.File("stub"), dir.File("p.zelp"), "-o", dir.File("stub")},
+       1,
+       "zelp: the output '" + dir.File("stub") + "' is the input '" + dir.File("stub") +
+           "'; choose another name\n"},
+      {{"create", dir.File("plain"), dir.File("plain"), "-o", dir.File("out"), "--stub",
+        dir.File("doubled")},
+       1,
+       "zelp: '" + dir.File("doubled") +
+           "': the patch stamp marker occurs 2 times; it must occur exactly once\n"},
+      {{"info", dir.File("stub")},
+       1,
+       "zelp: '" + dir.File("stub") + "' is a ZELP program without a patch\n"},
+      {{"apply", dir.File("plain"), dir.File("out")},
+       1,
+       "zelp: '" + dir.File("plain") +
+           "' is neither a ZELP patch nor a program that carries one\n"},
+      {{"pack", dir.File("stub"), dir.File("p.zelp")}, 2, ""},
+  };
+  for (const auto& c : cases) {
+    auto r = RunProgram(ZELP_BIN, c.args);
+    EXPECT_EQ(c.code, r.exitCode) << c.args[0] << r.err;
+    if (c.code == 1) {
+      EXPECT_EQ(c.err, r.err);
+    } else {
+      EXPECT_NE(std::string::npos, r.err.find("usage: zelp")) << r.err;
+    }
+    EXPECT_EQ((Bytes{7}), ReadFile(dir.File("out")));
+    EXPECT_EQ(stub, ReadFile(dir.File("stub")));
+    EXPECT_EQ(all, Listing(dir.path()));
+  }
+}

@@ -1,0 +1,11 @@
+// A native stand-in for the dialog program in `zelp pack` tests: it carries
+// the patch stamp and prints the stamped patch offset it was given.
+#include <cinttypes>
+#include <cstdio>
+
+#include "engine/stamp.h"
+
+int main() {
+  std::printf("%" PRIu64 "\n", zelp::StampedPatchOffset());
+  return 0;
+}
