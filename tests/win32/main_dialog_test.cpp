@@ -66,6 +66,55 @@ TEST_F(Dialog, TheTemplateHasItsControls) {
   EXPECT_TRUE(style & WS_VSCROLL);
 }
 
+TEST_F(Dialog, ControlsSitWhereTheTemplateSays) {
+  // Positions and sizes in dialog units, converted with this dialog's font.
+  struct {
+    int id, x, y, cx, cy;
+    const wchar_t* text;
+  } controls[] = {
+      {IDC_DESCRIPTION, 12, 54, 204, 82, L""},
+      {-1, 7, 45, 214, 95, L"补丁说明"},
+      {IDC_SUMMARY, 8, 140, 37, 13, L"补丁信息"},
+      {IDC_APPLY, 136, 140, 82, 13, L"打补丁"},
+  };
+  for (const auto& c : controls) {
+    SCOPED_TRACE(c.id);
+    // The platform converts the origin and the size separately.
+    RECT origin = {c.x, c.y, c.cx, c.cy};
+    ASSERT_TRUE(MapDialogRect(dialog, &origin));
+    RECT got = ClientRectOf(c.id);
+    EXPECT_EQ(got.left, origin.left);
+    EXPECT_EQ(got.top, origin.top);
+    EXPECT_EQ(got.right - got.left, origin.right);
+    EXPECT_EQ(got.bottom - got.top, origin.bottom);
+    wchar_t text[64] = {};
+    GetDlgItemTextW(dialog, c.id, text, 64);
+    EXPECT_EQ(std::wstring(text), c.text);
+  }
+  RECT size = {0, 0, 226, 154};
+  MapDialogRect(dialog, &size);
+  RECT client;
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right, size.right);
+  EXPECT_EQ(client.bottom, size.bottom);
+
+  DWORD style = static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE));
+  const DWORD wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  EXPECT_EQ(style & wanted, wanted) << std::hex << style;
+  EXPECT_EQ(style & WS_MAXIMIZEBOX, 0u);
+  LONG buttons[] = {GetWindowLongW(GetDlgItem(dialog, IDC_SUMMARY), GWL_STYLE),
+                    GetWindowLongW(GetDlgItem(dialog, IDC_APPLY), GWL_STYLE)};
+  for (LONG b : buttons) {
+    EXPECT_EQ(b & BS_TYPEMASK, BS_PUSHBUTTON);  // neither is the default button
+    EXPECT_TRUE(b & WS_TABSTOP);
+  }
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_FORUM), GWL_STYLE) & WS_TABSTOP);
+  LONG site = GetWindowLongW(GetDlgItem(dialog, IDC_SITE), GWL_STYLE);
+  EXPECT_EQ(site & SS_TYPEMASK, SS_BITMAP);
+  EXPECT_TRUE(site & SS_RIGHTJUST);
+  EXPECT_FALSE(site & SS_NOTIFY);  // mouse messages must reach the dialog
+}
+
 TEST_F(Dialog, IsOverControlExcludesTheBorder) {
   for (int id : {IDC_SITE, IDC_FORUM, IDC_APPLY}) {
     SCOPED_TRACE(id);
