@@ -56,8 +56,26 @@ for round in first second; do
   done
   check "target after the $round apply" "$work/native.bin" "$work/win.bin"
 done
+# Making patches and programs: the same bytes on both sides.
+head -c 200000 /dev/urandom >"$work/orig.rom"
+cp "$work/orig.rom" "$work/mod.rom"
+printf 'CHANGED' | dd of="$work/mod.rom" bs=1 seek=12345 conv=notrunc 2>/dev/null
+head -c 777 /dev/urandom >>"$work/mod.rom"
+printf '说明\n第二行\n' >"$work/desc.txt"
+"$native" create "$work/orig.rom" "$work/mod.rom" -o "$work/native.zelp" \
+  --description "$work/desc.txt" >/dev/null
+run_win create "$(winpath "$work/orig.rom")" "$(winpath "$work/mod.rom")" \
+  -o "$(winpath "$work/win.zelp")" --description "$(winpath "$work/desc.txt")" >/dev/null
+check "created patch" "$work/native.zelp" "$work/win.zelp"
+printf 'MZ stand-in stub ' >"$work/stub.bin"
+printf 'ZELP-PATCH-AT\x9e\x3c\xa7\xff\xff\xff\xff\xff\xff\xff\xff tail' >>"$work/stub.bin"
+"$native" pack "$work/stub.bin" "$work/native.zelp" -o "$work/native.exe" >/dev/null
+run_win pack "$(winpath "$work/stub.bin")" "$(winpath "$work/native.zelp")" \
+  -o "$(winpath "$work/win.exe")" >/dev/null
+check "packed program" "$work/native.exe" "$work/win.exe"
+
 # The second run must have been refused by the CRC check.
 grep -q 'CRC32' "$work/second.win.err" || { echo "check-zelp-exe: second apply not refused" >&2; fail=1; }
 
-[ $fail -eq 0 ] && echo "check-zelp-exe: zelp.exe matches the native zelp (info, apply, refused re-apply)"
+[ $fail -eq 0 ] && echo "check-zelp-exe: zelp.exe matches the native zelp (info, apply, refused re-apply, create, pack)"
 exit $fail
