@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Makes the files the Wine scenarios work on.
+
+    fixtures.py --zelp ZELP --stub STUB --out DIR
+
+DIR receives original.rom and expected.rom (a "ROM" and its modified copy,
+longer by a few bytes so that applying also resizes), desc.txt and
+summary.txt (the exact texts the dialog must show, UTF-8), and three programs
+made from STUB: patch-good.exe (by `zelp create --stub`), patch-damaged.exe
+(the same with its end record turned into a record of unknown type, so every
+data record before it is valid) and patch-none.exe (the stub alone).
+
+The expected summary is computed here from the two files, not asked of zelp.
+"""
+import argparse
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+
+DESCRIPTION = (
+    "《示例游戏》中文化补丁 测试版\r\n"
+    "Sample Game: Chinese translation patch, test build\r\n"
+    "\r\n"
+    "使用方法：按“打补丁”，选择原版 ROM 文件。\r\n"
+    "Press the apply button and pick the original ROM file."
+)
+
+
+def make_roms(out):
+    rnd = random.Random(20070929)
+    original = bytearray(rnd.getrandbits(8) for _ in range(256 * 1024))
+    modified = bytearray(original)
+    # Changes near the start, in the middle, across a 64 KiB boundary and at
+    # the very end, then a few added bytes.
+    for at, text in ((16, b"ZELP"), (100000, b"\x00" * 300), (65530, b"across"),
+                     (len(original) - 3, b"end")):
+        modified[at:at + len(text)] = text
+    modified += b"\xA5" * 1000
+    with open(os.path.join(out, "original.rom"), "wb") as f:
+        f.write(original)
+    with open(os.path.join(out, "expected.rom"), "wb") as f:
+        f.write(modified)
+    return original, modified
+
+
+def write_text(path, text):
+    with open(path, "wb") as f:
+        f.write(text.encode("utf-8"))
+
+
+def damage(good, damaged, stub_size):
+    """Copies `good`, turning its end record into one of unknown type."""
+    data = bytearray(open(good, "rb").read())
+    records, = struct.unpack_from("<I", data, stub_size + 28)
+    at = stub_size + records
+    while data[at] != 0xFF:
+        kind = data[at]
+        if kind == 0x01:
+            n, = struct.unpack_from("<H", data, at + 5)
+            at += 7 + n
+        elif kind == 0x02:
+            n, = struct.unpack_from("<H", data, at + 9)
+            at += 11 + n
+        else:
+            sys.exit("fixtures: unexpected record type %#x in %s" % (kind, good))
+    data[at] = 0x03
+    with open(damaged, "wb") as f:
+        f.write(data)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--zelp", required=True)
+    ap.add_argument("--stub", required=True)
+    ap.add_argument("--out", required=True)
+    a = ap.parse_args()
+    os.makedirs(a.out, exist_ok=True)
+    original, modified = make_roms(a.out)
+    desc = os.path.join(a.out, "desc.txt")
+    write_text(desc, DESCRIPTION)
+    write_text(os.path.join(a.out, "summary.txt"),
+               "补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: %08X\r\n打补丁后的文件大小: %d"
+               % (zlib.crc32(original), len(modified)))
+    good = os.path.join(a.out, "patch-good.exe")
+    subprocess.run([a.zelp, "create", os.path.join(a.out, "original.rom"),
+                    os.path.join(a.out, "expected.rom"), "--description", desc,
+                    "--stub", a.stub, "-o", good], check=True)
+    damage(good, os.path.join(a.out, "patch-damaged.exe"), os.path.getsize(a.stub))
+    shutil.copyfile(a.stub, os.path.join(a.out, "patch-none.exe"))
+
+
+if __name__ == "__main__":
+    main()
