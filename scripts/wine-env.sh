@@ -18,7 +18,7 @@
 _wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Bump when the settings below change, so existing prefixes are updated.
-_wine_env_version=3
+_wine_env_version=4
 
 _wine_env_exports() {
   export WINEPREFIX="$1/wine/prefix"
@@ -42,6 +42,12 @@ _wine_env_prepare() {
   mkdir -p "$WINEPREFIX"
   echo "wine-env: preparing the Wine prefix $WINEPREFIX" >&2
   wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
+  # Window caption buttons are drawn with Marlett; this Wine build does not
+  # find its own copy, the prefix's font folder is always searched.
+  local f
+  for f in /usr/share/wine/fonts/marlett.ttf; do
+    [ -f "$f" ] && cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
+  done
   local reg="$WINEPREFIX/zelp-settings.reg"
   # The dialog's font "MS Shell Dlg" must map to a font with CJK glyphs.
   # Unmanaged windows close at once instead of waiting for a window manager

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# The whole story on one machine: build everything, make a sample "ROM" and a
+# modified copy, turn them into a Windows patch program, apply it with
+# `zelp apply` and through the real dialog under Wine, check both results and
+# take screenshots of the dialog. Everything lands in build/demo/.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+demo=build/demo
+stub=build/win64/src/ui/zelp-stub.exe
+zelp=build/native/src/cli/zelp
+driver=build/win64/tests/wine/zelp_wine_driver.exe
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Installing what is missing"
+bash scripts/deps.sh native
+bash scripts/deps.sh windows
+
+step "Building the zelp tool (Linux) and the Windows programs"
+cmake --preset native >/dev/null
+cmake --build --preset native
+cmake --preset win64 >/dev/null
+cmake --build --preset win64
+
+step "Making a sample ROM (4 MiB) and a modified copy"
+rm -rf "$demo"
+mkdir -p "$demo"
+python3 - "$demo" <<'EOF'
+import random, sys
+out = sys.argv[1]
+rnd = random.Random(2007)
+rom = bytearray(rnd.getrandbits(8) for _ in range(4 * 1024 * 1024))
+mod = bytearray(rom)
+# A "translated" title screen, a patched table, and 64 KiB of new data.
+mod[0x1000:0x1000 + 32] = "示例游戏 中文版".encode("utf-8").ljust(32, b"\0")
+for i in range(0x200000, 0x200000 + 4096, 16):
+    mod[i] ^= 0x5A
+mod += bytes(rnd.getrandbits(8) for _ in range(64 * 1024))
+open(out + "/game.rom", "wb").write(rom)
+open(out + "/game-translated.rom", "wb").write(mod)
+EOF
+# Lines end in CR LF, as the dialog's text box wants; no line break at the end.
+python3 - "$demo/description.txt" <<'EOF'
+import sys
+lines = [
+    "《示例游戏》中文化补丁 1.0",
+    "Sample Game — Chinese translation patch 1.0",
+    "",
+    "使用方法：按“打补丁”，选择原版 ROM 文件（game.rom）。",
+    "补丁会直接修改所选文件，请先备份。",
+    "",
+    "How to use: press 打补丁 (apply) and pick your original game.rom.",
+    "The file is changed in place: keep a backup.",
+]
+open(sys.argv[1], "wb").write("\r\n".join(lines).encode("utf-8"))
+EOF
+ls -l "$demo"/*.rom
+
+step "Creating the patch program"
+"$zelp" create "$demo/game.rom" "$demo/game-translated.rom" \
+  --description "$demo/description.txt" --stub "$stub" -o "$demo/patch-demo.exe"
+ls -l "$stub" "$demo/patch-demo.exe"
+base=$(stat -c %s "$stub")
+"$zelp" info "$demo/patch-demo.exe" --base "$base"
+
+step "Applying it with zelp apply"
+cp "$demo/game.rom" "$demo/by-zelp.rom"
+"$zelp" apply "$demo/patch-demo.exe" "$demo/by-zelp.rom" --base "$base"
+cmp "$demo/by-zelp.rom" "$demo/game-translated.rom"
+echo "by-zelp.rom equals game-translated.rom"
+
+step "Applying it through the dialog under Wine"
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+trap wine_env_cleanup EXIT
+wine_env_setup "$root/build"
+winpath() { printf 'Z:%s' "$(realpath "$1" | sed 's|/|\\|g')"; }
+python3 - "$demo" <<'EOF'
+import sys, zlib, os
+d = sys.argv[1]
+crc = zlib.crc32(open(d + "/game.rom", "rb").read())
+size = os.path.getsize(d + "/game-translated.rom")
+text = "补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: %08X\r\n打补丁后的文件大小: %d" % (crc, size)
+open(d + "/summary.txt", "wb").write(text.encode("utf-8"))
+EOF
+args=(program="$(winpath "$demo/patch-demo.exe")" original="$(winpath "$demo/game.rom")"
+      expected="$(winpath "$demo/game-translated.rom")" desc="$(winpath "$demo/description.txt")"
+      summary="$(winpath "$demo/summary.txt")" work="$(winpath "$demo")")
+wine "$(winpath "$driver")" apply "${args[@]}" target="$(winpath "$demo")\\by-dialog.rom" 2>/dev/null
+cmp "$demo/by-dialog.rom" "$demo/game-translated.rom"
+echo "by-dialog.rom equals game-translated.rom"
+
+step "Screenshots"
+shots="$demo/shots"
+mkdir -p "$shots"
+wine "$(winpath "$driver")" info "${args[@]}" shots="$(winpath "$shots")" 2>/dev/null &
+driver_pid=$!
+for name in dialog summary; do
+  for _ in $(seq 1 300); do [ -s "$shots/$name.ready" ] && break; sleep 0.1; done
+  [ -s "$shots/$name.ready" ] || { echo "demo: the $name window did not appear" >&2; exit 1; }
+  sleep 0.5  # let it finish painting
+  geometry=$(tr -d '\r\n' <"$shots/$name.ready")
+  /usr/bin/import -window root "$shots/screen.png"
+  /usr/bin/convert "$shots/screen.png" -crop "$geometry" +repage "$demo/$name.png"
+  touch "$shots/$name.done"
+  echo "$demo/$name.png ($geometry)"
+done
+wait "$driver_pid"
+
+step "Done"
+ls -l "$demo"
