@@ -1,6 +1,6 @@
 # Thin wrappers over the CMake presets. `make test` and `make demo` work on a
 # fresh Debian machine: they install what they need first.
-.PHONY: all deps native test unit-test demo bench clean win win-test
+.PHONY: all deps native test unit-test demo bench clean win win-test wine-test
 
 all: native
 
@@ -25,7 +25,16 @@ win-test: win native
 	scripts/run-win-unit.sh
 	scripts/check-zelp-exe.sh
 
-test: unit-test win-test
+# The real dialog program under Wine and Xvfb, worked through window messages.
+wine-test: win native
+	scripts/wine-env.sh run -- tests/wine/run.sh build/native build/win64
+
+test: unit-test win-test wine-test
+
+# Builds everything, makes a patch program from a sample ROM, applies it with
+# zelp and through the dialog under Wine, and takes screenshots (build/demo/).
+demo:
+	bash scripts/demo.sh
 
 # Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
 bench:

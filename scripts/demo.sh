@@ -62,12 +62,11 @@ step "Creating the patch program"
 "$zelp" create "$demo/game.rom" "$demo/game-translated.rom" \
   --description "$demo/description.txt" --stub "$stub" -o "$demo/patch-demo.exe"
 ls -l "$stub" "$demo/patch-demo.exe"
-base=$(stat -c %s "$stub")
-"$zelp" info "$demo/patch-demo.exe" --base "$base"
+"$zelp" info "$demo/patch-demo.exe"
 
 step "Applying it with zelp apply"
 cp "$demo/game.rom" "$demo/by-zelp.rom"
-"$zelp" apply "$demo/patch-demo.exe" "$demo/by-zelp.rom" --base "$base"
+"$zelp" apply "$demo/patch-demo.exe" "$demo/by-zelp.rom"
 cmp "$demo/by-zelp.rom" "$demo/game-translated.rom"
 echo "by-zelp.rom equals game-translated.rom"
 
