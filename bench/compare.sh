@@ -34,22 +34,24 @@ results=results.txt
 note() { echo "compare.sh: $*" >&2; }
 put() { echo "$1 $2" >> "$results"; }
 
-# Median wall time in seconds of one command under hyperfine (-N: no shell;
+# Records the median wall time in seconds of one command under hyperfine (-N: no shell;
 # commands that need one run under sh -c).
-median() {  # name runs prepare command...
-  local name=$1 n=$2 prepare=$3
-  shift 3
+median() {  # name runs prepare "command"
+  local name=$1 n=$2 prepare=$3 command=$4
   local args=(-N --style none --runs "$n" --export-json "$name.json")
   [ -n "$prepare" ] && args+=(--prepare "$prepare")
-  hyperfine "${args[@]}" "$@" >/dev/null
-  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$name.json"
+  hyperfine "${args[@]}" "$command" >/dev/null
+  put "$name" "$(python3 -c 'import json,sys
+print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$name.json")"
 }
 
-# Peak resident memory (KiB) of one run of a command.
-peak_kib() {
+# Records the peak resident memory (KiB) of one run of a command.
+peak_kib() {  # name command...
+  local name=$1
+  shift
   python3 -c 'import resource,subprocess,sys
-subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
-print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$@"
+subprocess.run(sys.argv[2:], check=True, stdout=subprocess.DEVNULL)
+print(sys.argv[1], resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$name" "$@" >> "$results"
 }
 
 same() { cmp -s "$1" "$2" || { note "$3: output differs from $2"; exit 1; }; }
@@ -65,16 +67,16 @@ sync old.rom new.rom m.rom
 # --- Creating -----------------------------------------------------------
 note "create: zelp, xdelta3, bsdiff"
 if "$zelp" create old.rom new.rom -o z.zelp >/dev/null 2>&1; then
-  put create_zelp "$(median create_zelp "$runs" "" "$zelp" create old.rom new.rom -o z.zelp)"
-  put rss_zelp "$(peak_kib "$zelp" create old.rom new.rom -o z.zelp)"
-  put rss_zelp_small "$(peak_kib "$zelp" create small.rom small-new.rom -o small.zelp)"
+  median create_zelp "$runs" "" "$zelp create old.rom new.rom -o z.zelp"
+  peak_kib rss_zelp "$zelp" create old.rom new.rom -o z.zelp
+  peak_kib rss_zelp_small "$zelp" create small.rom small-new.rom -o small.zelp
 else
   note "zelp create is not available here: the zelp patch comes from zelp_bench_gen"
   "$gen" patch old.rom new.rom z.zelp >/dev/null
 fi
-put create_xdelta3 "$(median create_xdelta3 "$runs" "" xdelta3 -e -f -s old.rom new.rom x.xd3)"
-put rss_xdelta3 "$(peak_kib xdelta3 -e -f -s old.rom new.rom x.xd3)"
-put create_bsdiff "$(median create_bsdiff "$bsdiff_runs" "" bsdiff old.rom new.rom b.bsdiff)"
+median create_xdelta3 "$runs" "" "xdelta3 -e -f -s old.rom new.rom x.xd3"
+peak_kib rss_xdelta3 xdelta3 -e -f -s old.rom new.rom x.xd3
+median create_bsdiff "$bsdiff_runs" "" "bsdiff old.rom new.rom b.bsdiff"
 put size_zelp "$(stat -c %s z.zelp)"
 put size_xdelta3 "$(stat -c %s x.xd3)"
 put size_bsdiff "$(stat -c %s b.bsdiff)"
@@ -84,17 +86,17 @@ put size_bsdiff "$(stat -c %s b.bsdiff)"
 # that its flush writes only what zelp wrote. The peers write a new file.
 note "apply: zelp, xdelta3, bspatch"
 fresh="sh -c 'cp old.rom t.rom && sync t.rom'"
-put apply_zelp "$(median apply_zelp "$runs" "$fresh" "$zelp" apply z.zelp t.rom)"
+median apply_zelp "$runs" "$fresh" "$zelp apply z.zelp t.rom"
 same t.rom new.rom "zelp apply"
-put apply_xdelta3 "$(median apply_xdelta3 "$runs" "rm -f x.out" \
-  sh -c 'xdelta3 -d -f -s old.rom x.xd3 x.out && sync x.out')"
+median apply_xdelta3 "$runs" "rm -f x.out" \
+  "sh -c 'xdelta3 -d -f -s old.rom x.xd3 x.out && sync x.out'"
 same x.out new.rom "xdelta3 -d"
-put apply_xdelta3_nosync "$(median apply_xdelta3_nosync "$runs" "rm -f x.out" \
-  xdelta3 -d -f -s old.rom x.xd3 x.out)"
-put apply_bspatch "$(median apply_bspatch "$runs" "rm -f b.out" \
-  sh -c 'bspatch old.rom b.out b.bsdiff && sync b.out')"
+median apply_xdelta3_nosync "$runs" "rm -f x.out" \
+  "xdelta3 -d -f -s old.rom x.xd3 x.out"
+median apply_bspatch "$runs" "rm -f b.out" \
+  "sh -c 'bspatch old.rom b.out b.bsdiff && sync b.out'"
 same b.out new.rom "bspatch"
-put cat_target "$(median cat_target "$runs" "" cat old.rom)"
+median cat_target "$runs" "" "cat old.rom"
 
 # The flush apart: the same procedure in-process, its phases timed.
 phase_medians() {  # patch original prefix
@@ -125,9 +127,9 @@ note "apply: 1,000,000 records"
 phase_medians m.zelp old.rom phases1m
 same t.rom m.rom "zelp apply (1M records)"
 phase_medians e.zelp old.rom phases0
-put apply_zelp_1m "$(median apply_zelp_1m "$runs" "$fresh" "$zelp" apply m.zelp t.rom)"
-put apply_xdelta3_1m "$(median apply_xdelta3_1m "$runs" "rm -f x.out" \
-  sh -c 'xdelta3 -d -f -s old.rom m.xd3 x.out && sync x.out')"
+median apply_zelp_1m "$runs" "$fresh" "$zelp apply m.zelp t.rom"
+median apply_xdelta3_1m "$runs" "rm -f x.out" \
+  "sh -c 'xdelta3 -d -f -s old.rom m.xd3 x.out && sync x.out'"
 same x.out m.rom "xdelta3 -d (1M records)"
 put size_zelp_1m "$(stat -c %s m.zelp)"
 put size_xdelta3_1m "$(stat -c %s m.xd3)"
