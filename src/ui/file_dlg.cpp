@@ -78,5 +78,15 @@ int KOVA_FileDlgW::ShowModal() {
 int KOVA_FileDlgW::GetChosenPath(wchar_t* out) {
   out[0] = 0;
   std::wcscpy(out, fileBuffer);
+  // With multiple selection several names come after their folder, each
+  // ended by a NUL: the first one is the choice. (A single name arrives as
+  // a full path, as without multiple selection.)
+  WORD at = request.nFileOffset;
+  if ((request.Flags & OFN_ALLOWMULTISELECT) && at > 0 && at < request.nMaxFile &&
+      fileBuffer[at - 1] == 0 && fileBuffer[at] != 0) {
+    size_t len = std::wcslen(out);
+    if (len > 0 && out[len - 1] != L'\\') out[len++] = L'\\';
+    std::wcscpy(out + len, fileBuffer + at);
+  }
   return 1;
 }

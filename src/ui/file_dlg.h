@@ -24,6 +24,7 @@ class KOVA_FileDlgW {
   // 1 when the user confirmed a choice, 2 when cancelled or refused.
   virtual int ShowModal();
   // Copies the chosen path into `out` (at least the capacity); returns 1.
+  // With multiple selection, the first of the chosen files.
   int GetChosenPath(wchar_t* out);
 
   int openFlag;
