@@ -48,11 +48,11 @@ lines = [
     "《示例游戏》中文化补丁 1.0",
     "Sample Game — Chinese translation patch 1.0",
     "",
-    "使用方法：按“打补丁”，选择原版 ROM 文件（game.rom）。",
-    "补丁会直接修改所选文件，请先备份。",
+    "使用方法：按“打补丁”，选择原版 game.rom。",
+    "补丁会直接修改该文件，请先备份。",
     "",
-    "How to use: press 打补丁 (apply) and pick your original game.rom.",
-    "The file is changed in place: keep a backup.",
+    "Press 打补丁 (apply) and pick your game.rom;",
+    "it is changed in place, so keep a backup.",
 ]
 open(sys.argv[1], "wb").write("\r\n".join(lines).encode("utf-8"))
 EOF
