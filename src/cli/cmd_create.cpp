@@ -84,6 +84,11 @@ int CmdCreate(const std::vector<std::u16string>& args, Console& console) {
     console.Err(u"zelp: " + error + u"\n");
     return kExitFailed;
   }
+  // The format reads a CRC of 0 as "no check"; say so when that comes from
+  // the file itself (an empty ORIGINAL, or one in four billion).
+  if (request.crc && stats.targetCrc == 0)
+    console.Err(u"zelp: note: the CRC-32 of '" + request.original +
+                u"' is 0, which patches read as \"no check\": it applies to any file\n");
   std::u16string what = request.stub.empty() ? u"patch" : u"program";
   console.Out(u"zelp: wrote " + what + u" '" + request.output + u"': " + Decimal(info.fileSize) +
               u" bytes, " + Decimal(stats.records) + u" records, " + Decimal(stats.dataBytes) +

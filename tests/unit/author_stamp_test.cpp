@@ -1,0 +1,84 @@
+// Locating the patch stamp in a program file and writing a stamped image.
+#include <gtest/gtest.h>
+
+#include "author/stamp_file.h"
+#include "engine/format.h"
+#include "engine/stamp.h"
+#include "support/mem_file.h"
+#include "support/test_util.h"
+
+using zelp::author::LocateStamp;
+using zelp::author::StampInfo;
+using zelp::author::StampStatus;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// Random bytes with the marker and an 8-byte field at each of `at`.
+Bytes Program(size_t size, const std::vector<size_t>& at, uint64_t value) {
+  Bytes v = testutil::RandomBytes(size, static_cast<uint32_t>(size));
+  for (size_t p : at) {
+    std::copy(std::begin(zelp::kStampMarker), std::end(zelp::kStampMarker), v.begin() + p);
+    uint8_t field[8];
+    zelp::PutLe64(field, value);
+    for (size_t k = 0; k < 8 && p + 16 + k < v.size(); ++k) v[p + 16 + k] = field[k];  // may be cut
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(AuthorStamp, Locate) {
+  const size_t mib = size_t{1} << 20;
+  struct Case {
+    std::string name;
+    Bytes file;
+    StampStatus status;
+    int64_t markerAt, imageSize;
+    bool hasPatch;
+  } cases[] = {
+      {"plain stub", Program(5000, {100}, zelp::kNoPatch), StampStatus::kOk, 100, 5000, false},
+      {"across a read block", Program(mib + 100, {mib - 5}, zelp::kNoPatch), StampStatus::kOk,
+       static_cast<int64_t>(mib - 5), static_cast<int64_t>(mib + 100), false},
+      {"at the very end", Program(1000, {976}, zelp::kNoPatch), StampStatus::kOk, 976, 1000, false},
+      {"field cut short", Program(1000, {980}, zelp::kNoPatch), StampStatus::kCutShort, 980, 0,
+       false},
+      {"carries a patch", Program(5000, {100}, 3000), StampStatus::kOk, 100, 3000, true},
+      {"patch holds the marker too", Program(5000, {100, 4000}, 3000), StampStatus::kOk, 100, 3000,
+       true},
+      {"two in the image", Program(5000, {100, 2000}, 3000), StampStatus::kManyMarkers, 100, 3000,
+       true},
+      {"two, no patch", Program(5000, {100, 4000}, zelp::kNoPatch), StampStatus::kManyMarkers, 100,
+       5000, false},
+      {"offset beyond the file", Program(5000, {100}, 6000), StampStatus::kOk, 100, 5000, false},
+      {"offset before the field", Program(5000, {100}, 110), StampStatus::kOk, 100, 5000, false},
+      {"offset right after the field", Program(5000, {100}, 124), StampStatus::kOk, 100, 124, true},
+      {"no marker", testutil::RandomBytes(3000, 1), StampStatus::kNoMarker, 0, 0, false},
+  };
+  for (const auto& c : cases) {
+    MemFile file(c.file);
+    StampInfo info;
+    ASSERT_EQ(c.status, LocateStamp(file, info)) << c.name;
+    if (c.status == StampStatus::kNoMarker) continue;
+    EXPECT_EQ(c.markerAt, info.markerAt) << c.name;
+    if (c.status == StampStatus::kCutShort) continue;
+    EXPECT_EQ(c.imageSize, info.imageSize) << c.name;
+    EXPECT_EQ(c.hasPatch, info.hasPatch) << c.name;
+  }
+}
+
+TEST(AuthorStamp, WriteStampedImageSetsTheFieldAcrossBlocks) {
+  const size_t mib = size_t{1} << 20;
+  for (size_t at : {size_t{50}, mib - 20, mib - 3, mib}) {
+    Bytes stub = Program(mib + 500, {at}, zelp::kNoPatch);
+    MemFile in(stub), out;
+    StampInfo info;
+    ASSERT_EQ(StampStatus::kOk, LocateStamp(in, info));
+    bool readFailed = true;
+    ASSERT_TRUE(zelp::author::WriteStampedImage(in, info, out, readFailed));
+    EXPECT_FALSE(readFailed);
+    Bytes want = stub;
+    zelp::PutLe64(&want[at + 16], stub.size());
+    EXPECT_EQ(want, out.data) << at;
+  }
+}
