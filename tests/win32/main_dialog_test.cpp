@@ -143,6 +143,35 @@ TEST_F(Dialog, IsOverControlExcludesTheBorder) {
   EXPECT_FALSE(zelp::IsOverControl(dialog, 4242, 1, 1));  // no such control
 }
 
+TEST_F(Dialog, TheHandCursorShowsOnlyInsideABanner) {
+  HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+  HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
+  ASSERT_NE(arrow, hand);
+  for (int id : {IDC_SITE, IDC_FORUM}) {
+    SCOPED_TRACE(id);
+    RECT r = ClientRectOf(id);
+    int midX = (r.left + r.right) / 2, midY = (r.top + r.bottom) / 2;
+    struct {
+      int x, y;
+      bool hand;
+    } points[] = {{midX, midY, true},
+                  {r.left, midY, false},
+                  {midX, r.top, false},
+                  {r.right, midY, false},
+                  {midX, r.bottom, false}};
+    for (const auto& p : points) {
+      SetCursor(arrow);
+      EXPECT_EQ(zelp::MainDialogProc(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y)), TRUE);
+      EXPECT_EQ(GetCursor(), p.hand ? hand : arrow) << p.x << "," << p.y;
+    }
+  }
+  // Over the buttons and the description the cursor is left alone.
+  RECT r = ClientRectOf(IDC_APPLY);
+  SetCursor(arrow);
+  zelp::MainDialogProc(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(r.left + 2, r.top + 2));
+  EXPECT_EQ(GetCursor(), arrow);
+}
+
 TEST_F(Dialog, EraseBackgroundPaintsTheClientAreaWhite) {
   RECT client;
   GetClientRect(dialog, &client);
