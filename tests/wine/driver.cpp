@@ -646,6 +646,162 @@ void ScenarioPath259() {
   ScenarioApply(target);
 }
 
+// 260 units do not fit the chooser's 260-unit buffer with its terminator:
+// the chooser cannot hand the path over, so nothing may be reported and the
+// file must stay as it is.
+void ScenarioPath260() {
+  std::wstring target = PathOfLength(260);
+  if (target.size() != 260) Fail("built a path of %zu units", target.size());
+  PlaceTarget(target);
+  std::string original = MustRead(target);
+  Program p = Launch(Arg(L"program"));
+  p.dialog = WaitMainDialog(p.pid);
+  Press(p.dialog, kIdApply);
+  HWND chooser = WaitChooser(p);
+  HWND field = NameField(chooser);
+  DWORD_PTR r;
+  SendMessageTimeoutW(field, WM_SETTEXT, 0, (LPARAM)target.c_str(), SMTO_ABORTIFHUNG, 5000, &r);
+  PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(chooser, IDOK));
+  // Answer whatever the chooser asks, until it has closed.
+  DWORD start = GetTickCount();
+  while (IsWindow(chooser)) {
+    if (GetTickCount() - start > kWindowWait) Fail("the chooser did not close");
+    for (HWND h : DialogsOf(p.pid)) {
+      if (h == chooser || !IsWindowVisible(h) || GetWindow(h, GW_OWNER) != chooser) continue;
+      std::wstring text = GetDlgItem(h, kIdMsgText) ? TextOf(GetDlgItem(h, kIdMsgText)) : L"";
+      Note("the chooser says " + Quote(text));
+      int answer = GetDlgItem(h, IDYES) ? IDYES : IDOK;
+      PostMessageW(h, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+      WaitGone(h, "the chooser's question");
+      // A chooser that stays open after its own complaint is cancelled.
+      if (answer == IDOK && IsWindow(chooser))
+        PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    }
+    Sleep(30);
+  }
+  HWND box = nullptr;
+  if (WaitFor(kQuietWait, [&] { return (box = FindMessageBox(p.pid)) != nullptr; })) {
+    std::wstring text = TextOf(GetDlgItem(box, kIdMsgText));
+    if (text == kMsgSuccess) Fail("a 260-unit path was patched");
+    Note("reported " + Quote(text));
+    ExpectMessage(p, text);
+  }
+  ExpectFile(target, original, "the 260-unit target");
+  Close(p);
+}
+
+// The program itself in a folder so deep that its own path has 260 units or
+// more: it cannot name itself in 260 units, so its start fails.
+void ScenarioLongProgram() {
+  std::wstring program = PathOfLength(270);
+  program.replace(program.size() - 4, 4, L".exe");
+  if (!CopyFileW(Arg(L"program").c_str(), program.c_str(), FALSE))
+    Fail("cannot copy the program to a long path (error %lu)", GetLastError());
+  Program p;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  std::wstring cmd = L"\"" + program + L"\"";
+  std::wstring app = L"\\\\?\\" + program;
+  if (!CreateProcessW(app.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      Arg(L"work").c_str(), &si, &pi))
+    Skip("this system cannot start a program whose path has 260 units or more");
+  CloseHandle(pi.hThread);
+  p.process = g_child = pi.hProcess;
+  p.pid = pi.dwProcessId;
+  ExpectMessage(p, kMsgInitFailed);
+  if (WaitForSingleObject(p.process, kCloseWait) != WAIT_OBJECT_0)
+    Fail("the program did not exit after the failed start");
+}
+
+// The banners open the two pages through the shell's "IEXPLORE". A copy of
+// this driver named IEXPLORE.exe, beside the program, records the command
+// lines it gets; clicks on a banner's edge or off the banners must
+// open nothing.
+const wchar_t kSitePage[] = L"https://www.example.org/zelp/";
+const wchar_t kForumPage[] = L"https://forum.example.org/zelp/";
+const wchar_t kRecorderName[] = L"IEXPLORE.exe";
+
+std::wstring RecorderLog(const std::wstring& recorder) { return DirOf(recorder) + L"\\browser.log"; }
+
+// Run as the recorder: one line per start, the command line after the
+// program's own name.
+int RecordBrowserStart() {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring line = GetCommandLineW();
+  size_t skip = line[0] == L'"' ? line.find(L'"', 1) + 1 : line.find(L' ');
+  line = skip == std::wstring::npos ? L"" : line.substr(skip);
+  while (!line.empty() && line[0] == L' ') line.erase(0, 1);
+  std::string bytes = Utf8(line) + "\n";
+  HANDLE h = CreateFileW(RecorderLog(self).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, 0, nullptr);
+  DWORD n;
+  WriteFile(h, bytes.data(), (DWORD)bytes.size(), &n, nullptr);
+  CloseHandle(h);
+  return 0;
+}
+
+void ScenarioBanners() {
+  std::wstring dir = Arg(L"work") + L"\\browser";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  std::wstring recorder = dir + L"\\" + kRecorderName;
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (!CopyFileW(self, recorder.c_str(), FALSE)) Fail("cannot copy the recorder (error %lu)", GetLastError());
+  std::wstring log = RecorderLog(recorder);
+  DeleteFileW(log.c_str());
+  // The program beside it: the shell looks in the program's own folder first.
+  std::wstring program = dir + L"\\patch.exe";
+  if (!CopyFileW(Arg(L"program").c_str(), program.c_str(), FALSE))
+    Fail("cannot copy the program (error %lu)", GetLastError());
+
+  Program p = Launch(program);
+  p.dialog = WaitMainDialog(p.pid);
+  auto rectOf = [&](int id) {
+    RECT r;
+    GetWindowRect(GetDlgItem(p.dialog, id), &r);
+    MapWindowPoints(nullptr, p.dialog, (POINT*)&r, 2);
+    return r;
+  };
+  RECT site = rectOf(1005), forum = rectOf(1006), text = rectOf(kIdDescription);
+  struct Click {
+    const char* where;
+    LONG x, y;
+    const wchar_t* opens;  // null: nothing
+  } clicks[] = {
+      {"the site banner", (site.left + site.right) / 2, (site.top + site.bottom) / 2, kSitePage},
+      {"the forum banner", (forum.left + forum.right) / 2, (forum.top + forum.bottom) / 2, kForumPage},
+      {"the site banner's left edge", site.left, (site.top + site.bottom) / 2, nullptr},
+      {"the forum banner's top-left corner", forum.left, forum.top, nullptr},
+      {"the description", (text.left + text.right) / 2, (text.top + text.bottom) / 2, nullptr},
+  };
+  size_t lines = 0;
+  for (const Click& c : clicks) {
+    PostMessageW(p.dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(c.x, c.y));
+    PostMessageW(p.dialog, WM_LBUTTONUP, 0, MAKELPARAM(c.x, c.y));
+    std::string got;
+    auto more = [&] {
+      std::string all;
+      if (!ReadAll(log, &all)) return false;
+      size_t n = 0;
+      for (char ch : all) n += ch == '\n';
+      if (n <= lines) return false;
+      got = all.substr(0, all.size() - 1);
+      got = got.substr(got.find_last_of('\n') == std::string::npos ? 0 : got.find_last_of('\n') + 1);
+      lines = n;
+      return true;
+    };
+    if (c.opens) {
+      if (!WaitFor(kWindowWait, more)) Fail("a click on %s opened nothing", c.where);
+      if (got != Utf8(c.opens)) Fail("a click on %s opened \"%s\", want \"%s\"", c.where, got.c_str(), Utf8(c.opens).c_str());
+    } else if (WaitFor(kQuietWait, more)) {
+      Fail("a click on %s opened \"%s\"", c.where, got.c_str());
+    }
+  }
+  Close(p);
+}
+
 int Run() {
   const std::wstring& s = g_scenario;
   if (s == L"info") ScenarioInfo();
@@ -660,6 +816,9 @@ int Run() {
   else if (s == L"cjk") ScenarioCjk();
   else if (s == L"shortname") ScenarioShortName();
   else if (s == L"path259") ScenarioPath259();
+  else if (s == L"path260") ScenarioPath260();
+  else if (s == L"longprogram") ScenarioLongProgram();
+  else if (s == L"banners") ScenarioBanners();
   else Fail("unknown scenario");
   Out("PASS " + Utf8(s) + "\n");
   return 0;
@@ -668,6 +827,11 @@ int Run() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring selfName = self;
+  selfName = selfName.substr(selfName.find_last_of(L'\\') + 1);
+  if (_wcsicmp(selfName.c_str(), kRecorderName) == 0) return RecordBrowserStart();
   if (argc < 2) {
     Out("usage: zelp_wine_driver SCENARIO key=value...\n");
     return 2;

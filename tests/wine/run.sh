@@ -52,6 +52,9 @@ scenarios=(
   "cjk|cjk|$good"
   "shortname|shortname|$good"
   "path259|path259|$good"
+  "path260|path260|$good"
+  "longprogram|longprogram|$good"
+  "banners|banners|$good"
 )
 
 passed=0 failed=0 skipped=0
