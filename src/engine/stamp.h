@@ -14,8 +14,10 @@
 
 namespace zelp {
 
-constexpr unsigned char kStampMarker[16] = {'Z', 'E', 'L', 'P', '-', 'P',  'A',  'T',
-                                            'C', 'H', '-', 'A', 'T', 0x9E, 0x3C, 0xA7};
+// inline: only code that searches for it holds a copy (a stub never does, even
+// unoptimised).
+inline constexpr unsigned char kStampMarker[16] = {'Z', 'E', 'L', 'P', '-', 'P',  'A',  'T',
+                                                   'C', 'H', '-', 'A', 'T', 0x9E, 0x3C, 0xA7};
 constexpr uint64_t kNoPatch = 0xFFFFFFFFFFFFFFFFull;
 
 // The field's value, read through a volatile so it is never folded.
