@@ -1,6 +1,7 @@
 # Thin wrappers over the CMake presets. `make test` and `make demo` work on a
 # fresh Debian machine: they install what they need first.
 .PHONY: all deps native test unit-test demo bench clean win win-test wine-test
+.PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
 
 all: native
 
@@ -29,12 +30,42 @@ win-test: win native
 wine-test: win native
 	scripts/wine-env.sh run -- tests/wine/run.sh build/native build/win64
 
-test: unit-test win-test wine-test
-
 # Builds everything, makes a patch program from a sample ROM, applies it with
 # zelp and through the dialog under Wine, and takes screenshots (build/demo/).
 demo:
 	bash scripts/demo.sh
+
+# The same unit and command-line tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (any report fails the test); the 5 GiB sparse-file
+# tests are left to the optimised build.
+asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan
+
+asan-test: asan
+	ctest --test-dir build/asan --output-on-failure -j2 -LE huge
+
+# Every zelp run of the command-line tests under valgrind's memcheck: an error
+# makes zelp exit 99, which fails the test. (Races and huge files excluded: slow.)
+VALGRIND = valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
+valgrind-test: native
+	ZELP_WRAPPER="$(VALGRIND)" ctest --test-dir build/native --output-on-failure -j2 -L cli -LE 'huge|race'
+
+# libFuzzer targets (clang, ASan + UBSan). `make fuzz` runs each for
+# FUZZ_SECONDS (60); `make test` runs each briefly.
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 20
+fuzz-build: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+
+fuzz: fuzz-build
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
+
+test: unit-test win-test wine-test asan-test valgrind-test fuzz-smoke
 
 # Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
 bench:

@@ -59,34 +59,72 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }  // namespace testutil
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <sstream>
+
 namespace testutil {
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  TempDir dir;
-  std::string outPath = dir.File("out"), errPath = dir.File("err");
-  pid_t pid = fork();
-  if (pid == 0) {
+std::vector<std::string> WrapperFromEnvironment() {
+  std::vector<std::string> words;
+  if (const char* w = std::getenv("ZELP_WRAPPER")) {
+    std::istringstream in(w);
+    for (std::string word; in >> word;) words.push_back(word);
+  }
+  return words;
+}
+
+Running::Running(const std::string& program, const std::vector<std::string>& args,
+                 const RunOptions& options)
+    : dir_(new TempDir) {
+  std::string outPath = dir_->File("out"), errPath = dir_->File("err");
+  std::vector<std::string> words = options.wrap ? WrapperFromEnvironment() : std::vector<std::string>{};
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
     int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int in = open("/dev/null", O_RDONLY);
     dup2(in, 0), dup2(o, 1), dup2(e, 2);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    if (options.fileSizeLimit) {
+      // A full disk: writes past the limit fail with EFBIG instead of killing.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit lim = {options.fileSizeLimit, options.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
+    }
+    execvp(argv[0], argv.data());
     _exit(127);
   }
+}
+
+Running::~Running() {
+  if (pid_ > 0) Wait();
+}
+
+RunResult Running::Wait() {
   RunResult r;
+  if (pid_ <= 0) return r;
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
   if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  auto o = ReadFile(outPath), e = ReadFile(errPath);
+  auto o = ReadFile(dir_->File("out")), e = ReadFile(dir_->File("err"));
   r.out.assign(o.begin(), o.end());
   r.err.assign(e.begin(), e.end());
   return r;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options) {
+  return Running(program, args, options).Wait();
 }
 
 }  // namespace testutil

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,28 @@ struct RunResult {
   int exitCode = -1;  // -1 when the program did not exit normally
   std::string out, err;
 };
+struct RunOptions {
+  uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE of the child (SIGXFSZ ignored); 0: none
+  bool wrap = true;            // run under $ZELP_WRAPPER (e.g. "valgrind -q --error-exitcode=99")
+};
 // Runs `program args...` directly (no shell), capturing stdout and stderr.
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args);
+// When ZELP_WRAPPER is set, its words are put before the program.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+// A program started in the background (for runs that race each other).
+class Running {
+ public:
+  Running(const std::string& program, const std::vector<std::string>& args,
+          const RunOptions& options = {});
+  ~Running();
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+  RunResult Wait();
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  int pid_ = -1;
+};
 
 }  // namespace testutil

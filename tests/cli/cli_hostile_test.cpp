@@ -1,0 +1,286 @@
+// Hostile names and files given to `zelp apply` on Linux: each gets its own
+// message (or works, where it should), and nothing but the named target ever
+// changes. Also a real full disk, made with a file-size limit.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+#include "common/text.h"
+#include "file/crc32.h"
+#include "support/patch_builder.h"
+#include "support/test_util.h"
+
+using testutil::ReadFile;
+using testutil::RunProgram;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+const std::string kOk = "补丁成功\n";
+const std::string kTargetOpen = "目标文件打开失败\n";
+const std::string kPatchOpen = "补丁文件打开失败\n";
+const std::string kResize = "改变文件大小失败,可能是磁盘容量不足\n";
+
+const std::vector<uint8_t> kOriginal = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+const std::vector<uint8_t> kPatched = {1, 2, 0x11, 0x22, 5, 6, 7, 8};
+
+std::vector<uint8_t> SamplePatch() {
+  PatchBuilder p;
+  p.Header(8, zelp::Crc32Of(kOriginal.data(), kOriginal.size())).Abs(2, {0x11, 0x22}).End();
+  return p.bytes;
+}
+
+// Every regular file under `root` (symlinks not followed) and its bytes.
+std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& root) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (auto it = std::filesystem::recursive_directory_iterator(root);
+       it != std::filesystem::recursive_directory_iterator(); ++it) {
+    if (it->is_symlink()) {
+      files[it->path().string()] = {'-', '>'};
+      auto to = std::filesystem::read_symlink(it->path()).string();
+      files[it->path().string()].insert(files[it->path().string()].end(), to.begin(), to.end());
+    } else if (it->is_regular_file()) {
+      files[it->path().string()] = ReadFile(it->path().string());
+    } else {
+      files[it->path().string()] = {'?'};
+    }
+  }
+  return files;
+}
+
+// A folder holding a patch and a target, plus decoys that must never change.
+struct Scene {
+  TempDir dir;
+  std::string patch, target;
+  Scene(const std::string& patchName = "p.zelp", const std::string& targetName = "t.bin") {
+    patch = dir.File(patchName);
+    target = dir.File(targetName);
+    WriteFile(patch, SamplePatch());
+    WriteFile(target, kOriginal);
+    WriteFile(dir.File("decoy.bin"), kOriginal);
+  }
+};
+
+// Runs `zelp apply patch target` and checks its outcome and that the files
+// in the folder are as before except, after success, the target.
+void ExpectApply(Scene& s, const std::vector<std::string>& args, int code, const std::string& err,
+                 const std::string& changed = "") {
+  auto before = Snapshot(s.dir.path());
+  auto r = RunProgram(ZELP_BIN, args);
+  EXPECT_EQ(code, r.exitCode) << r.err;
+  EXPECT_EQ(code == 0 ? kOk : "", r.out);
+  EXPECT_EQ(err, r.err);
+  auto after = Snapshot(s.dir.path());
+  if (!changed.empty()) {
+    ASSERT_TRUE(after.count(changed)) << changed;
+    EXPECT_EQ(kPatched, after[changed]) << changed;
+    before.erase(changed);
+    after.erase(changed);
+  }
+  EXPECT_TRUE(before == after) << "a file other than the target changed";
+}
+
+std::string Repeat(const std::string& s, size_t n) {
+  std::string out;
+  while (n--) out += s;
+  return out;
+}
+
+}  // namespace
+
+TEST(CliHostile, NamesThatWork) {
+  struct Case {
+    const char* what;
+    std::string patch, target;
+  } cases[] = {
+      {"CJK and spaces", "补丁 文件.zelp", "目标 ROM (日本).bin"},
+      {"non-UTF-8 bytes", "p\xff\xfe.zelp", "t\xff\xfe.bin"},
+      {"bytes that look like an escaped surrogate", "p\xed\xb2\x80.zelp", "t\xed\xb2\x80.bin"},
+      {"a lone continuation byte", "\x80", "\xbf"},
+      {"shell metacharacters", "p;$(x)`y`'\".zelp", "t *?[a].bin"},
+      {"a line feed", "p\n.zelp", "t\r\n.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene s(c.patch, c.target);
+    // Names that decode alike must not be confused with these.
+    WriteFile(s.dir.File("tÿþ.bin"), kOriginal);
+    ExpectApply(s, {"apply", s.patch, s.target}, 0, "", s.target);
+  }
+}
+
+TEST(CliHostile, LeadingDash) {
+  Scene s("-p.zelp", "-t.bin");
+  // Taken for options: refused as usage, nothing opened.
+  {
+    auto before = Snapshot(s.dir.path());
+    auto r = RunProgram(ZELP_BIN, {"apply", "-p.zelp", "-t.bin"});
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("unknown option '-p.zelp'")) << r.err;
+    EXPECT_TRUE(before == Snapshot(s.dir.path()));
+  }
+  // After "--" they are names.
+  ExpectApply(s, {"apply", "--", s.dir.File("-p.zelp"), s.dir.File("-t.bin")}, 0, "", s.target);
+  WriteFile(s.target, kOriginal);
+  ExpectApply(s, {"apply", "--base", "0", "--", s.patch, s.target}, 0, "", s.target);
+  // A lone "-" is a name, not standard input.
+  auto r = RunProgram(ZELP_BIN, {"apply", s.patch, "-"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ(kTargetOpen, r.err);
+  auto info = RunProgram(ZELP_BIN, {"info", "--", s.patch});
+  EXPECT_EQ(0, info.exitCode) << info.err;
+}
+
+TEST(CliHostile, PathsOf259And260UnitsAndBeyond) {
+  // Linux has no 260-unit limit: such paths work; one past PATH_MAX fails
+  // to open and is reported as such.
+  for (size_t units : {259u, 260u, 261u}) {
+    for (bool cjk : {false, true}) {
+      SCOPED_TRACE(std::to_string(units) + (cjk ? " with CJK" : " ASCII"));
+      TempDir dir;
+      std::string base = dir.path() + "/";
+      size_t baseUnits = zelp::PathFromNative(base).size();
+      ASSERT_LT(baseUnits + 20, units);
+      // Folders of at most 60 units (a CJK unit is 3 bytes; names have 255),
+      // then the file name, filling the remaining units exactly.
+      std::string target = base;
+      size_t left = units - baseUnits;
+      const std::string unit = cjk ? "目" : "d";
+      while (left > 70) {
+        target += Repeat(unit, 59);
+        std::filesystem::create_directory(target);
+        target += "/";
+        left -= 60;
+      }
+      target += Repeat(unit, left - 4) + ".bin";
+      ASSERT_EQ(units, zelp::PathFromNative(target).size());
+      WriteFile(target, kOriginal);
+      std::string patch = base + "p.zelp";
+      WriteFile(patch, SamplePatch());
+      auto r = RunProgram(ZELP_BIN, {"apply", patch, target});
+      EXPECT_EQ(0, r.exitCode) << r.err;
+      EXPECT_EQ(kPatched, ReadFile(target));
+    }
+  }
+  Scene s;
+  std::string tooLong = s.dir.path() + Repeat("/.", 3000) + "/t.bin";
+  ExpectApply(s, {"apply", s.patch, tooLong}, 1, kTargetOpen);
+}
+
+TEST(CliHostile, TargetsThatAreNotPlainFiles) {
+  Scene s;
+  std::filesystem::create_directory(s.dir.File("folder"));
+  ASSERT_EQ(0, mkfifo(s.dir.File("fifo").c_str(), 0600));
+  std::filesystem::create_symlink(s.patch, s.dir.File("to-patch"));
+  std::filesystem::create_symlink(s.dir.File("none"), s.dir.File("dangling"));
+  ASSERT_EQ(0, link(s.patch.c_str(), s.dir.File("hard-to-patch").c_str()));
+  struct Case {
+    const char* what;
+    std::string target;
+  } cases[] = {
+      {"a directory", s.dir.File("folder")},
+      {"a FIFO (must not wait for a writer)", s.dir.File("fifo")},
+      {"a symlink to the patch file itself", s.dir.File("to-patch")},
+      {"a hard link to the patch file", s.dir.File("hard-to-patch")},
+      {"the patch file itself", s.patch},
+      {"a dangling symlink", s.dir.File("dangling")},
+      {"a missing file", s.dir.File("none")},
+      {"an empty name", ""},
+      {"a character device", "/dev/zero"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectApply(s, {"apply", s.patch, c.target}, 1, kTargetOpen);
+  }
+  // The same kinds of files given as the patch.
+  for (const std::string& patch : {s.dir.File("folder"), s.dir.File("fifo"), std::string("/dev/zero")}) {
+    SCOPED_TRACE(patch);
+    ExpectApply(s, {"apply", patch, s.target}, 1, kPatchOpen);
+  }
+  // A symlink to another regular file is followed: that file is patched.
+  std::filesystem::create_symlink(s.target, s.dir.File("to-target"));
+  ExpectApply(s, {"apply", s.patch, s.dir.File("to-target")}, 0, "", s.target);
+}
+
+TEST(CliHostile, LockedTargets) {
+  Scene s;
+  // Another program holding the target (a writer, or a reader that did not
+  // allow writing) keeps it from being patched; the holder's lock is what
+  // zelp's own runs take.
+  for (int lock : {LOCK_EX, LOCK_SH}) {
+    SCOPED_TRACE(lock == LOCK_EX ? "held for writing" : "held for reading");
+    int fd = open(s.target.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, flock(fd, lock));
+    ExpectApply(s, {"apply", s.patch, s.target}, 1, kTargetOpen);
+    close(fd);
+  }
+  // A patch file that someone is writing is not read.
+  {
+    int fd = open(s.patch.c_str(), O_RDWR);
+    ASSERT_EQ(0, flock(fd, LOCK_EX));
+    ExpectApply(s, {"apply", s.patch, s.target}, 1, kPatchOpen);
+    close(fd);
+  }
+  // Once released, the same run works.
+  ExpectApply(s, {"apply", s.patch, s.target}, 0, "", s.target);
+
+}
+
+TEST(CliHostile, ReadOnlyTarget) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "running as root: permission bits are not enforced, so a read-only target "
+                    "cannot be made here (LockedTargets covers a target that cannot be opened)";
+  }
+  Scene s;
+  ASSERT_EQ(0, chmod(s.target.c_str(), 0444));
+  ExpectApply(s, {"apply", s.patch, s.target}, 1, kTargetOpen);
+  ASSERT_EQ(0, chmod(s.patch.c_str(), 0));
+  ExpectApply(s, {"apply", s.patch, s.target}, 1, kPatchOpen);
+}
+
+TEST(CliHostile, FullDiskUnderAFileSizeLimit) {
+  // zelp runs with RLIMIT_FSIZE of 64 KiB (SIGXFSZ ignored): every attempt to
+  // make the target larger than that fails as on a full disk.
+  const uint64_t kLimit = 64 * 1024;
+  std::vector<uint8_t> original = testutil::RandomBytes(20000, 3);
+  uint32_t crc = zelp::Crc32Of(original.data(), original.size());
+  struct Case {
+    const char* what;
+    int64_t targetSize;
+    uint64_t recordAt;
+    bool fits;
+  } cases[] = {
+      {"the target size is past the limit", 100000, 0, false},
+      {"a record reaches past the limit", 20000, 70000, false},
+      {"the file is cut, then a record reaches past the limit", 1000, 70000, false},
+      {"just below the limit", 65536 - 3, 65530, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    PatchBuilder p;
+    p.Header(c.targetSize, crc).Abs(5, {0xAB}).Abs(c.recordAt, {1, 2, 3}).End();
+    WriteFile(dir.File("p.zelp"), p.bytes);
+    WriteFile(dir.File("t.bin"), original);
+    testutil::RunOptions limited;
+    limited.fileSizeLimit = kLimit;
+    auto r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("t.bin")}, limited);
+    std::vector<uint8_t> got = ReadFile(dir.File("t.bin"));
+    if (c.fits) {
+      EXPECT_EQ(0, r.exitCode) << r.err;
+      EXPECT_EQ(kOk, r.out);
+      EXPECT_EQ(65536u - 3, got.size());
+    } else {
+      EXPECT_EQ(1, r.exitCode);
+      EXPECT_EQ(kResize, r.err);
+      EXPECT_TRUE(got == original) << "size " << got.size();
+    }
+  }
+}
