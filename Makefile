@@ -49,7 +49,7 @@ asan-test: asan
 # makes zelp exit 99, which fails the test. (Races and huge files excluded: slow.)
 VALGRIND = valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
 valgrind-test: native
-	ZELP_WRAPPER="$(VALGRIND)" ctest --test-dir build/native --output-on-failure -j2 -L cli -LE 'huge|race'
+	ZELP_WRAPPER="$(VALGRIND)" ctest --test-dir build/native --output-on-failure -j2 -L cli -E 'CliRace'
 
 # libFuzzer targets (clang, ASan + UBSan). `make fuzz` runs each for
 # FUZZ_SECONDS (60); `make test` runs each briefly.
