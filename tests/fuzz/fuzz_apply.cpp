@@ -7,7 +7,7 @@
 // Input: 5 control bytes, then the bytes of the file that holds the patch.
 //   [0] bits 2-7: patch base (0..63); bit 0: put the target's real CRC into
 //       the header; bit 1: put a valid identification at the base
-//   [1] the target's storage limit: 2^(8 + low 4 bits) bytes (a full disk),
+//   [1] the target's storage limit: 2^(8 + low 3 bits) bytes (a full disk),
 //       at least the target's length
 //   [2..3] the target's length (little-endian, modulo 4096)
 //   [4] seed of the target's contents
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
   uint64_t base = data[0] >> 2;
   bool fixCrc = data[0] & 1, fixIdent = data[0] & 2;
-  int64_t limit = int64_t{1} << (8 + (data[1] & 15));
+  int64_t limit = int64_t{1} << (8 + (data[1] & 7));
   size_t targetLen = (data[2] | data[3] << 8) % 4096;
   uint8_t seed = data[4];
   std::vector<uint8_t> holder(data + 5, data + size);

@@ -78,7 +78,7 @@ def main():
         write("fuzz_info", name + "_base7", b"\x07" + b"MZjunk!" + p)
         # fuzz_apply: flags (base, fix CRC), limit, target length, seed.
         for base, flags in ((0, 1), (5, 1)):
-            ctl = bytes([(base << 2) | flags, 12, 20, 0, 0x5A])
+            ctl = bytes([(base << 2) | flags, 7, 20, 0, 0x5A])
             suffix = "" if base == 0 else "_base5"
             write("fuzz_apply", name + suffix, ctl + b"\x00" * base + p)
     # Bases the selector cannot express: beyond the file, and 2^63 and more.
@@ -89,6 +89,28 @@ def main():
     wrap = bytearray(b"\x05AAAAA" + PATCHES["described"])
     wrap[1 + 5 + 32 : 1 + 5 + 40] = struct.pack("<Q", (1 << 64) - 1)  # base + offset = 4
     write("fuzz_info", "desc_wraps", bytes(wrap))
+    # fuzz_roundtrip: flags, small limit, original length, then the bytes.
+    rom = bytes((i * 37 + (i >> 3)) & 0xFF for i in range(600))
+    changed = bytearray(rom)
+    for at in (3, 9, 10, 200, 207, 400):
+        changed[at] ^= 0x5A
+    pairs = {
+        "same": (0x00, rom, rom),
+        "sparse_edits": (0x00, rom, bytes(changed)),
+        "grown": (0x10, rom[:100], rom),
+        "shrunk": (0x20, rom, rom[:77]),
+        "from_empty": (0x00, b"", rom[:50]),
+        "to_empty": (0x00, rom[:50], b""),
+        "no_crc_described": (0x09, rom, bytes(changed)),
+        "small_limits": (0x34, rom, bytes(changed)),
+    }
+    for name, (flags, a, b) in pairs.items():
+        write("fuzz_roundtrip", name, bytes([flags, 5]) + struct.pack("<H", len(a)) + a + b)
+    edits = b"".join(struct.pack(">HBB", at, n, v) for at, n, v in
+                     ((5, 3, 1), (12, 30, 2), (300, 1, 3), (620, 39, 4), (100, 0, 0)))
+    write("fuzz_roundtrip", "edits", bytes([0x02, 5]) + struct.pack("<H", 600) + rom + edits)
+    write("fuzz_roundtrip", "edits_small_limits",
+          bytes([0x16, 0x42]) + struct.pack("<H", 600) + rom + edits)
     # A tiny storage limit: the growth cannot be had.
     write("fuzz_apply", "disk_full", bytes([1, 0, 8, 0, 1]) + PATCHES["grow"])
     return 0
