@@ -238,3 +238,35 @@ TEST(HugeFiles, TruncatingA5GiBFileBringsCutBytesBackAsZeros) {
                  {5 * kGiB + 200, {'Q'}}};
   EXPECT_EQ(SparseCrc(5 * kGiB + 201, want), EngineCrc(target));
 }
+
+TEST(HugeFiles, CreateBetweenTwo5GiBFilesThenApply) {
+  TempDir dir;
+  std::string original = dir.File("original.bin"), modified = dir.File("modified.bin");
+  std::string why;
+  if (!MakeSparse(original, kTargetSize, TargetPieces(), why)) GTEST_SKIP() << why;
+  // Changes on each boundary, one piece gone, and 8 KiB more at the end.
+  const int64_t modifiedSize = kTargetSize + 8192;
+  Pieces changed = {{0, {'R', 'O', 'M'}},
+                    {2 * kGiB - 8, {1, 2, 3, 4, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4}},
+                    {4 * kGiB - 3, {9, 9, 0xB0}},
+                    {4 * kGiB + 2, {0xB1}},
+                    {5 * kGiB - 1, {0xC0, 0xC1}},
+                    {modifiedSize - 1, {0xDD}}};
+  if (!MakeSparse(modified, modifiedSize, changed, why)) GTEST_SKIP() << why;
+
+  auto made = RunProgram(ZELP_BIN, {"create", original, modified, "-o", dir.File("p.zelp")},
+                         {0, false});
+  ASSERT_EQ(0, made.exitCode) << made.err;
+  // Neither file was held in memory.
+  EXPECT_LT(made.maxRssKiB, 256 * 1024) << "zelp create peaked at " << made.maxRssKiB << " KiB";
+  EXPECT_LT(SizeOf(dir.File("p.zelp")), 1024) << "a few records, not the files";
+
+  auto applied = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), original}, {0, false});
+  ASSERT_EQ(0, applied.exitCode) << applied.err;
+  EXPECT_LT(applied.maxRssKiB, 256 * 1024) << "zelp apply peaked at " << applied.maxRssKiB << " KiB";
+  EXPECT_EQ(modifiedSize, SizeOf(original));
+  EXPECT_EQ(SparseCrc(modifiedSize, changed), EngineCrc(original));
+  uint8_t b = 0xAA;
+  ASSERT_TRUE(ByteAt(original, 5 * kGiB + 100, b));  // the piece that is gone
+  EXPECT_EQ(0, b);
+}

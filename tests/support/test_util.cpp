@@ -113,9 +113,11 @@ RunResult Running::Wait() {
   RunResult r;
   if (pid_ <= 0) return r;
   int status = 0;
-  waitpid(pid_, &status, 0);
+  struct rusage usage {};
+  wait4(pid_, &status, 0, &usage);
   pid_ = -1;
   if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  r.maxRssKiB = usage.ru_maxrss;
   auto o = ReadFile(dir_->File("out")), e = ReadFile(dir_->File("err"));
   r.out.assign(o.begin(), o.end());
   r.err.assign(e.begin(), e.end());

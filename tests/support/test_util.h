@@ -54,6 +54,7 @@ namespace testutil {
 struct RunResult {
   int exitCode = -1;  // -1 when the program did not exit normally
   std::string out, err;
+  long maxRssKiB = 0;  // the program's peak resident memory
 };
 struct RunOptions {
   uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE of the child (SIGXFSZ ignored); 0: none
