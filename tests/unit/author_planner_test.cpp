@@ -239,3 +239,35 @@ TEST(Planner, BoundedMemoryStillCoversEveryChange) {
   }
   EXPECT_GT(forced, 0u);
 }
+
+TEST(Planner, MatchesAByteByByteProgrammeOnLongerInputs) {
+  // Longer inputs with runs around and beyond the data limit, against the
+  // plain O(n * maxData) programme over every byte position (distances all
+  // fit here, so every record is relative).
+  std::mt19937 rng(77);
+  for (int iter = 0; iter < 40; ++iter) {
+    const uint64_t maxData = 20 + rng() % 300;
+    RecordLimits lim{maxData, 1u << 30};
+    std::vector<bool> changed;
+    while (changed.size() < 20000) {
+      size_t run = rng() % 4 == 0 ? maxData - 3 + rng() % 7 : 1 + rng() % (3 * maxData);
+      size_t gap = rng() % 3 == 0 ? rng() % 12 : 1 + rng() % 4;
+      changed.insert(changed.end(), run, true);
+      changed.insert(changed.end(), gap, false);
+    }
+    const int64_t n = static_cast<int64_t>(changed.size()), l = static_cast<int64_t>(maxData);
+    std::vector<int64_t> f(n + 1, 0);
+    for (int64_t x = 1; x <= n; ++x) {
+      if (!changed[x - 1]) {
+        f[x] = f[x - 1];
+        continue;
+      }
+      f[x] = INT64_MAX;
+      for (int64_t a = std::max<int64_t>(0, x - l); a < x; ++a)
+        f[x] = std::min(f[x], f[a] + (x - a) + 7);
+    }
+    auto recs = Plan(changed, lim);
+    ExpectValid(recs, changed, lim, "iteration " + std::to_string(iter));
+    EXPECT_EQ(f[n] + 1, StreamSize(recs, lim)) << "iteration " << iter;
+  }
+}
