@@ -19,6 +19,11 @@ DWORD RequestSize() {
   return OPENFILENAME_SIZE_VERSION_400W;
 }
 
+// The request asks for a hook (which keeps the classic chooser the program
+// was made with); a hook that leaves every message to the chooser is given so
+// that no system can refuse the request for want of one.
+UINT_PTR CALLBACK PassThroughHook(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
 }  // namespace
 
 KOVA_FileDlgW::KOVA_FileDlgW(int openFlag_, const wchar_t* defaultExtension,
@@ -47,6 +52,7 @@ KOVA_FileDlgW::KOVA_FileDlgW(int openFlag_, const wchar_t* defaultExtension,
   request.lpstrFileTitle = fileTitle;
   request.nMaxFileTitle = 260;
   request.Flags = flags | OFN_ENABLEHOOK | OFN_EXPLORER;
+  request.lpfnHook = PassThroughHook;
   if (flags & OFN_ENABLETEMPLATE) request.Flags &= ~static_cast<DWORD>(OFN_ENABLESIZING);
 
   if (initialName) std::wcscpy(fileBuffer, initialName);

@@ -63,6 +63,9 @@ TEST(FileChooser, OptionBitsAddHookAndExplorerAndDropSizingWithATemplate) {
   KOVA_FileDlgW templ(0, nullptr, nullptr, nullptr, 260, OFN_ENABLETEMPLATE | OFN_ENABLESIZING);
   EXPECT_EQ(templ.request.Flags,
             static_cast<DWORD>(OFN_ENABLETEMPLATE | OFN_ENABLEHOOK | OFN_EXPLORER));
+  // A hook is asked for, so one must be there: some systems refuse the request without.
+  ASSERT_NE(save.request.lpfnHook, nullptr);
+  EXPECT_EQ(save.request.lpfnHook(nullptr, WM_INITDIALOG, 0, 0), 0u);
 }
 
 TEST(FileChooser, InitialNameAndExtensionAndTheChosenPath) {
