@@ -6,15 +6,14 @@
 #
 # Needs the bench build (cmake --preset bench && cmake --build --preset bench)
 # and xdelta3, bsdiff, hyperfine (scripts/deps.sh bench). Data goes to
-# build/bench-data (ZELP_BENCH_DATA to change); RUNS (default 5) repetitions,
-# BSDIFF_RUNS (default 1) for bsdiff, whose suffix sort takes long.
+# build/bench-data (ZELP_BENCH_DATA to change); RUNS (default 5) repetitions
+# after one warm-up run; bsdiff's patch is made once (it takes minutes).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${ZELP_BENCH_BIN:-$root/build/bench}
 data=${ZELP_BENCH_DATA:-$root/build/bench-data}
 runs=${RUNS:-5}
-bsdiff_runs=${BSDIFF_RUNS:-1}
 zelp=$bin/src/cli/zelp
 gen=$bin/bench/zelp_bench_gen
 phases=$bin/bench/zelp_apply_phases
@@ -23,7 +22,7 @@ size=134217728
 for tool in "$zelp" "$gen" "$phases"; do
   [ -x "$tool" ] || { echo "compare.sh: $tool missing: build the bench preset first" >&2; exit 1; }
 done
-for tool in xdelta3 bsdiff bspatch hyperfine cmp python3; do
+for tool in xdelta3 bsdiff bspatch hyperfine cmp python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "compare.sh: $tool missing (scripts/deps.sh bench)" >&2; exit 1; }
 done
 
@@ -38,20 +37,21 @@ put() { echo "$1 $2" >> "$results"; }
 # commands that need one run under sh -c).
 median() {  # name runs prepare "command"
   local name=$1 n=$2 prepare=$3 command=$4
-  local args=(-N --style none --runs "$n" --export-json "$name.json")
+  local args=(-N --style none --warmup 1 --runs "$n" --export-json "$name.json")
   [ -n "$prepare" ] && args+=(--prepare "$prepare")
   hyperfine "${args[@]}" "$command" >/dev/null
   put "$name" "$(python3 -c 'import json,sys
 print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$name.json")"
 }
 
-# Records the peak resident memory (KiB) of one run of a command.
-peak_kib() {  # name command...
+# Records the wall time (name) and peak resident memory (rss_name, KiB) of
+# one run of a command.
+once() {  # name command...
   local name=$1
   shift
-  python3 -c 'import resource,subprocess,sys
-subprocess.run(sys.argv[2:], check=True, stdout=subprocess.DEVNULL)
-print(sys.argv[1], resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$name" "$@" >> "$results"
+  # GNU time: a wrapper in Python would count its own memory (a child's
+  # peak includes what it was before exec).
+  /usr/bin/time -f "$name %e"$'\n'"rss_$name %M" -a -o "$results" "$@" >/dev/null
 }
 
 same() { cmp -s "$1" "$2" || { note "$3: output differs from $2"; exit 1; }; }
@@ -68,15 +68,17 @@ sync old.rom new.rom m.rom
 note "create: zelp, xdelta3, bsdiff"
 if "$zelp" create old.rom new.rom -o z.zelp >/dev/null 2>&1; then
   median create_zelp "$runs" "" "$zelp create old.rom new.rom -o z.zelp"
-  peak_kib rss_zelp "$zelp" create old.rom new.rom -o z.zelp
-  peak_kib rss_zelp_small "$zelp" create small.rom small-new.rom -o small.zelp
+  once once_zelp "$zelp" create old.rom new.rom -o z.zelp
+  once once_zelp_small "$zelp" create small.rom small-new.rom -o small.zelp
 else
   note "zelp create is not available here: the zelp patch comes from zelp_bench_gen"
   "$gen" patch old.rom new.rom z.zelp >/dev/null
 fi
 median create_xdelta3 "$runs" "" "xdelta3 -e -f -s old.rom new.rom x.xd3"
-peak_kib rss_xdelta3 xdelta3 -e -f -s old.rom new.rom x.xd3
-median create_bsdiff "$bsdiff_runs" "" "bsdiff old.rom new.rom b.bsdiff"
+once once_xdelta3 xdelta3 -e -f -s old.rom new.rom x.xd3
+once once_xdelta3_small xdelta3 -e -f -s small.rom small-new.rom small.xd3
+# bsdiff runs once: its suffix sort takes minutes on this size.
+once create_bsdiff bsdiff old.rom new.rom b.bsdiff
 put size_zelp "$(stat -c %s z.zelp)"
 put size_xdelta3 "$(stat -c %s x.xd3)"
 put size_bsdiff "$(stat -c %s b.bsdiff)"
@@ -137,7 +139,7 @@ put size_xdelta3_1m "$(stat -c %s m.xd3)"
 # --- The tables -----------------------------------------------------------
 model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
 echo "Machine: $model, $(nproc) cores, $(free -g | awk '/^Mem:/{print $2}') GiB memory;" \
-  "$(uname -sr); data on $(df -T . | awk 'NR==2{print $2}'); $runs runs each (bsdiff $bsdiff_runs)."
+  "$(uname -sr); data on $(df -T . | awk 'NR==2{print $2}'); medians of $runs runs."
 echo
 python3 - "$results" <<'PY'
 import sys
@@ -153,14 +155,15 @@ def ratio(a, b):
     return f"{r[a] / r[b]:.1f}×" if a in r and b in r else "n/a"
 
 def mib(k):
-    return f"{r[k] / 1024:.0f} MiB" if k in r else "n/a"
+    return f"{r[k] / 1024:.1f} MiB" if k in r else "n/a"
 
-print("#### 128 MiB, 20,000 scattered changes of 1–32 bytes (medians)\n")
+print("#### 128 MiB, 20,000 scattered changes of 1–32 bytes (medians; bsdiff create: one run)\n")
 print("| | zelp | xdelta3 | bsdiff | xdelta3 ÷ zelp | bsdiff ÷ zelp |")
 print("|---|---:|---:|---:|---:|---:|")
 print(f"| create | {ms('create_zelp')} | {ms('create_xdelta3')} | {ms('create_bsdiff')} | "
       f"{ratio('create_xdelta3', 'create_zelp')} | {ratio('create_bsdiff', 'create_zelp')} |")
-print(f"| create, peak memory | {mib('rss_zelp')} | {mib('rss_xdelta3')} | | | |")
+print(f"| create, peak memory | {mib('rss_once_zelp')} | {mib('rss_once_xdelta3')} | "
+      f"{mib('rss_create_bsdiff')} | | |")
 print(f"| apply, made durable | {ms('apply_zelp')} | {ms('apply_xdelta3')} | {ms('apply_bspatch')} | "
       f"{ratio('apply_xdelta3', 'apply_zelp')} | {ratio('apply_bspatch', 'apply_zelp')} |")
 print(f"| patch size | {int(r['size_zelp']):,} B | {int(r['size_xdelta3']):,} B | "
@@ -175,9 +178,10 @@ print(f"| of which the flush (fsync) | {ms('phases20k_flush')} | |")
 print(f"| of which the CRC-32 of the target | {ms('phases20k_crc')} | |")
 print(f"| everything but the flush | {ms('phases20k_noflush')} | {ratio('phases20k_noflush', 'cat_target')} |")
 print(f"| xdelta3 -d, without sync | {ms('apply_xdelta3_nosync')} | {ratio('apply_xdelta3_nosync', 'cat_target')} |")
-if "rss_zelp_small" in r:
-    print(f"\nzelp create peak memory: {mib('rss_zelp_small')} on a 32 MiB file, "
-          f"{mib('rss_zelp')} on the 128 MiB file.")
+if "rss_once_zelp_small" in r:
+    print(f"\nPeak memory of create on a 32 MiB file (5,000 changes) and on the 128 MiB one: "
+          f"zelp {mib('rss_once_zelp_small')} and {mib('rss_once_zelp')}, "
+          f"xdelta3 {mib('rss_once_xdelta3_small')} and {mib('rss_once_xdelta3')}.")
 print()
 per = (r["phases1m_noflush"] - r["phases0_noflush"]) / 1e6 * 1e6
 print("#### 1,000,000 records of 4 bytes over the 128 MiB file (medians)\n")

@@ -9,7 +9,7 @@ native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libg
         libbenchmark-dev zlib1g-dev valgrind python3 git)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xdotool
          x11-utils imagemagick fonts-wqy-microhei fonts-wine)
-bench=(xdelta3 bsdiff hyperfine)
+bench=(xdelta3 bsdiff hyperfine time)
 
 pkgs=()
 case "$what" in
