@@ -40,9 +40,7 @@ class CKOVA_File : public CKOVA_xFile {
   bool SetEnd() override;
   bool Reserve(int64_t size) override;
   bool Flush() override;
-#ifndef _WIN32
   int64_t WriteAt(int64_t position, const void* buffer, uint32_t count) override;
-#endif
 
 #ifdef _WIN32
   void* handle = nullptr;  // HANDLE; null while closed

@@ -98,6 +98,23 @@ bool CKOVA_File::Reserve(int64_t size) {
 
 bool CKOVA_File::Flush() { return handle && FlushFileBuffers(H(handle)); }
 
+// One positioned write (WriteFile with an offset) instead of a move and a
+// write.
+int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count) {
+  if (!handle || position < 0) return -1;
+  DWORD put = 0;
+  if (count > 0) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+    if (WriteFile(H(handle), buffer, count, &put, &at) && put == count) return put;
+  }
+  // Nothing to write, or not all written: tell a position the file cannot
+  // reach (a move would have failed) from a failed write, as Seek+Write do.
+  if (!Seek(position)) return -1;
+  return put;
+}
+
 namespace {
 
 HANDLE OpenOnce(const char16_t* path, DWORD access, DWORD share, DWORD disposition) {
