@@ -158,8 +158,8 @@ bool CKOVA_File::GatherWrite(int64_t position, const void* buffer, uint32_t coun
   }
   if (position < windowAt_ || position + count > windowAt_ + windowLen_) return false;
   uint32_t from = static_cast<uint32_t>(position - windowAt_);
-  std::memcpy(window_.get() + from, buffer, count);
   if (count > 0) {
+    std::memcpy(window_.get() + from, buffer, count);
     if (from < dirtyFrom_) dirtyFrom_ = from;
     if (from + count > dirtyTo_) dirtyTo_ = from + count;
   }
