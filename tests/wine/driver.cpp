@@ -40,7 +40,7 @@ const int kIdNameEdit = 0x480;     // edt1: file name, older layout
 const int kIdTypeCombo = 0x470;    // cmb1: file types
 const int kIdReadOnlyBox = 0x410;  // chx1: "open read-only"
 
-const DWORD kWindowWait = 15000;  // a window to appear (first start of a prefix is slow)
+const DWORD kWindowWait = 20000;  // a window to appear (first start of a prefix is slow)
 const DWORD kCloseWait = 10000;   // a window to go away or a process to end
 const DWORD kQuietWait = 1500;    // how long "nothing appears" is watched
 
@@ -521,15 +521,21 @@ void ScenarioReadOnly() {
   DWORD_PTR r;
   SendMessageTimeoutW(field, WM_SETTEXT, 0, (LPARAM)target.c_str(), SMTO_ABORTIFHUNG, 5000, &r);
   PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(chooser, IDOK));
-  // The chooser may refuse a read-only file itself; either way the file must
-  // stay as it is, and a report, when there is one, is the open failure.
+  // The chooser asks whether to replace the file (or, on some systems, refuses
+  // a read-only file itself); either way the file must stay as it is, and the
+  // report is the open failure.
   HWND question = nullptr;
-  WaitFor(kQuietWait, [&] {
-    for (HWND h : DialogsOf(p.pid))
-      if (h != chooser && IsWindowVisible(h) && GetDlgItem(h, IDYES)) return (question = h) != nullptr;
-    return !IsWindow(chooser);
-  });
-  if (question) PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+  if (!WaitFor(kWindowWait, [&] {
+        for (HWND h : DialogsOf(p.pid))
+          if (h != chooser && IsWindowVisible(h) && GetDlgItem(h, IDYES)) return (question = h) != nullptr;
+        return !IsWindow(chooser);
+      }))
+    Fail("the chooser neither asked nor closed");
+  if (question) {
+    PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    WaitGone(question, "the replace question");
+  }
+  WaitGone(chooser, "the file chooser");
   ExpectMessage(p, kMsgTargetOpen);
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   ExpectFile(target, original, "the read-only target");
