@@ -383,13 +383,23 @@ void Choose(const Program& p, const std::wstring& path, bool exists = true) {
   WaitGone(chooser, "the file chooser");
 }
 
-// Ends the program with Esc (IDCANCEL) or the close box (WM_CLOSE) and
-// checks its exit code.
-void Close(Program& p, bool closeBox = false) {
-  if (closeBox)
-    PostMessageW(p.dialog, WM_CLOSE, 0, 0);
-  else
-    PostMessageW(p.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+enum class CloseBy { kCancel, kCloseBox, kEscKey };
+
+// Ends the program (IDCANCEL, the close box's WM_CLOSE, or the Esc key sent
+// to the focused control as the keyboard would) and checks its exit code.
+void Close(Program& p, CloseBy how = CloseBy::kCancel) {
+  switch (how) {
+    case CloseBy::kCancel:
+      PostMessageW(p.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+      break;
+    case CloseBy::kCloseBox:
+      PostMessageW(p.dialog, WM_CLOSE, 0, 0);
+      break;
+    case CloseBy::kEscKey:
+      PostMessageW(GetDlgItem(p.dialog, kIdDescription), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+      PostMessageW(GetDlgItem(p.dialog, kIdDescription), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+      break;
+  }
   if (WaitForSingleObject(p.process, kCloseWait) != WAIT_OBJECT_0) Fail("the program did not exit");
   DWORD code = 0;
   GetExitCodeProcess(p.process, &code);
@@ -447,7 +457,7 @@ void ScenarioInfo() {
     }
     ExpectMessage(p, summary);
   }
-  Close(p, /*closeBox=*/true);
+  Close(p, CloseBy::kCloseBox);
 }
 
 // Apply, check the bytes; apply again to the patched file: CRC refused,
@@ -569,11 +579,13 @@ void ScenarioNoPatch() {
 void ScenarioEscape() {
   Program p = Launch(Arg(L"program"));
   p.dialog = WaitMainDialog(p.pid);
-  // Enter (IDOK) does nothing: the dialog stays.
+  // Enter, as a key and as IDOK, does nothing: the dialog stays.
+  PostMessageW(GetDlgItem(p.dialog, kIdDescription), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  PostMessageW(GetDlgItem(p.dialog, kIdDescription), WM_KEYUP, VK_RETURN, 0xC01C0001);
   PostMessageW(p.dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
   ExpectNoMessage(p);
   if (WaitForSingleObject(p.process, 0) == WAIT_OBJECT_0) Fail("Enter ended the program");
-  Close(p);
+  Close(p, CloseBy::kEscKey);
 }
 
 // `cmd /c NAME` in the program's folder, NAME without ".exe": the command
@@ -808,6 +820,20 @@ void ScenarioBanners() {
   Close(p);
 }
 
+// The program's own file picked as the target: it is open for reading (and
+// running), so it cannot be opened for writing; it must stay intact.
+void ScenarioSelf() {
+  std::wstring program = Arg(L"work") + L"\\self-patch.exe";
+  if (!CopyFileW(Arg(L"program").c_str(), program.c_str(), FALSE))
+    Fail("cannot copy the program (error %lu)", GetLastError());
+  std::string before = MustRead(program);
+  Program p = Launch(program);
+  p.dialog = WaitMainDialog(p.pid);
+  ApplyVia(p, program, kMsgTargetOpen);
+  ExpectFile(program, before, "the program itself");
+  Close(p);
+}
+
 int Run() {
   const std::wstring& s = g_scenario;
   if (s == L"info") ScenarioInfo();
@@ -825,6 +851,7 @@ int Run() {
   else if (s == L"path260") ScenarioPath260();
   else if (s == L"longprogram") ScenarioLongProgram();
   else if (s == L"banners") ScenarioBanners();
+  else if (s == L"self") ScenarioSelf();
   else Fail("unknown scenario");
   Out("PASS " + Utf8(s) + "\n");
   return 0;

@@ -55,6 +55,7 @@ scenarios=(
   "path260|path260|$good"
   "longprogram|longprogram|$good"
   "banners|banners|$good"
+  "self|self|$good"
 )
 
 # Root opens read-only files for writing whatever their mode bits, and so
