@@ -36,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = originalLen; i + 4 <= restLen; i += 4) {
       size_t at = static_cast<size_t>(rest[i] << 8 | rest[i + 1]) % (originalLen + 64);
       size_t n = rest[i + 2] % 40;
+      if (n == 0) continue;
       if (modified.size() < at + n) modified.resize(at + n, 0);
       std::memset(modified.data() + at, rest[i + 3], n);
     }

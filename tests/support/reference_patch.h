@@ -145,7 +145,8 @@ inline Outcome Apply(const std::vector<uint8_t>& holder, uint64_t base,
   if (static_cast<uint64_t>(targetSize) < oldSize) o.out.resize(targetSize);
   o.out.resize(finalSize, 0);
   for (const Write& w : writes)
-    std::copy(w.data.begin(), w.data.end(), o.out.begin() + static_cast<long>(w.position));
+    if (!w.data.empty())
+      std::copy(w.data.begin(), w.data.end(), o.out.begin() + static_cast<long>(w.position));
   o.message = u"补丁成功";
   return o;
 }
