@@ -3,6 +3,7 @@
 // changes. Also a real full disk, made with a file-size limit.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -233,16 +234,38 @@ TEST(CliHostile, LockedTargets) {
 
 }
 
-TEST(CliHostile, ReadOnlyTarget) {
+TEST(CliHostile, ReadOnlyFiles) {
+  // Root passes every permission check: then zelp runs as the user nobody.
+  testutil::RunOptions as;
   if (geteuid() == 0) {
-    GTEST_SKIP() << "running as root: permission bits are not enforced, so a read-only target "
-                    "cannot be made here (LockedTargets covers a target that cannot be opened)";
+    struct passwd* nobody = getpwnam("nobody");
+    if (!nobody) GTEST_SKIP() << "running as root and there is no user nobody to run zelp as";
+    as.uid = static_cast<int>(nobody->pw_uid);
   }
   Scene s;
-  ASSERT_EQ(0, chmod(s.target.c_str(), 0444));
-  ExpectApply(s, {"apply", s.patch, s.target}, 1, kTargetOpen);
-  ASSERT_EQ(0, chmod(s.patch.c_str(), 0));
-  ExpectApply(s, {"apply", s.patch, s.target}, 1, kPatchOpen);
+  ASSERT_EQ(0, chmod(s.dir.path().c_str(), 0777));  // nobody may look inside
+  ASSERT_EQ(0, chmod(s.patch.c_str(), 0644));
+  struct Case {
+    const char* what;
+    mode_t patchMode, targetMode;
+    int code;
+    std::string err;
+  } cases[] = {
+      {"a read-only target", 0644, 0444, 1, kTargetOpen},
+      {"a target nobody may touch", 0644, 0000, 1, kTargetOpen},
+      {"a patch nobody may read", 0000, 0666, 1, kPatchOpen},
+      {"both allowed (the control)", 0444, 0666, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(s.target, kOriginal);
+    ASSERT_EQ(0, chmod(s.patch.c_str(), c.patchMode));
+    ASSERT_EQ(0, chmod(s.target.c_str(), c.targetMode));
+    auto r = RunProgram(ZELP_BIN, {"apply", s.patch, s.target}, as);
+    EXPECT_EQ(c.code, r.exitCode) << r.err;
+    EXPECT_EQ(c.err, r.err);
+    EXPECT_EQ(c.code == 0 ? kPatched : kOriginal, ReadFile(s.target));
+  }
 }
 
 TEST(CliHostile, FullDiskUnderAFileSizeLimit) {

@@ -59,6 +59,8 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }  // namespace testutil
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -99,6 +101,12 @@ Running::Running(const std::string& program, const std::vector<std::string>& arg
       signal(SIGXFSZ, SIG_IGN);
       struct rlimit lim = {options.fileSizeLimit, options.fileSizeLimit};
       if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
+    }
+    if (options.uid >= 0) {
+      // The group first: once the user is dropped it cannot be changed.
+      struct passwd* pw = getpwuid(static_cast<uid_t>(options.uid));
+      gid_t gid = pw ? pw->pw_gid : static_cast<gid_t>(options.uid);
+      if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(options.uid) != 0) _exit(125);
     }
     execvp(argv[0], argv.data());
     _exit(127);

@@ -59,6 +59,7 @@ struct RunResult {
 struct RunOptions {
   uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE of the child (SIGXFSZ ignored); 0: none
   bool wrap = true;            // run under $ZELP_WRAPPER (e.g. "valgrind -q --error-exitcode=99")
+  int uid = -1;                // run as this user (and its group), when started as root
 };
 // Runs `program args...` directly (no shell), capturing stdout and stderr.
 // When ZELP_WRAPPER is set, its words are put before the program.
