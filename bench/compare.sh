@@ -139,6 +139,7 @@ put size_xdelta3_1m "$(stat -c %s m.xd3)"
 # --- The tables -----------------------------------------------------------
 model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
 echo "Machine: $model, $(nproc) cores, $(free -g | awk '/^Mem:/{print $2}') GiB memory;" \
+  "load average at the end $(cut -d' ' -f1-3 /proc/loadavg);" \
   "$(uname -sr); data on $(df -T . | awk 'NR==2{print $2}'); medians of $runs runs."
 echo
 python3 - "$results" <<'PY'
@@ -173,10 +174,12 @@ print("#### zelp apply, where the time goes (medians)\n")
 print("| | time | ÷ `cat target` |")
 print("|---|---:|---:|")
 print(f"| `cat target > /dev/null` (page cache) | {ms('cat_target')} | 1.0× |")
-print(f"| zelp apply, end to end | {ms('apply_zelp')} | {ratio('apply_zelp', 'cat_target')} |")
-print(f"| of which the flush (fsync) | {ms('phases20k_flush')} | |")
-print(f"| of which the CRC-32 of the target | {ms('phases20k_crc')} | |")
-print(f"| everything but the flush | {ms('phases20k_noflush')} | {ratio('phases20k_noflush', 'cat_target')} |")
+print(f"| zelp apply, end to end (as above) | {ms('apply_zelp')} | {ratio('apply_zelp', 'cat_target')} |")
+print(f"| the same procedure in-process, phases timed: total | {ms('phases20k_total')} | "
+      f"{ratio('phases20k_total', 'cat_target')} |")
+print(f"| — the CRC-32 of the target | {ms('phases20k_crc')} | {ratio('phases20k_crc', 'cat_target')} |")
+print(f"| — the flush (fsync) | {ms('phases20k_flush')} | |")
+print(f"| — everything but the flush | {ms('phases20k_noflush')} | {ratio('phases20k_noflush', 'cat_target')} |")
 print(f"| xdelta3 -d, without sync | {ms('apply_xdelta3_nosync')} | {ratio('apply_xdelta3_nosync', 'cat_target')} |")
 if "rss_once_zelp_small" in r:
     print(f"\nPeak memory of create on a 32 MiB file (5,000 changes) and on the 128 MiB one: "
@@ -188,9 +191,10 @@ print("#### 1,000,000 records of 4 bytes over the 128 MiB file (medians)\n")
 print("| | time |")
 print("|---|---:|")
 print(f"| zelp apply, end to end | {ms('apply_zelp_1m')} |")
-print(f"| of which the flush | {ms('phases1m_flush')} |")
-print(f"| everything but the flush | {ms('phases1m_noflush')} |")
-print(f"| the same with no records (end record only) | {ms('phases0_noflush')} |")
+print(f"| in-process, phases timed: total | {ms('phases1m_total')} |")
+print(f"| — the flush | {ms('phases1m_flush')} |")
+print(f"| — everything but the flush | {ms('phases1m_noflush')} |")
+print(f"| the same for a patch of no records (end record only), but the flush | {ms('phases0_noflush')} |")
 print(f"| **cost per record** | **{per:.2f} µs** |")
 print(f"| xdelta3 -d + sync | {ms('apply_xdelta3_1m')} ({ratio('apply_xdelta3_1m', 'apply_zelp_1m')} zelp) |")
 print(f"| patch sizes | zelp {int(r['size_zelp_1m']):,} B, xdelta3 {int(r['size_xdelta3_1m']):,} B |")
