@@ -4,6 +4,7 @@
 #include <string>
 
 #include "author/description.h"
+#include "author/out_file.h"
 #include "author/tool.h"
 #include "cli/cli.h"
 #include "common/text.h"
@@ -75,6 +76,11 @@ int CmdCreate(const std::vector<std::u16string>& args, Console& console) {
   request.crc = !HasFlag(a, u"--no-crc");
   if (const std::u16string* stub = FindOption(a, u"--stub")) request.stub = *stub;
   if (const std::u16string* description = FindOption(a, u"--description")) {
+    if (author::SameFile(request.output, *description)) {
+      console.Err(u"zelp: the output '" + request.output + u"' is the description '" +
+                  *description + u"'; choose another name\n");
+      return kExitFailed;
+    }
     if (!LoadDescription(*description, request.description, console)) return kExitFailed;
     request.hasDescription = true;
   }

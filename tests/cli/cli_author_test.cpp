@@ -142,6 +142,11 @@ TEST(CliCreate, RefusalsLeaveNothingBehind) {
         dir.File("bad.txt")},
        1,
        "zelp: the description '" + dir.File("bad.txt") + "' is not valid UTF-8\n"},
+      {{"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("bad.txt"), "--description",
+        dir.File("bad.txt")},
+       1,
+       "zelp: the output '" + dir.File("bad.txt") + "' is the description '" + dir.File("bad.txt") +
+           "'; choose another name\n"},
       {{"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("nodir/x.zelp")},
        1,
        "zelp: cannot create '" + dir.File("nodir/x.zelp") + "'\n"},
