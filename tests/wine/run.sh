@@ -117,5 +117,6 @@ for entry in "${scenarios[@]}"; do
 done
 
 [ $failed -eq 0 ] || echo "failed: ${failures[*]}"
+echo "wine tests took ${SECONDS}s"
 echo "$passed passed, $failed failed${skipped:+, $skipped skipped}"
 [ $failed -eq 0 ]
