@@ -181,6 +181,8 @@ TEST(CliHostile, TargetsThatAreNotPlainFiles) {
   std::filesystem::create_symlink(s.patch, s.dir.File("to-patch"));
   std::filesystem::create_symlink(s.dir.File("none"), s.dir.File("dangling"));
   ASSERT_EQ(0, link(s.patch.c_str(), s.dir.File("hard-to-patch").c_str()));
+  std::filesystem::create_symlink(s.dir.File("loop-b"), s.dir.File("loop-a"));
+  std::filesystem::create_symlink(s.dir.File("loop-a"), s.dir.File("loop-b"));
   struct Case {
     const char* what;
     std::string target;
@@ -191,6 +193,8 @@ TEST(CliHostile, TargetsThatAreNotPlainFiles) {
       {"a hard link to the patch file", s.dir.File("hard-to-patch")},
       {"the patch file itself", s.patch},
       {"a dangling symlink", s.dir.File("dangling")},
+      {"a loop of symlinks", s.dir.File("loop-a")},
+      {"a file below a file", s.patch + "/t.bin"},
       {"a missing file", s.dir.File("none")},
       {"an empty name", ""},
       {"a character device", "/dev/zero"},
