@@ -28,8 +28,10 @@ struct Scenario {
   size_t targetLen;      // the target before patching
   int64_t targetSize;    // the header's target size
   bool crc;              // whether the header carries the target's CRC
-  size_t records;        // how many records of about 60,000 bytes
+  size_t records;        // how many records
   uint64_t firstAt;      // where the first one is written
+  size_t recordSize = 60000;  // bytes in each (a few more in later ones)
+  uint64_t step = 40000;      // from one record's start to the next
 };
 
 // What the target may look like after a failed run.
@@ -60,14 +62,14 @@ Built Build(const Scenario& s) {
   p.Header(s.targetSize, crc);
   uint64_t at = s.firstAt;
   for (size_t i = 0; i < s.records; ++i) {
-    auto data = testutil::RandomBytes(60000 + i * 7, 100 + static_cast<uint32_t>(i));
+    auto data = testutil::RandomBytes(s.recordSize + i * 7, 100 + static_cast<uint32_t>(i));
     if (i % 2 == 0 || at < b.writes.back().position) {
       p.Abs(at, data);
     } else {
       p.Rel(static_cast<uint32_t>(at - b.writes.back().position), data);
     }
     b.writes.push_back({at, data});
-    at = (at + 40000) % (s.targetLen + 30000);  // overlapping, some past the end
+    at = (at + s.step) % (s.targetLen + 30000);  // overlapping, some past the end
   }
   p.End();
   p.Description(u"说明");
@@ -264,6 +266,7 @@ const Scenario kScenarios[] = {
     {"shrink_then_write_within", 0, 200000, 50000, true, 4, 150000},
     {"shrink_then_write_past", 17, 120000, 30000, false, 6, 130000},
     {"same_size", 0, 90000, 90000, false, 8, 0},
+    {"many_small_records", 3, 40000, 40000, true, 120, 10, 5, 300},
 };
 
 TEST(FaultSweep, EveryCallOfAWholeApplication) {
