@@ -288,3 +288,56 @@ TEST(FaultSweep, EveryCallOfAWholeApplication) {
 }
 
 }  // namespace
+
+// Start-up's header read: every failed call makes it fail, except around the
+// description, which is shown as far as it could be read.
+TEST(FaultSweep, EveryCallOfTheHeaderRead) {
+  const uint64_t base = 33;
+  PatchBuilder p;
+  p.Raw(std::vector<uint8_t>(base, 'x')).Header(1234, 0xCAFEBABE).Abs(1, {2}).End();
+  size_t descAt = p.bytes.size() - base;
+  const std::u16string text = u"说明文字: a description of some length";
+  p.Description(text);
+  p.SetU64(base + 32, descAt);
+
+  auto run = [&](Op op, int n, Fault fault, std::vector<FaultFile::Call>* log) {
+    MemFile mem(p.bytes);
+    int clock = 0;
+    FaultFile file(mem, clock);
+    if (n) file.Arm(op, n, fault);
+    auto stub = std::make_unique<CPatchStub>(base);
+    testutil::ReportLog reports;
+    int ok = stub->LoadPatchInfoFromFile(file);
+    EXPECT_TRUE(reports.texts.empty());
+    if (log) *log = file.Log();
+    EXPECT_TRUE(!n || file.Fired());
+    return std::make_pair(ok, std::u16string(stub->info.description));
+  };
+  std::vector<FaultFile::Call> clean;
+  ASSERT_EQ(1, run(Op::kCount, 0, Fault::kFail, &clean).first);
+  int seen[static_cast<int>(Op::kCount)] = {};
+  int positions = 0;
+  for (const auto& c : clean) {
+    int n = ++seen[static_cast<int>(c.op)];
+    for (Fault fault : {Fault::kFail, Fault::kShort}) {
+      if (fault == Fault::kShort && c.op != Op::kRead) continue;
+      std::string where = std::string(OpName(c.op)) + " #" + std::to_string(n) +
+                          (fault == Fault::kShort ? " short" : " fail");
+      auto [ok, description] = run(c.op, n, fault, nullptr);
+      ++positions;
+      bool descriptionCall = (c.op == Op::kSeek && n == 2) ||
+                             (c.op == Op::kRead && c.position == static_cast<int64_t>(base + descAt));
+      if (!descriptionCall) {
+        EXPECT_EQ(0, ok) << where;
+        continue;
+      }
+      EXPECT_EQ(1, ok) << where;
+      if (fault == Fault::kShort) {
+        EXPECT_EQ(text, description) << where;  // half of 65,536 bytes still holds it all
+      } else {
+        EXPECT_EQ(u"", description) << where;
+      }
+    }
+  }
+  std::printf("fault sweep of the header read: %d positions\n", positions);
+}
