@@ -27,6 +27,13 @@ std::string FolderOf(const std::string& path) {
 
 bool CreateTempBeside(const std::u16string& target, std::u16string& tempPath) {
   static std::atomic<unsigned> counter{0};
+  // The rename would put a plain file in place of a device, a FIFO or a
+  // link to one (zelp create -o /dev/null, run as root, replaced the device):
+  // an output that exists must be a regular file.
+  std::string output;
+  struct stat st;
+  if (!PathToNative(target, output)) return false;
+  if (::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::u16string candidate =
         target + Ascii(".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -310,4 +311,39 @@ TEST(CliHostile, FullDiskUnderAFileSizeLimit) {
       EXPECT_TRUE(got == original) << "size " << got.size();
     }
   }
+}
+
+TEST(CliHostile, CreateNeverPutsAFileInPlaceOfASpecialOne) {
+  // zelp create writes its output beside it and renames it into place; an
+  // output name that is a FIFO, a folder, a device or a link to one must be
+  // refused, never replaced by a plain file.
+  Scene s;
+  std::string original = s.dir.File("a.bin"), modified = s.dir.File("b.bin");
+  WriteFile(original, kOriginal);
+  WriteFile(modified, kPatched);
+  ASSERT_EQ(0, mkfifo(s.dir.File("fifo").c_str(), 0600));
+  std::filesystem::create_directory(s.dir.File("folder"));
+  std::filesystem::create_symlink(s.dir.File("fifo"), s.dir.File("to-fifo"));
+  std::vector<std::string> outputs = {s.dir.File("fifo"), s.dir.File("folder"),
+                                      s.dir.File("to-fifo")};
+  // A device node of our own (the null device's numbers), where we may make one.
+  if (mknod(s.dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    outputs.push_back(s.dir.File("null"));
+  for (const std::string& out : outputs) {
+    SCOPED_TRACE(out);
+    struct stat before, after;
+    ASSERT_EQ(0, lstat(out.c_str(), &before));
+    auto r = RunProgram(ZELP_BIN, {"create", original, modified, "-o", out});
+    EXPECT_EQ(1, r.exitCode) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find("cannot create")) << r.err;
+    ASSERT_EQ(0, lstat(out.c_str(), &after));
+    EXPECT_EQ(before.st_mode, after.st_mode) << "replaced";
+    EXPECT_EQ(before.st_ino, after.st_ino) << "replaced";
+  }
+  // No temporary file is left behind either.
+  for (const auto& entry : std::filesystem::directory_iterator(s.dir.path()))
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp-")) << entry.path();
+  // An ordinary file is replaced as before.
+  auto r = RunProgram(ZELP_BIN, {"create", original, modified, "-o", s.dir.File("decoy.bin")});
+  EXPECT_EQ(0, r.exitCode) << r.err;
 }
