@@ -41,7 +41,7 @@ _wine_env_prepare() {
   [ -f "$stamp" ] && return 0
   mkdir -p "$WINEPREFIX"
   echo "wine-env: preparing the Wine prefix $WINEPREFIX" >&2
-  wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
+  timeout 300 wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
   # Window caption buttons are drawn with Marlett; this Wine build does not
   # find its own copy, the prefix's font folder is always searched.
   local f
@@ -66,8 +66,8 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 EOF
-  wine regedit /S "$reg" >/dev/null 2>&1 || { echo "wine-env: regedit failed" >&2; return 1; }
-  wineserver -w
+  timeout 120 wine regedit /S "$reg" >/dev/null 2>&1 || { echo "wine-env: regedit failed" >&2; return 1; }
+  timeout 120 wineserver -w || { echo "wine-env: the prefix did not settle" >&2; return 1; }
   rm -f "$WINEPREFIX"/.zelp-prefix-*
   touch "$stamp"
 }
@@ -107,7 +107,7 @@ wine_env_setup() {
 wine_env_cleanup() {
   if [ -n "${WINEPREFIX:-}" ]; then
     wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    timeout 60 wineserver -w >/dev/null 2>&1 || true
   fi
   if [ -n "${_wine_env_xvfb_pid:-}" ]; then
     kill "$_wine_env_xvfb_pid" 2>/dev/null || true

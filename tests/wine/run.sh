@@ -110,7 +110,7 @@ for entry in "${scenarios[@]}"; do
       grep -v 'FS volume label' "$log" | sed 's/^/    /'
       # Whatever the failed scenario left running must not disturb the next.
       wineserver -k >/dev/null 2>&1
-      wineserver -w >/dev/null 2>&1
+      timeout 60 wineserver -w >/dev/null 2>&1
       wineserver -p >/dev/null 2>&1
       ;;
   esac
