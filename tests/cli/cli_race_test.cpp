@@ -86,3 +86,39 @@ TEST(CliRace, WithoutACrcTheResultIsStillNeverMixed) {
   }
   for (const auto& [text, n] : refusals) EXPECT_EQ("目标文件打开失败\n", text) << n;
 }
+
+TEST(CliRace, TwoDifferentPatchesNeverMix) {
+  // Both patches fit the original; whichever run gets the target first
+  // applies in full, and the other is refused.
+  TempDir dir;
+  auto original = testutil::RandomBytes(3 << 20, 21);
+  uint32_t crc = zelp::Crc32Of(original.data(), original.size());
+  std::vector<uint8_t> results[2];
+  std::string patches[2] = {dir.File("p1.zelp"), dir.File("p2.zelp")};
+  for (int k = 0; k < 2; ++k) {
+    PatchBuilder p;
+    p.Header(static_cast<int64_t>(original.size()) + 50000 * k, crc);
+    for (uint32_t i = 0; i < 50; ++i)
+      p.Abs(static_cast<uint64_t>(i) * 61000 + 1000 * k, testutil::RandomBytes(60000, 500 + 100 * k + i));
+    p.End();
+    WriteFile(patches[k], p.bytes);
+    auto want = reference::Apply(p.bytes, 0, original, int64_t{1} << 40);
+    ASSERT_EQ(u"补丁成功", want.message);
+    results[k] = want.out;
+  }
+  std::string target = dir.File("t.bin");
+  int won[2] = {0, 0};
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    WriteFile(target, original);
+    testutil::Running a(ZELP_BIN, {"apply", patches[round % 2], target});
+    testutil::Running b(ZELP_BIN, {"apply", patches[1 - round % 2], target});
+    auto ra = a.Wait(), rb = b.Wait();
+    EXPECT_EQ(1, (ra.exitCode == 0) + (rb.exitCode == 0)) << ra.err << rb.err;
+    auto got = ReadFile(target);
+    bool first = got == results[0], second = got == results[1];
+    EXPECT_TRUE(first || second) << "the target is a mix of both patches";
+    won[second ? 1 : 0]++;
+  }
+  std::printf("first patch applied %d times, second %d times\n", won[0], won[1]);
+}
