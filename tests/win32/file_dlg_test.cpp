@@ -130,15 +130,17 @@ struct ChooserUser {
 
   static DWORD WINAPI Run(void* p) {
     auto* u = static_cast<ChooserUser*>(p);
-    for (int i = 0; i < 200 && !u->found; ++i) {
+    // A loaded machine can take many seconds to show the chooser: wait up
+    // to 60 s for it, and until its type box is filled (initialised).
+    wchar_t text[128] = {};
+    for (int i = 0; i < 1200 && !text[0]; ++i) {
       Sleep(50);
-      EnumWindows(Find, reinterpret_cast<LPARAM>(u));
+      if (!u->found) EnumWindows(Find, reinterpret_cast<LPARAM>(u));
+      if (u->found) GetDlgItemTextW(u->found, cmb1, text, 128);
     }
     if (!u->found) return 1;
-    Sleep(200);  // let it finish initialising
+    Sleep(200);  // the rest of its initialisation
     u->owner = GetWindow(u->found, GW_OWNER);
-    wchar_t text[128] = {};
-    GetDlgItemTextW(u->found, cmb1, text, 128);
     u->typeText = text;
     if (u->cancel) {
       PostMessageW(u->found, WM_COMMAND, IDCANCEL, 0);
@@ -157,7 +159,7 @@ struct ChooserUser {
 int ShowWithUser(KOVA_FileDlgW& d, ChooserUser& user) {
   HANDLE t = CreateThread(nullptr, 0, ChooserUser::Run, &user, 0, nullptr);
   int result = d.ShowModal();
-  WaitForSingleObject(t, 15000);
+  WaitForSingleObject(t, 70000);
   CloseHandle(t);
   return result;
 }
