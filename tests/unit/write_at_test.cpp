@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <random>
 
+#include "file/crc32.h"
 #include "file/file.h"
 #include "support/mem_file.h"
 #include "support/test_util.h"
@@ -155,6 +156,49 @@ TEST(WriteAt, ClosedFileCannotBePositioned) {
   CKOVA_File f;
   uint8_t byte = 1;
   EXPECT_EQ(-1, f.WriteAt(0, &byte, 1));
+}
+
+}  // namespace
+
+namespace {
+
+// A platform file that claims more bytes than it holds, as when someone else
+// cuts the file short while its CRC is being taken.
+class LongerThanItIs : public CKOVA_File {
+ public:
+  explicit LongerThanItIs(int64_t extra) : extra_(extra) {}
+  void GetSize(int64_t& size) override {
+    CKOVA_File::GetSize(size);
+    size += extra_;
+  }
+
+ private:
+  int64_t extra_;
+};
+
+TEST(WholeFileCrc, AFileShorterThanItsSizeGivesZeroWithoutDying) {
+  TempDir dir;
+  const auto bytes = testutil::RandomBytes((3 << 20) + 123, 41);
+  WriteFile(dir.File("t"), bytes);
+  // Past the last page (a fault when touched), and within it (zeros).
+  for (int64_t extra : {int64_t{5} << 20, int64_t{100}, int64_t{1}}) {
+    SCOPED_TRACE(extra);
+    LongerThanItIs f(extra);
+    ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeRead, kShareRead));
+    ASSERT_TRUE(f.Seek(777));
+    EXPECT_EQ(0u, f.Crc32());
+    int64_t pos = -1;
+    f.Tell(pos);
+    EXPECT_EQ(777, pos);
+  }
+  // The same file, truthful: its CRC; and again after a fault was caught.
+  CKOVA_File f;
+  ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeRead, kShareRead));
+  EXPECT_EQ(zelp::Crc32Of(bytes.data(), bytes.size()), f.Crc32());
+  LongerThanItIs again(int64_t{8} << 20);
+  ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), again, kModeRead, kShareRead));
+  EXPECT_EQ(0u, again.Crc32());
+  EXPECT_EQ(zelp::Crc32Of(bytes.data(), bytes.size()), f.Crc32());
 }
 
 }  // namespace
