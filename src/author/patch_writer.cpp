@@ -24,16 +24,15 @@ bool WriteAll(CKOVA_xFile& file, const void* data, size_t n) {
 
 namespace {
 
-constexpr size_t kOutBuffer = size_t{1} << 20;
-constexpr size_t kDataWindow = size_t{1} << 20;
-
 class BufferedOut {
  public:
-  explicit BufferedOut(CKOVA_xFile& file) : file_(file) { buffer_.reserve(kOutBuffer); }
+  BufferedOut(CKOVA_xFile& file, size_t capacity) : file_(file), capacity_(capacity) {
+    buffer_.reserve(capacity_);
+  }
   bool Put(const void* data, size_t n) {
     written_ += n;
-    if (buffer_.size() + n > kOutBuffer && !Flush()) return false;
-    if (n >= kOutBuffer) return WriteAll(file_, data, n);
+    if (buffer_.size() + n > capacity_ && !Flush()) return false;
+    if (n >= capacity_) return WriteAll(file_, data, n);
     const auto* p = static_cast<const uint8_t*>(data);
     buffer_.insert(buffer_.end(), p, p + n);
     return true;
@@ -47,6 +46,7 @@ class BufferedOut {
 
  private:
   CKOVA_xFile& file_;
+  size_t capacity_;
   std::vector<uint8_t> buffer_;
   uint64_t written_ = 0;
 };
@@ -57,7 +57,8 @@ class DataReader {
  public:
   // The window is left uninitialised: only what is read into it is used, and
   // zeroing 1 MiB per patch cost more than writing a small patch.
-  explicit DataReader(CKOVA_xFile& file) : file_(file), window_(new uint8_t[kDataWindow]) {}
+  DataReader(CKOVA_xFile& file, size_t capacity)
+      : file_(file), window_(new uint8_t[capacity]), capacity_(capacity) {}
   bool Get(uint64_t start, size_t n, uint8_t* out) {
     if (start < at_ || start + n > at_ + have_) {
       if (!file_.Seek(static_cast<int64_t>(start))) return false;
@@ -65,7 +66,7 @@ class DataReader {
       at_ = start;
       while (have_ < n) {  // fill at least the record, as much as the window holds
         uint32_t got =
-            file_.Read(window_.get() + have_, static_cast<uint32_t>(kDataWindow - have_));
+            file_.Read(window_.get() + have_, static_cast<uint32_t>(capacity_ - have_));
         if (got == 0) return false;
         have_ += got;
       }
@@ -77,6 +78,7 @@ class DataReader {
  private:
   CKOVA_xFile& file_;
   std::unique_ptr<uint8_t[]> window_;
+  size_t capacity_;
   uint64_t at_ = 0;
   size_t have_ = 0;
 };
@@ -136,12 +138,14 @@ PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile
   stats = PatchStats{};
   int64_t base = 0;
   if (!out.Tell(base)) return PatchStatus::kWrite;
-  BufferedOut buffered(out);
+  // A record's data must fit the data window whole.
+  const size_t ioBuffer = std::max<size_t>(options.ioBuffer, 0xFFFF);
+  BufferedOut buffered(out, ioBuffer);
   // The header goes last, once the CRC is known; hold its place.
   uint8_t header[kHeaderSize] = {};
   if (!buffered.Put(header, sizeof header)) return PatchStatus::kWrite;
 
-  DataReader data(modifiedData);
+  DataReader data(modifiedData, ioBuffer);
   auto writer = std::make_unique<Writer>(buffered, data, options, stats);
   DiffOptions diffOptions;
   diffOptions.crc = options.crc;

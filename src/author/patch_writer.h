@@ -19,6 +19,9 @@ struct PatchOptions {
   // compared and hashed while still in the processor's cache (measured about
   // 15% less processor time than 4 MiB blocks).
   size_t blockSize = size_t{256} << 10;
+  // Bytes of the patch gathered before each write, and of the modified file
+  // read ahead for the records' data (at least 65,535: one record's data).
+  size_t ioBuffer = size_t{1} << 20;
 };
 
 struct PatchStats {

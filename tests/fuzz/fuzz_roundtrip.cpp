@@ -5,7 +5,8 @@
 //
 // Input: 4 control bytes, then the bytes the two files are made of.
 //   [0] bit 0: no CRC; bit 1: edit mode (below); bit 2: small record limits;
-//       bit 3: a description; bits 4-7: comparison block size 2^(4 + n)
+//       bit 3: a description; bits 4-7: comparison block size 2^(4 + n % 10)
+//       (inputs stay under 8 KiB, so larger blocks would only cost time)
 //   [1] small limits: maxData = 1 + low 6 bits
 //   [2..3] the original's length (little-endian, modulo what there is)
 // Whole mode: the original is the first bytes that follow, the modified file
@@ -49,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   zelp::author::PatchOptions options;
   options.crc = !(flags & 1);
-  options.blockSize = size_t{1} << (4 + (flags >> 4));
+  options.blockSize = size_t{1} << (4 + (flags >> 4) % 10);
+  // The smallest buffers: their refills are what the inputs can reach, and
+  // megabyte buffers per run would cost most of the fuzzer's time.
+  options.ioBuffer = 0;
   if (flags & 4) {
     options.limits.maxData = 1 + (data[1] & 63);
     options.limits.maxRelative = options.limits.maxData + 6 + (data[1] >> 6) * 50;
