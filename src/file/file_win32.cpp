@@ -162,6 +162,13 @@ int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
     h = OpenOnce(fallback, access, share, disposition);
   }
   if (h == INVALID_HANDLE_VALUE) return 0;
+  // Only files on a disk: a device or a pipe (NUL, CON, a FIFO seen through
+  // Wine) has no size to check and would swallow or withhold the records.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
   file.handle = h;
   file.Seek(0);
   return 1;

@@ -309,6 +309,18 @@ TEST(Win32File, PathsWithChineseAndSpacesOpen) {
   EXPECT_EQ(std::string(buf, 3), "abc");
 }
 
+// Devices open like files but have no size and take or give any bytes: a
+// target that is one must be refused before anything is read or written.
+TEST(Win32File, DevicesAreRefusedInEveryMode) {
+  for (const char16_t* device : {u"NUL", u"\\\\.\\NUL", u"CONIN$"}) {
+    for (int mode : {kModeRead, kModeWrite, kModeReadWrite, kModeCreate}) {
+      CKOVA_File f;
+      EXPECT_EQ(Open(device, f, mode, kShareReadWrite), 0) << "mode " << mode;
+      EXPECT_FALSE(f.IsOpen());
+    }
+  }
+}
+
 TEST(Win32File, ReadOnlyFilesRefuseWriting) {
   TempDir dir;
   std::wstring path = dir / L"ro.bin";

@@ -664,24 +664,19 @@ void ScenarioPath259() {
   ScenarioApply(target);
 }
 
-// 260 units do not fit the chooser's 260-unit buffer with its terminator:
-// the chooser cannot hand the path over, so nothing may be reported and the
-// file must stay as it is.
-void ScenarioPath260() {
-  std::wstring target = PathOfLength(260);
-  if (target.size() != 260) Fail("built a path of %zu units", target.size());
-  PlaceTarget(target);
-  std::string original = MustRead(target);
-  Program p = Launch(Arg(L"program"));
-  p.dialog = WaitMainDialog(p.pid);
+// Types `path` into the chooser and confirms it, answering whatever the
+// chooser asks, until it closes; a chooser that stays open (it went into a
+// folder, or complained) is cancelled. Returns the text of the program's
+// report, after dismissing it, or an empty text when it reports nothing.
+std::wstring ChooseAnything(const Program& p, const std::wstring& path) {
   Press(p.dialog, kIdApply);
   HWND chooser = WaitChooser(p);
   HWND field = NameField(chooser);
   DWORD_PTR r;
-  SendMessageTimeoutW(field, WM_SETTEXT, 0, (LPARAM)target.c_str(), SMTO_ABORTIFHUNG, 5000, &r);
+  SendMessageTimeoutW(field, WM_SETTEXT, 0, (LPARAM)path.c_str(), SMTO_ABORTIFHUNG, 5000, &r);
   PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(chooser, IDOK));
-  // Answer whatever the chooser asks, until it has closed.
-  DWORD start = GetTickCount();
+  DWORD start = GetTickCount(), quietSince = GetTickCount();
+  bool cancelled = false;
   while (IsWindow(chooser)) {
     if (GetTickCount() - start > kWindowWait) Fail("the chooser did not close");
     for (HWND h : DialogsOf(p.pid)) {
@@ -691,21 +686,76 @@ void ScenarioPath260() {
       int answer = GetDlgItem(h, IDYES) ? IDYES : IDOK;
       PostMessageW(h, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
       WaitGone(h, "the chooser's question");
-      // A chooser that stays open after its own complaint is cancelled.
-      if (answer == IDOK && IsWindow(chooser))
-        PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      quietSince = GetTickCount();
+    }
+    if (!cancelled && GetTickCount() - quietSince > kQuietWait) {
+      Note("the chooser stays open: cancelled");
+      PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      cancelled = true;
     }
     Sleep(30);
   }
   HWND box = nullptr;
-  if (WaitFor(kQuietWait, [&] { return (box = FindMessageBox(p.pid)) != nullptr; })) {
-    std::wstring text = TextOf(GetDlgItem(box, kIdMsgText));
-    if (text == kMsgSuccess) Fail("a 260-unit path was patched");
-    Note("reported " + Quote(text));
-    ExpectMessage(p, text);
-  }
+  if (!WaitFor(kQuietWait, [&] { return (box = FindMessageBox(p.pid)) != nullptr; })) return L"";
+  std::wstring text = TextOf(GetDlgItem(box, kIdMsgText));
+  Note("reported " + Quote(text));
+  ExpectMessage(p, text);
+  return text;
+}
+
+// 260 units do not fit the chooser's 260-unit buffer with its terminator:
+// the chooser cannot hand the path over, so it must not be patched and the
+// file must stay as it is.
+void ScenarioPath260() {
+  std::wstring target = PathOfLength(260);
+  if (target.size() != 260) Fail("built a path of %zu units", target.size());
+  PlaceTarget(target);
+  std::string original = MustRead(target);
+  Program p = Launch(Arg(L"program"));
+  p.dialog = WaitMainDialog(p.pid);
+  if (ChooseAnything(p, target) == kMsgSuccess) Fail("a 260-unit path was patched");
   ExpectFile(target, original, "the 260-unit target");
   Close(p);
+}
+
+// A folder's path typed as the target: the chooser goes into it or refuses
+// it; the program reports nothing and the folder's file stays as it was.
+void ScenarioFolder() {
+  std::wstring folder = Arg(L"work") + L"\\a folder.rom";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring inside = folder + L"\\inside.rom";
+  PlaceTarget(inside);
+  std::string original = MustRead(inside);
+  Program p = Launch(Arg(L"program"));
+  p.dialog = WaitMainDialog(p.pid);
+  std::wstring said = ChooseAnything(p, folder);
+  if (!said.empty() && said != kMsgTargetOpen) Fail("a folder as the target gave %s", Quote(said).c_str());
+  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES ||
+      !(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+    Fail("the folder is gone");
+  ExpectFile(inside, original, "the file in the folder");
+  // The dialog still patches a real file afterwards.
+  ApplyVia(p, inside, kMsgSuccess);
+  Close(p);
+}
+
+// A FIFO (made on the Unix side) picked as the target: it opens like a file
+// under Wine but is no file on a disk, so opening the target fails, and
+// nothing waits on the pipe.
+void ScenarioFifo() {
+  Program p = Launch(Arg(L"program"));
+  p.dialog = WaitMainDialog(p.pid);
+  std::wstring said = ChooseAnything(p, Arg(L"target"));
+  if (said != kMsgTargetOpen) Fail("a FIFO as the target gave %s", Quote(said).c_str());
+  Close(p);
+}
+
+// Names that begin with a dash, in a folder that does too: nothing takes
+// them for options.
+void ScenarioDash() {
+  std::wstring dir = Arg(L"work") + L"\\-folder";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  ScenarioApply(dir + L"\\--target -o.rom");
 }
 
 // The program itself in a folder so deep that its own path has 260 units or
@@ -852,6 +902,9 @@ int Run() {
   else if (s == L"longprogram") ScenarioLongProgram();
   else if (s == L"banners") ScenarioBanners();
   else if (s == L"self") ScenarioSelf();
+  else if (s == L"folder") ScenarioFolder();
+  else if (s == L"fifo") ScenarioFifo();
+  else if (s == L"dash") ScenarioDash();
   else Fail("unknown scenario");
   Out("PASS " + Utf8(s) + "\n");
   return 0;

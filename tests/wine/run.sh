@@ -56,7 +56,14 @@ scenarios=(
   "longprogram|longprogram|$good"
   "banners|banners|$good"
   "self|self|$good"
+  "folder|folder|$good"
+  "fifo|fifo|$good|target=$W\\target.fifo"
+  "dash|dash|$good"
 )
+
+# A FIFO the Windows side cannot make: no writer ever opens it, so a program
+# that waited on it would hang (the driver's deadlines catch that).
+mkfifo "$work/target.fifo"
 
 # Root opens read-only files for writing whatever their mode bits, and so
 # does Wine run by root: the read-only scenario then runs as the user nobody,
