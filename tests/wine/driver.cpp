@@ -884,6 +884,18 @@ void ScenarioSelf() {
   Close(p);
 }
 
+// A Unix symbolic link to the running program, picked as the target: the
+// same refusal as the program's own name, and the program stays intact.
+void ScenarioSelfLink() {
+  std::wstring program = Arg(L"program");
+  std::string before = MustRead(program);
+  Program p = Launch(program);
+  p.dialog = WaitMainDialog(p.pid);
+  ApplyVia(p, Arg(L"target"), kMsgTargetOpen);
+  ExpectFile(program, before, "the program behind the link");
+  Close(p);
+}
+
 int Run() {
   const std::wstring& s = g_scenario;
   if (s == L"info") ScenarioInfo();
@@ -905,6 +917,7 @@ int Run() {
   else if (s == L"folder") ScenarioFolder();
   else if (s == L"fifo") ScenarioFifo();
   else if (s == L"dash") ScenarioDash();
+  else if (s == L"selflink") ScenarioSelfLink();
   else Fail("unknown scenario");
   Out("PASS " + Utf8(s) + "\n");
   return 0;

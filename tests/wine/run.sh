@@ -59,11 +59,15 @@ scenarios=(
   "folder|folder|$good"
   "fifo|fifo|$good|target=$W\\target.fifo"
   "dash|dash|$good"
+  "selflink|selflink|program=$W\\patch-linked.exe|target=$W\\link-to-program.rom"
 )
 
 # A FIFO the Windows side cannot make: no writer ever opens it, so a program
 # that waited on it would hang (the driver's deadlines catch that).
 mkfifo "$work/target.fifo"
+# A link to a program, made here for the same reason.
+cp "$work/patch-good.exe" "$work/patch-linked.exe"
+ln -s patch-linked.exe "$work/link-to-program.rom"
 
 # Root opens read-only files for writing whatever their mode bits, and so
 # does Wine run by root: the read-only scenario then runs as the user nobody,
