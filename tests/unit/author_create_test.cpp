@@ -125,8 +125,10 @@ TEST(AuthorCreate, RoundTripOverManyPairs) {
   PatchOptions tinyLimits;       // many records, and absolute ones
   tinyLimits.limits = {5, 11};
   tinyLimits.blockSize = 5000;
+  PatchOptions smallBuffers;  // the smallest buffers: a full record's data fills the window
+  smallBuffers.ioBuffer = 0;
   for (const Pair& p : Pairs()) {
-    for (const PatchOptions* options : {&plain, &smallBlocks, &tinyLimits}) {
+    for (const PatchOptions* options : {&plain, &smallBlocks, &tinyLimits, &smallBuffers}) {
       PatchStats stats;
       Bytes patch = Create(p.a, p.b, *options, &stats);
       ASSERT_EQ(p.b, Apply(patch, p.a)) << p.name;
