@@ -730,8 +730,8 @@ void ScenarioFolder() {
   p.dialog = WaitMainDialog(p.pid);
   std::wstring said = ChooseAnything(p, folder);
   if (!said.empty() && said != kMsgTargetOpen) Fail("a folder as the target gave %s", Quote(said).c_str());
-  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES ||
-      !(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     Fail("the folder is gone");
   ExpectFile(inside, original, "the file in the folder");
   // The dialog still patches a real file afterwards.
@@ -870,31 +870,28 @@ void ScenarioBanners() {
   Close(p);
 }
 
-// The program's own file picked as the target: it is open for reading (and
-// running), so it cannot be opened for writing; it must stay intact.
-void ScenarioSelf() {
-  std::wstring program = Arg(L"work") + L"\\self-patch.exe";
-  if (!CopyFileW(Arg(L"program").c_str(), program.c_str(), FALSE))
-    Fail("cannot copy the program (error %lu)", GetLastError());
+// `target` names the running `program` (or leads to it): it is open for
+// reading (and running), so it cannot be opened for writing; the program
+// must stay intact.
+void ExpectSelfRefused(const std::wstring& program, const std::wstring& target) {
   std::string before = MustRead(program);
   Program p = Launch(program);
   p.dialog = WaitMainDialog(p.pid);
-  ApplyVia(p, program, kMsgTargetOpen);
+  ApplyVia(p, target, kMsgTargetOpen);
   ExpectFile(program, before, "the program itself");
   Close(p);
 }
 
-// A Unix symbolic link to the running program, picked as the target: the
-// same refusal as the program's own name, and the program stays intact.
-void ScenarioSelfLink() {
-  std::wstring program = Arg(L"program");
-  std::string before = MustRead(program);
-  Program p = Launch(program);
-  p.dialog = WaitMainDialog(p.pid);
-  ApplyVia(p, Arg(L"target"), kMsgTargetOpen);
-  ExpectFile(program, before, "the program behind the link");
-  Close(p);
+// The program's own file picked as the target.
+void ScenarioSelf() {
+  std::wstring program = Arg(L"work") + L"\\self-patch.exe";
+  if (!CopyFileW(Arg(L"program").c_str(), program.c_str(), FALSE))
+    Fail("cannot copy the program (error %lu)", GetLastError());
+  ExpectSelfRefused(program, program);
 }
+
+// A Unix symbolic link to the running program, picked as the target.
+void ScenarioSelfLink() { ExpectSelfRefused(Arg(L"program"), Arg(L"target")); }
 
 int Run() {
   const std::wstring& s = g_scenario;
