@@ -2,10 +2,13 @@
 // whole-file CRC-32.
 #include "file/file.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+
+#include <cstring>
 
 #include "common/text.h"
 #include "file/crc32.h"
@@ -102,6 +105,32 @@ TEST(File, SharingStandsInForWindowsSharingModes) {
   ASSERT_EQ(1, zelp::Open(path.c_str(), writer, zelp::kModeReadWrite, zelp::kShareRead));
   EXPECT_EQ(
       0, zelp::Open(path.c_str(), reader, zelp::kModeRead, zelp::kShareRead));  // a writer holds it
+}
+
+// flock() is wrapped at link time (tests/CMakeLists.txt): with an errno set
+// here, every call fails with it, as on a file system without locks.
+static int g_flockErrno = 0;
+extern "C" int __real_flock(int fd, int operation);
+extern "C" int __wrap_flock(int fd, int operation) {
+  if (!g_flockErrno) return __real_flock(fd, operation);
+  errno = g_flockErrno;
+  return -1;
+}
+
+TEST(File, WithoutLocksOnTheFileSystemFilesStillOpen) {
+  TempDir dir;
+  WriteFile(dir.File("f"), {1, 2});
+  const struct {
+    int error;
+    int opens;
+  } cases[] = {{ENOLCK, 1}, {EOPNOTSUPP, 1}, {ENOSYS, 1}, {EWOULDBLOCK, 0}, {EIO, 0}};
+  for (const auto& c : cases) {
+    g_flockErrno = c.error;
+    CKOVA_File f;
+    int got = zelp::Open(U16(dir.File("f")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead);
+    g_flockErrno = 0;
+    EXPECT_EQ(c.opens, got) << std::strerror(c.error);
+  }
 }
 
 TEST(File, OnlyRegularFilesOpen) {
