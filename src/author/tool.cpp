@@ -6,6 +6,7 @@
 
 #include "author/out_file.h"
 #include "author/stamp_file.h"
+#include "common/text.h"
 #include "engine/format.h"
 #include "engine/stamp.h"
 #include "file/file.h"
@@ -15,11 +16,6 @@ namespace zelp::author {
 namespace {
 
 std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
-
-std::u16string Number(int64_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
 
 bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& error) {
   if (Open(path.c_str(), file, kModeRead, kShareRead)) return true;
@@ -49,7 +45,7 @@ bool LocateStubStamp(CKOVA_xFile& stub, const std::u16string& path, StampInfo& i
       error = Quote(path) + u" is not a ZELP program: its patch stamp marker is missing";
       return false;
     case StampStatus::kManyMarkers:
-      error = Quote(path) + u": the patch stamp marker occurs " + Number(info.markers) +
+      error = Quote(path) + u": the patch stamp marker occurs " + Decimal(info.markers) +
               u" times; it must occur exactly once";
       return false;
     case StampStatus::kCutShort:

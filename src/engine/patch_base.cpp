@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/text.h"
 #include "engine/format.h"
 #include "engine/header.h"
 #include "engine/stamp.h"
@@ -95,12 +96,10 @@ bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& e
     case StampStatus::kCutShort:
       error = quoted + u" is neither a ZELP patch nor a program that carries one";
       return false;
-    case StampStatus::kManyMarkers: {
-      std::string n = std::to_string(stamp.markers);
-      error = quoted + u": the patch stamp marker occurs " + std::u16string(n.begin(), n.end()) +
+    case StampStatus::kManyMarkers:
+      error = quoted + u": the patch stamp marker occurs " + Decimal(stamp.markers) +
               u" times; use --base to say where the patch begins";
       return false;
-    }
   }
   if (!stamp.hasPatch) {
     error = stamp.value == kNoPatch ? quoted + u" is a ZELP program without a patch"

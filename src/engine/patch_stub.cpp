@@ -15,8 +15,6 @@ CPatchStub::CPatchStub(uint64_t base) : patchBase(base), scratch{}, summary{}, i
 
 namespace {
 
-std::u16string Ascii(const char* s) { return std::u16string(s, s + std::strlen(s)); }
-
 // The summary shown by the "补丁信息" button.
 std::u16string SummaryText(const char16_t* version, uint32_t crc, int64_t size) {
   std::u16string s = u"补丁版本: ";
@@ -25,12 +23,12 @@ std::u16string SummaryText(const char16_t* version, uint32_t crc, int64_t size) 
   if (crc != 0) {
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
-    s += Ascii(hex);
+    s += zelp::AsciiToUtf16(hex);
   } else {
     s += u"无";
   }
   s += u"\r\n打补丁后的文件大小: ";
-  s += Ascii(std::to_string(static_cast<long long>(size)).c_str());
+  s += zelp::Decimal(size);
   return s;
 }
 
