@@ -5,6 +5,7 @@
 #include "engine/header.h"
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
+#include "engine/stream_reader.h"
 #include "file/file.h"
 
 int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
@@ -46,11 +47,18 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   int64_t recordsAt = static_cast<int64_t>(patchBase + h.recordsOffset);
   if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
   int64_t extent = 0;
-  if (!RunRecords(patchFile, nullptr, owner, &extent)) return 0;
+  CheckedStream checked;
+  {
+    StreamReader in(patchFile, &checked);
+    if (!RunRecords(in, nullptr, owner, &extent)) return 0;
+  }
 
   if (!ResizeTarget(target, h.targetSize, extent, owner)) return 0;
-  if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
-  if (!ApplyRecords(patchFile, target, owner)) return 0;
+  // Only what was checked is written: the patch file may have changed since
+  // (a lock on it is only advisory on POSIX).
+  if (!checked.kept && !patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
+  StreamReader in(patchFile, checked);
+  if (!RunRecords(in, &target, owner, nullptr)) return 0;
   // Success is only claimed for data that has reached the disk.
   if (!target.Flush()) return Fail(owner, kMsgWriteFailed);
   Report(owner, kMsgSuccess);

@@ -6,6 +6,10 @@
 
 #include "file/xfile.h"
 
+namespace zelp {
+class StreamReader;
+}
+
 // What start-up read from the patch header.
 class CWD_ZELP信息 {
  public:
@@ -55,7 +59,7 @@ class CPatchStub {
   // One pass over the record stream. With a target it writes; without, it
   // only checks the stream (same parsing, same messages) and yields in
   // `extent` the end of the farthest record that writes a byte.
-  int RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* owner, int64_t* extent);
+  int RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* owner, int64_t* extent);
   // Sets the target to `targetSize`, then to `extent` when records reach
   // farther, reserving the space first; the target is left as it was when
   // the space cannot be had. 1, or 0 after reporting.

@@ -7,13 +7,13 @@
 #include "engine/stream_reader.h"
 
 int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
-  return RunRecords(patchFile, &target, owner, nullptr);
+  zelp::StreamReader in(patchFile);
+  return RunRecords(in, &target, owner, nullptr);
 }
 
-int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* owner,
+int CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* owner,
                            int64_t* extent) {
   using namespace zelp;
-  StreamReader in(patchFile);
   uint64_t position = 0;  // not advanced by the data a record writes
   int64_t farthest = 0;
   for (;;) {

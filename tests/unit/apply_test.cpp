@@ -2,10 +2,12 @@
 // message is shown, and that a failed run leaves the target untouched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
+#include "engine/stream_reader.h"
 #include "file/crc32.h"
 #include "support/mem_file.h"
 #include "support/patch_builder.h"
@@ -271,4 +273,72 @@ TEST(Apply, ThroughRealFiles) {
   want[0] = 0x31;
   EXPECT_EQ(want, testutil::ReadFile(dir.File("t")));
   EXPECT_EQ(Stream({0x01, 0, 0, 0, 0, 1, 0, 0x31, 0xFF}, 10), testutil::ReadFile(dir.File("p")));
+}
+
+// Someone rewrites or cuts the patch file between the checking pass and the
+// writing pass (a POSIX lock is only advisory): only what was checked is
+// written.
+class SwapsPatchOnResize : public MemFile {
+ public:
+  SwapsPatchOnResize(Bytes bytes, MemFile& patch, Bytes replacement)
+      : MemFile(std::move(bytes)), patch_(patch), replacement_(std::move(replacement)) {}
+  bool Reserve(int64_t size) override {
+    patch_.data = replacement_;
+    return MemFile::Reserve(size);
+  }
+
+ private:
+  MemFile& patch_;
+  Bytes replacement_;
+};
+
+TEST(Apply, OnlyTheCheckedStreamIsWritten) {
+  const Bytes checked = Stream({0x01, 1, 0, 0, 0, 2, 0, 0xA1, 0xA2, 0xFF}, 12);
+  const Bytes other = Stream({0x02, 0x40, 0x4B, 0x4C, 0, 0, 0, 0, 0, 1, 0, 0xEE, 0xFF}, 12);
+  struct Case {
+    const char* name;
+    Bytes replacement;
+  } cases[] = {
+      {"rewritten", other},
+      {"cut short", Bytes(checked.begin(), checked.begin() + 45)},
+      {"emptied", {}},
+  };
+  Bytes want = Ten();
+  want[1] = 0xA1, want[2] = 0xA2;
+  want.resize(12, 0);
+  for (const auto& c : cases) {
+    auto stub = std::make_unique<CPatchStub>(0);
+    MemFile patch(checked);
+    SwapsPatchOnResize target(Ten(), patch, c.replacement);
+    testutil::ReportLog log;
+    EXPECT_EQ(1, stub->ApplyOpened(patch, target, nullptr)) << c.name;
+    EXPECT_EQ(std::u16string(kMsgSuccess), log.Only()) << c.name;
+    EXPECT_EQ(want, target.data) << c.name;
+  }
+}
+
+// A stream too large to keep is read again in pieces, each compared with
+// what the checking pass read before any of it is given out.
+TEST(Apply, AStreamReadAgainStopsAtTheFirstPieceThatChanged) {
+  const Bytes original = testutil::RandomBytes(3 * StreamReader::kPiece + 100, 9);
+  MemFile file(original);
+  CheckedStream checked;
+  Bytes first(original.size());
+  StreamReader note(file, &checked, /*keepMax=*/StreamReader::kPiece);
+  ASSERT_EQ(original.size(), note.Read(first.data(), static_cast<uint32_t>(first.size())));
+  ASSERT_FALSE(checked.kept);
+  for (size_t changedAt :
+       {size_t{0}, size_t{StreamReader::kPiece + 5}, original.size() - 1, original.size()}) {
+    file.data = original;
+    if (changedAt < original.size()) file.data[changedAt] ^= 1;
+    file.pos = 0;
+    StreamReader again(file, checked);
+    Bytes got(original.size());
+    uint32_t n = again.Read(got.data(), static_cast<uint32_t>(got.size()));
+    bool same = changedAt == original.size();
+    EXPECT_EQ(same ? original.size() : changedAt / StreamReader::kPiece * StreamReader::kPiece, n)
+        << changedAt;
+    EXPECT_EQ(!same, again.changed()) << changedAt;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, original.begin())) << changedAt;
+  }
 }

@@ -173,7 +173,10 @@ class Sweep {
           if (field < 40) return {kSuccess};  // the description offset, not needed
           std::vector<uint8_t> cut(b_.holder.begin() + static_cast<long>(b_.recordsAt),
                                    b_.holder.begin() + c.position);
-          return {reference::ParseRecords(cut, nullptr, nullptr), leaves};
+          std::u16string message = reference::ParseRecords(cut, nullptr, nullptr);
+          // A read past the complete stream loses nothing.
+          if (message.empty()) return {kSuccess};
+          return {message, leaves};
         }
         case Op::kSeek:
           // To the base: the file stands at 0, where junk precedes the patch.
