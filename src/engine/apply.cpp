@@ -37,7 +37,13 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   }
   if (fault == HeaderFault::kTargetSizeCut || h.targetSize < 0) return Fail(owner, kMsgHeader1);
   if (fault == HeaderFault::kTargetCrcCut) return Fail(owner, kMsgHeader2);
-  if (h.targetCrc != 0 && target.Crc32() != h.targetCrc) return Fail(owner, kMsgCrcMismatch);
+  if (h.targetCrc != 0) {
+    // A target that cannot be read is no wrong file: it is refused as one
+    // that cannot be used, never with the CRC verdict.
+    uint32_t crc = 0;
+    if (!target.WholeCrc32(crc)) return Fail(owner, kMsgTargetOpen);
+    if (crc != h.targetCrc) return Fail(owner, kMsgCrcMismatch);
+  }
   if (fault == HeaderFault::kRecordsCut) return Fail(owner, kMsgHeader3);
   if (fault == HeaderFault::kRecordsRange) return Fail(owner, kMsgHeader4);
   // The description offset is not needed here.

@@ -45,6 +45,9 @@ class CKOVA_File : public CKOVA_xFile {
   bool Reserve(int64_t size) override;
   bool Flush() override;
   int64_t WriteAt(int64_t position, const void* buffer, uint32_t count) override;
+#ifndef _WIN32
+  bool WholeCrc32(uint32_t& crc) override;
+#endif
 
 #ifdef _WIN32
   void* handle = nullptr;  // HANDLE; null while closed

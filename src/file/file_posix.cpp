@@ -88,9 +88,10 @@ void OnBus(int) { siglongjmp(*g_onBus, 1); }
 // as fast as reading when the file is in the page cache; see
 // bench/crc_read.cpp). A page that cannot be had (the file was cut short by
 // someone else meanwhile, or the disk failed) raises SIGBUS: it is caught
-// for the time of the computation and gives 0, as a failed read does.
-// False when the file cannot be mapped.
-bool MappedCrc(int fd, int64_t size, uint32_t& result) {
+// for the time of the computation and makes it fail, as a failed read does.
+// Returns 1 with the CRC, 0 when the file could not be read, -1 when it
+// cannot be mapped.
+int MappedCrc(int fd, int64_t size, uint32_t& result) {
   struct sigaction onBus = {}, old = {};
   onBus.sa_handler = OnBus;
   sigemptyset(&onBus.sa_mask);
@@ -124,18 +125,18 @@ bool MappedCrc(int fd, int64_t size, uint32_t& result) {
   if (map != MAP_FAILED) ::munmap(map, mapLen);
   g_onBus = nullptr;
   ::sigaction(SIGBUS, &old, nullptr);
-  if (state == 2) return false;
+  if (state == 2) return -1;
   // Bytes past a new end within the last page read as zeros, not as a
-  // fault: a file shorter now than it was gives 0 as well.
+  // fault: a file shorter now than it was fails as well.
   struct stat st;
-  bool whole = state == 1 && ::fstat(fd, &st) == 0 && st.st_size >= size;
-  result = whole ? running ^ 0xFFFFFFFFu : 0;
-  return true;
+  if (state != 1 || ::fstat(fd, &st) != 0 || st.st_size < size) return 0;
+  result = running ^ 0xFFFFFFFFu;
+  return 1;
 }
 
 // Positioned reads, 1 MiB at a time (hashed while still in cache; a 32 MiB
-// buffer measured four times slower).
-uint32_t ReadCrc(int fd, int64_t size) {
+// buffer measured four times slower). False when the file could not be read.
+bool ReadCrc(int fd, int64_t size, uint32_t& result) {
   const size_t bufSize = static_cast<size_t>(size < zelp::kCrcReadSize ? size : zelp::kCrcReadSize);
   std::unique_ptr<unsigned char[]> buf(new unsigned char[bufSize]);
   _m_CRC32 crc;
@@ -144,25 +145,35 @@ uint32_t ReadCrc(int fd, int64_t size) {
         static_cast<size_t>(size - at < static_cast<int64_t>(bufSize) ? size - at : bufSize);
     ssize_t n = Retry([&] { return ::pread(fd, buf.get(), want, static_cast<off_t>(at)); });
     // An error, or an end before the size the file had: never a CRC of part of it.
-    if (n <= 0) return 0;
+    if (n <= 0) return false;
     crc.Update(buf.get(), static_cast<size_t>(n));
     at += n;
   }
-  return crc.Final();
+  result = crc.Final();
+  return true;
 }
 
 }  // namespace
 
+uint32_t CKOVA_File::Crc32() { return Crc32OfFile(*this); }
+
 // Neither way moves the file position, so nothing needs putting back.
-uint32_t CKOVA_File::Crc32() {
-  if (handle < 0) return 0;
-  SettleWrites();
-  int64_t size = 0;
+bool CKOVA_File::WholeCrc32(uint32_t& crc) {
+  if (handle < 0) return false;
+  int64_t size = -1;
   GetSize(size);
-  if (size <= 0) return 0;
-  uint32_t crc;
-  if (MappedCrc(handle, size, crc)) return crc;
-  return ReadCrc(handle, size);
+  struct stat st;
+  if (size < 0 || ::fstat(handle, &st) != 0) return false;
+  if (size == 0) return (crc = 0), true;
+  // Reading a hole through a mapping allocates its pages on some file
+  // systems (tmpfs): a check must never fill the disk, so files with holes
+  // (fewer blocks than bytes) are read, which gives zeros for a hole.
+  bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
+  if (!holes) {
+    int mapped = MappedCrc(handle, size, crc);
+    if (mapped >= 0) return mapped == 1;
+  }
+  return ReadCrc(handle, size, crc);
 }
 
 bool CKOVA_File::IsOpen() { return handle >= 0; }
