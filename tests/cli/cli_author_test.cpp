@@ -149,7 +149,7 @@ TEST(CliCreate, RefusalsLeaveNothingBehind) {
            "'; choose another name\n"},
       {{"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("nodir/x.zelp")},
        1,
-       "zelp: cannot create '" + dir.File("nodir/x.zelp") + "'\n"},
+       "zelp: cannot create '" + dir.File("nodir/x.zelp") + "': its folder does not exist\n"},
       {{"create", dir.File("a.bin"), dir.File("b.bin")}, 2, ""},
       {{"create", dir.File("a.bin"), "-o", dir.File("old.zelp")}, 2, ""},
   };
