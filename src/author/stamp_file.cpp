@@ -26,30 +26,29 @@ bool ReadFull(CKOVA_xFile& file, uint8_t* buffer, size_t n) {
   return true;
 }
 
-}  // namespace
-
-StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
-  info = StampInfo{};
-  file.GetSize(info.fileSize);
-  if (!file.Seek(0)) return StampStatus::kRead;
-  std::vector<int64_t> found;
-  int64_t total = 0;
-  // Each block keeps the last 15 bytes of the one before, so that a marker
+// Finds every occurrence of the 16-byte `needle` in the first `end` bytes:
+// their count in `total`, the first kKeep positions in `found`.
+bool Scan(CKOVA_xFile& file, int64_t end, const uint8_t* needle, std::vector<int64_t>& found,
+          int64_t& total) {
+  found.clear();
+  total = 0;
+  if (!file.Seek(0)) return false;
+  // Each block keeps the last 15 bytes of the one before, so that a needle
   // across the boundary is seen once.
   std::vector<uint8_t> buffer(kBlock + kMarkerSize);
   size_t carried = 0;
   int64_t pos = 0;  // file offset of buffer[carried]
-  while (pos < info.fileSize) {
-    size_t n = static_cast<size_t>(std::min<int64_t>(kBlock, info.fileSize - pos));
-    if (!ReadFull(file, buffer.data() + carried, n)) return StampStatus::kRead;
+  while (pos < end) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(kBlock, end - pos));
+    if (!ReadFull(file, buffer.data() + carried, n)) return false;
     size_t have = carried + n;
     const int64_t bufferAt = pos - static_cast<int64_t>(carried);
     const uint8_t* p = buffer.data();
     for (size_t i = 0; i + kMarkerSize <= have;) {
-      const void* hit = std::memchr(p + i, kStampMarker[0], have - kMarkerSize + 1 - i);
+      const void* hit = std::memchr(p + i, needle[0], have - kMarkerSize + 1 - i);
       if (!hit) break;
       i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
-      if (std::memcmp(p + i, kStampMarker, kMarkerSize) == 0) {
+      if (std::memcmp(p + i, needle, kMarkerSize) == 0) {
         ++total;
         if (found.size() < kKeep) found.push_back(bufferAt + static_cast<int64_t>(i));
       }
@@ -59,6 +58,22 @@ StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
     std::memmove(buffer.data(), buffer.data() + have - carried, carried);
     pos += static_cast<int64_t>(n);
   }
+  return true;
+}
+
+// The dialog program's mark (ui/dialog_mark.cpp), each byte inverted: zelp
+// must not carry the mark itself, or zelp.exe could be packed.
+const uint8_t kDialogMarkInverted[kMarkerSize] = {0xA5, 0xBA, 0xB3, 0xAF, 0xD2, 0xBB, 0xB6, 0xBE,
+                                                  0xB3, 0xB0, 0xB8, 0xD2, 0x2E, 0x58, 0x94, 0xD1};
+
+}  // namespace
+
+StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
+  info = StampInfo{};
+  file.GetSize(info.fileSize);
+  std::vector<int64_t> found;
+  int64_t total = 0;
+  if (!Scan(file, info.fileSize, kStampMarker, found, total)) return StampStatus::kRead;
   if (total == 0) return StampStatus::kNoMarker;
   info.markerAt = found[0];
   if (info.markerAt + static_cast<int64_t>(kMarkerSize) + 8 > info.fileSize)
@@ -79,6 +94,18 @@ StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
   info.markers = static_cast<int>(
       std::count_if(found.begin(), found.end(), [&](int64_t at) { return at < info.imageSize; }));
   return info.markers == 1 ? StampStatus::kOk : StampStatus::kManyMarkers;
+}
+
+bool HasDialogMark(CKOVA_xFile& file, int64_t imageSize, bool& readFailed) {
+  // Decoded at run time through a volatile read, so that no constant folding
+  // leaves the plain mark in this program.
+  const volatile uint8_t* inverted = kDialogMarkInverted;
+  uint8_t mark[kMarkerSize];
+  for (size_t i = 0; i < kMarkerSize; ++i) mark[i] = static_cast<uint8_t>(~inverted[i]);
+  std::vector<int64_t> found;
+  int64_t total = 0;
+  readFailed = !Scan(file, imageSize, mark, found, total);
+  return total > 0;
 }
 
 bool WriteStampedImage(CKOVA_xFile& stub, const StampInfo& info, CKOVA_xFile& out,

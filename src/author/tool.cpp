@@ -66,6 +66,13 @@ bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
   StampInfo stamp;
   if (!LocateStubStamp(stub, path, stamp, error)) return false;
   bool readFailed = false;
+  if (!HasDialogMark(stub, stamp.imageSize, readFailed)) {
+    error = readFailed ? u"cannot read " + Quote(path)
+                       : Quote(path) +
+                             u" is not the ZELP dialog program (zelp-stub.exe): it carries the "
+                             u"patch stamp but not the dialog's mark";
+    return false;
+  }
   if (!WriteStampedImage(stub, stamp, out, readFailed)) {
     error = readFailed ? u"cannot read " + Quote(path) : std::u16string(u"cannot write the output");
     return false;
