@@ -47,6 +47,7 @@ class CKOVA_File : public CKOVA_xFile {
   int64_t WriteAt(int64_t position, const void* buffer, uint32_t count) override;
 #ifndef _WIN32
   bool WholeCrc32(uint32_t& crc) override;
+  bool SecureWrites(const std::vector<zelp::ByteRange>& ranges) override;
 #endif
 
 #ifdef _WIN32

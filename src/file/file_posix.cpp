@@ -1,11 +1,14 @@
 // CKOVA_File over POSIX descriptors.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -287,6 +290,34 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
   if (::lseek(handle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position))
     return -1;
   return n < 0 ? 0 : n;
+}
+
+bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
+  if (handle < 0) return false;
+  struct stat st;
+  struct statfs fs;
+  if (::fstat(handle, &st) != 0 || ::fstatfs(handle, &fs) != 0) return false;
+  // A file system that copies on write needs new blocks for every block
+  // written; elsewhere only holes need them.
+  bool copies = fs.f_type == BTRFS_SUPER_MAGIC;
+  bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
+  if (!copies && !holes) return true;
+  const int64_t block = st.st_blksize > 0 ? st.st_blksize : 4096;
+  uint64_t need = 0;
+  bool count = copies;
+  for (const zelp::ByteRange& r : ranges) {
+    int64_t at = r.at / block * block, end = (r.end + block - 1) / block * block;
+    need += static_cast<uint64_t>(end - at);
+    if (copies) continue;
+    if (Retry([&] { return ::fallocate(handle, FALLOC_FL_KEEP_SIZE, r.at, r.end - r.at); }) == 0)
+      continue;
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return false;  // ENOSPC above all
+    count = true;  // cannot allocate ahead here: the free space must do
+  }
+  struct statvfs vfs;
+  if (!count) return true;
+  return ::fstatvfs(handle, &vfs) == 0 &&
+         static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize >= need;
 }
 
 bool CKOVA_File::Flush() {

@@ -342,3 +342,64 @@ TEST(Apply, AStreamReadAgainStopsAtTheFirstPieceThatChanged) {
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, original.begin())) << changedAt;
   }
 }
+
+// Writing inside the target can need space too (holes, copy on write): the
+// ranges the records write inside the file are secured before anything
+// changes, and when they cannot be, the target stays as it was.
+class SecuringTarget : public MemFile {
+ public:
+  using MemFile::MemFile;
+  bool SecureWrites(const std::vector<ByteRange>& ranges) override {
+    asked = ranges;
+    return allow;
+  }
+  std::vector<ByteRange> asked;
+  bool allow = true;
+};
+
+TEST(Apply, SpaceForWritesInsideTheFileIsSecuredFirst) {
+  const Bytes d10(10, 0xD1), d3(3, 0xD2);
+  struct Case {
+    const char* name;
+    int64_t size;  // the header's target size (the file holds 10,000 bytes)
+    PatchBuilder records;
+    std::vector<std::pair<int64_t, int64_t>> want;
+  } cases[] = {
+      {"overlapping, and apart",
+       10000,
+       std::move(PatchBuilder().Abs(100, d10).Rel(5, d10).Abs(9000, d3)),
+       {{100, 115}, {9000, 9003}}},
+      {"in one block, out of order",
+       10000,
+       std::move(PatchBuilder().Abs(5000, d3).Abs(4200, d3)),
+       {{4200, 5003}}},
+      {"past the old end: reserved instead",
+       20000,
+       std::move(PatchBuilder().Abs(9995, d10).Abs(15000, d3)),
+       {{9995, 10000}}},
+      {"past a cut: reserved instead",
+       50,
+       std::move(PatchBuilder().Abs(40, d10).Abs(9000, d3)),
+       {{40, 50}}},
+  };
+  const Bytes original = testutil::RandomBytes(10000, 3);
+  for (auto& c : cases) {
+    for (bool allow : {true, false}) {
+      PatchBuilder p;
+      p.Header(c.size, 0).Raw(c.records.bytes).End();
+      auto stub = std::make_unique<CPatchStub>(0);
+      MemFile patch(p.bytes);
+      SecuringTarget target(original);
+      target.allow = allow;
+      testutil::ReportLog log;
+      EXPECT_EQ(allow ? 1 : 0, stub->ApplyOpened(patch, target, nullptr)) << c.name;
+      std::vector<std::pair<int64_t, int64_t>> asked;
+      for (const ByteRange& r : target.asked) asked.push_back({r.at, r.end});
+      EXPECT_EQ(c.want, asked) << c.name;
+      if (!allow) {
+        EXPECT_EQ(std::u16string(kMsgResize), log.Only()) << c.name;
+        EXPECT_EQ(original, target.data) << c.name;
+      }
+    }
+  }
+}

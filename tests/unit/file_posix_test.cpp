@@ -8,6 +8,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -148,6 +149,31 @@ TEST(PosixFile, TheCrcOfASparseFileAllocatesNothing) {
   ASSERT_EQ(0, ::stat(path.c_str(), &after));
   ::unlink(path.c_str());
   EXPECT_EQ(before.st_blocks, after.st_blocks);
+}
+
+// The holes in the ranges to be written are allocated before the first write
+// (a full disk shows there, with nothing changed), size and bytes untouched.
+TEST(PosixFile, SecuringWritesAllocatesTheirHolesOnly) {
+  TempDir dir;
+  const std::string path = dir.File("sparse");
+  const int64_t size = int64_t{64} << 20;
+  WriteFile(path, {9, 8, 7});
+  ASSERT_EQ(0, ::truncate(path.c_str(), size));
+  struct stat before, after;
+  ASSERT_EQ(0, ::stat(path.c_str(), &before));
+  if (before.st_blocks * 512 >= size) GTEST_SKIP() << "no sparse files here";
+  CKOVA_File f;
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
+  const int64_t mib = 1 << 20;
+  ASSERT_TRUE(f.SecureWrites({{mib, 2 * mib}, {10 * mib, 10 * mib + 5}}));
+  f.Close();
+  ASSERT_EQ(0, ::stat(path.c_str(), &after));
+  EXPECT_EQ(size, after.st_size);
+  EXPECT_GE((after.st_blocks - before.st_blocks) * 512, mib + 5);
+  EXPECT_LT((after.st_blocks - before.st_blocks) * 512, 2 * mib);  // the gap stays a hole
+  const auto bytes = testutil::ReadFile(path);
+  EXPECT_TRUE(bytes[0] == 9 && bytes[1] == 8 && bytes[2] == 7 &&
+              std::all_of(bytes.begin() + 3, bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
 }  // namespace
