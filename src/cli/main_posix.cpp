@@ -1,4 +1,5 @@
 // The zelp command on POSIX: arguments are bytes, printed text is UTF-8.
+#include <csignal>
 #include <cstdio>
 
 #include "cli/cli.h"
@@ -8,14 +9,15 @@ namespace {
 
 class StdioConsole : public zelp::cli::Console {
  public:
-  void Out(const std::u16string& text) override { Write(stdout, text); }
-  void Err(const std::u16string& text) override { Write(stderr, text); }
+  void Out(const std::u16string& text) override { failed |= !Write(stdout, text); }
+  void Err(const std::u16string& text) override { failed |= !Write(stderr, text); }
+  bool failed = false;  // some text could not be written
 
  private:
-  static void Write(FILE* f, const std::u16string& text) {
+  static bool Write(FILE* f, const std::u16string& text) {
     std::string s = zelp::Utf16ToUtf8(text);
-    std::fwrite(s.data(), 1, s.size(), f);
-    std::fflush(f);
+    bool ok = std::fwrite(s.data(), 1, s.size(), f) == s.size();
+    return std::fflush(f) == 0 && ok;
   }
 };
 
@@ -24,6 +26,12 @@ class StdioConsole : public zelp::cli::Console {
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.push_back(zelp::PathFromNative(argv[i]));
+  // A closed pipe on standard output or error is a failed write, not the end
+  // of the process (which could come after patching, with no report).
+  std::signal(SIGPIPE, SIG_IGN);
   StdioConsole console;
-  return zelp::cli::Run(args, console);
+  int code = zelp::cli::Run(args, console);
+  if (!console.failed) return code;
+  std::fputs("zelp: the report could not be written in full\n", stderr);
+  return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
 }

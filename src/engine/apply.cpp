@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/report.h"
+#include "common/signal_hold.h"
 #include "engine/format.h"
 #include "engine/header.h"
 #include "engine/messages.h"
@@ -63,6 +64,9 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
     if (!RunRecords(in, nullptr, owner, &extent, &writes)) return 0;
   }
 
+  // From the first change of the target to the report, a request to end the
+  // run waits: the writing pass is never cut short by one.
+  SignalHold hold;
   if (!ResizeTarget(target, h.targetSize, extent, writes, owner)) return 0;
   // Only what was checked is written: the patch file may have changed since
   // (a lock on it is only advisory on POSIX).

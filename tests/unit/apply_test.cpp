@@ -1,6 +1,7 @@
 // The application procedure and the record stream: what is written, which
 // message is shown, and that a failed run leaves the target untouched.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <memory>
@@ -402,4 +403,43 @@ TEST(Apply, SpaceForWritesInsideTheFileIsSecuredFirst) {
       }
     }
   }
+}
+
+// Ctrl-C, SIGTERM or SIGHUP in the writing pass wait until the run has made
+// its report, and are then taken: the target is never left half written by
+// one. (Before the writing pass they end the run as usual.)
+volatile sig_atomic_t g_endRequests = 0;
+
+class RequestsEndWhileWriting : public MemFile {
+ public:
+  using MemFile::MemFile;
+  int64_t WriteAt(int64_t position, const void* buffer, uint32_t count) override {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::raise(s);
+    return MemFile::WriteAt(position, buffer, count);
+  }
+};
+
+TEST(Apply, RequestsToEndWaitForTheReportAndAreTaken) {
+  struct sigaction count = {}, old[3];
+  count.sa_handler = [](int) { g_endRequests = g_endRequests + 1; };
+  sigemptyset(&count.sa_mask);
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(0, ::sigaction(signals[i], &count, &old[i]));
+  g_endRequests = 0;
+  auto stub = std::make_unique<CPatchStub>(0);
+  MemFile patch(Stream({0x01, 1, 0, 0, 0, 1, 0, 0x5A, 0x01, 2, 0, 0, 0, 1, 0, 0x5B, 0xFF}));
+  RequestsEndWhileWriting target(Ten());
+  int ok;
+  {
+    testutil::ReportLog log;
+    ok = stub->ApplyOpened(patch, target, nullptr);
+    EXPECT_EQ(std::u16string(kMsgSuccess), log.Only());
+  }
+  int handled = g_endRequests;
+  for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &old[i], nullptr);
+  EXPECT_EQ(1, ok);
+  EXPECT_EQ(0, handled) << "a request to end the run came through during the writing pass";
+  Bytes want = Ten();
+  want[1] = 0x5A, want[3] = 0x5B;
+  EXPECT_EQ(want, target.data);
 }
