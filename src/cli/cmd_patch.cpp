@@ -94,7 +94,13 @@ int CmdApply(const std::vector<std::u16string>& args, Console& console) {
   auto stub = std::make_unique<CPatchStub>(base);
   ReportCapture capture{&console};
   ReportSink old = SetReportSink(PrintReport, &capture);
+  NoticeSink oldNotice = SetNoticeSink(
+      [](const char16_t* text, void* context) {
+        static_cast<Console*>(context)->Err(u"zelp: " + std::u16string(text) + u"\n");
+      },
+      &console);
   int ok = stub->ApplyPatchFiles(a.positional[0].c_str(), a.positional[1].c_str(), nullptr);
+  SetNoticeSink(oldNotice, nullptr);
   SetReportSink(old, nullptr);
   return ok ? kExitOk : kExitFailed;
 }

@@ -8,36 +8,37 @@
 
 int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
   zelp::StreamReader in(patchFile);
-  return RunRecords(in, &target, owner, nullptr);
+  if (const char16_t* failure = RunRecords(in, &target, nullptr)) return zelp::Fail(owner, failure);
+  return 1;
 }
 
-int CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* owner,
-                           int64_t* extent, std::vector<zelp::ByteRange>* writes) {
+const char16_t* CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
+                                       std::vector<zelp::ByteRange>* writes) {
   using namespace zelp;
   uint64_t position = 0;  // not advanced by the data a record writes
   int64_t farthest = 0;
   for (;;) {
     uint8_t field[8];
-    if (in.Read(field, 1) != 1) return Fail(owner, kMsgDamaged5);
+    if (in.Read(field, 1) != 1) return kMsgDamaged5;
     switch (field[0]) {
       case kRecRelative:
-        if (in.Read(field, 4) != 4) return Fail(owner, kMsgDamaged61);
+        if (in.Read(field, 4) != 4) return kMsgDamaged61;
         position += Le32(field);  // below 2^63 before, so this cannot wrap
         break;
       case kRecAbsolute:
-        if (in.Read(field, 8) != 8) return Fail(owner, kMsgDamaged62);
+        if (in.Read(field, 8) != 8) return kMsgDamaged62;
         position = Le64(field);
         break;
       case kRecEnd:
         if (extent) *extent = farthest;
-        return 1;
-      default: return Fail(owner, kMsgBadRecordType);
+        return nullptr;
+      default: return kMsgBadRecordType;
     }
-    if (in.Read(field, 2) != 2) return Fail(owner, kMsgDamaged7);
+    if (in.Read(field, 2) != 2) return kMsgDamaged7;
     uint32_t length = Le16(field);
-    if (in.Read(scratch, length) != length) return Fail(owner, kMsgDamaged8);
+    if (in.Read(scratch, length) != length) return kMsgDamaged8;
     // Seek refuses positions of 2^63 and more; the checking pass says so too.
-    if (position >= kUnreachable) return Fail(owner, kMsgSeekTarget);
+    if (position >= kUnreachable) return kMsgSeekTarget;
     if (!target) {
       // A record at the very top of the range would end past 2^63 - 1: no
       // file can be that large, so the extent saturates and the resize fails.
@@ -56,7 +57,7 @@ int CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* ow
       continue;
     }
     int64_t written = target->WriteAt(static_cast<int64_t>(position), scratch, length);
-    if (written < 0) return Fail(owner, kMsgSeekTarget);
-    if (written != length) return Fail(owner, kMsgWriteFailed);
+    if (written < 0) return kMsgSeekTarget;
+    if (written != length) return kMsgWriteFailed;
   }
 }

@@ -387,3 +387,26 @@ int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) 
   file.handle = fd;
   return file.Seek(0) ? 1 : (file.Close(), 0);
 }
+
+bool zelp::PathExists(const char16_t* path) {
+  std::string native;
+  struct stat st;
+  return path && PathToNative(path, native) && ::lstat(native.c_str(), &st) == 0;
+}
+
+bool zelp::RemovePath(const char16_t* path) {
+  std::string native;
+  return path && PathToNative(path, native) && ::unlink(native.c_str()) == 0;
+}
+
+bool zelp::SyncFolderOf(const char16_t* path) {
+  std::string native;
+  if (!path || !PathToNative(path, native)) return false;
+  size_t slash = native.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
