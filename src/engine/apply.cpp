@@ -168,7 +168,7 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
     plan.ranges = changed;
     journalled = WriteJournal(*spot, target, plan);
     if (!journalled) {
-      spot->Remove();
+      spot->RemoveUnpublished();
       Notice(
           u"no journal could be written beside the target (a folder without write access, or "
           u"a full disk): patching without one");

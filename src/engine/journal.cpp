@@ -153,10 +153,11 @@ bool WriteJournal(JournalSpot& spot, CKOVA_xFile& target, const JournalPlan& pla
   out.Put32(0);
   bool ok = out.Finish() && file->Flush();
   spot.Close();
-  return ok && spot.SyncFolder();
+  return ok && spot.Publish();
 }
 
 JournalState RecoverFromJournal(JournalSpot& spot, CKOVA_xFile& target) {
+  spot.RemoveUnpublished();  // a run killed while writing it had not changed the target
   if (!spot.Exists()) return JournalState::kNone;
   CKOVA_xFile* file = spot.OpenToRead();
   if (!file) return JournalState::kDamaged;
@@ -202,14 +203,25 @@ struct FileJournalSpot::Impl {
 };
 
 FileJournalSpot::FileJournalSpot(const char16_t* targetPath)
-    : target_(targetPath ? targetPath : u""), path_(target_ + u".zelp-journal"), impl_(new Impl) {}
+    : target_(targetPath ? targetPath : u""),
+      path_(target_ + u".zelp-journal"),
+      newPath_(path_ + u"-new"),
+      impl_(new Impl) {}
 
 FileJournalSpot::~FileJournalSpot() { delete impl_; }
 
 bool FileJournalSpot::Exists() { return PathExists(path_.c_str()); }
 
 CKOVA_xFile* FileJournalSpot::Create() {
-  return Open(path_.c_str(), impl_->file, kModeCreate, 0) ? &impl_->file : nullptr;
+  return Open(newPath_.c_str(), impl_->file, kModeCreate, 0) ? &impl_->file : nullptr;
+}
+
+bool FileJournalSpot::Publish() {
+  return RenamePath(newPath_.c_str(), path_.c_str()) && SyncFolderOf(path_.c_str());
+}
+
+void FileJournalSpot::RemoveUnpublished() {
+  if (PathExists(newPath_.c_str())) RemovePath(newPath_.c_str());
 }
 
 CKOVA_xFile* FileJournalSpot::OpenToRead() {
@@ -217,8 +229,6 @@ CKOVA_xFile* FileJournalSpot::OpenToRead() {
 }
 
 void FileJournalSpot::Close() { impl_->file.Close(); }
-
-bool FileJournalSpot::SyncFolder() { return SyncFolderOf(path_.c_str()); }
 
 bool FileJournalSpot::Remove() { return RemovePath(path_.c_str()) && SyncFolderOf(path_.c_str()); }
 

@@ -23,33 +23,37 @@ class JournalSpot {
  public:
   virtual ~JournalSpot() = default;
   virtual bool Exists() = 0;
-  // The journal file, created empty or opened to read; null on failure.
+  // A new journal is written under a name of its own and only then, whole
+  // and flushed, published under the journal's name: a run killed while
+  // writing it leaves no journal, only that file, which the next run removes
+  // (the target was not touched yet).
   virtual CKOVA_xFile* Create() = 0;
+  virtual bool Publish() = 0;  // durable once it returns
+  virtual void RemoveUnpublished() = 0;
   virtual CKOVA_xFile* OpenToRead() = 0;
   virtual void Close() = 0;
-  // Makes the journal's creation durable (its folder), after it was flushed.
-  virtual bool SyncFolder() = 0;
   virtual bool Remove() = 0;
   // The target's own name, recorded in the journal.
   virtual std::u16string TargetName() = 0;
 };
 
 // The journal beside the file at `targetPath`: the same name plus
-// ".zelp-journal".
+// ".zelp-journal" (while being written, ".zelp-journal-new").
 class FileJournalSpot : public JournalSpot {
  public:
   explicit FileJournalSpot(const char16_t* targetPath);
   ~FileJournalSpot() override;
   bool Exists() override;
   CKOVA_xFile* Create() override;
+  bool Publish() override;
+  void RemoveUnpublished() override;
   CKOVA_xFile* OpenToRead() override;
   void Close() override;
-  bool SyncFolder() override;
   bool Remove() override;
   std::u16string TargetName() override;
 
  private:
-  std::u16string target_, path_;
+  std::u16string target_, path_, newPath_;
   struct Impl;
   Impl* impl_;
 };

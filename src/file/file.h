@@ -85,6 +85,8 @@ int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind);
 // that; Windows does it with the file's own flush).
 bool PathExists(const char16_t* path);
 bool RemovePath(const char16_t* path);
+// Renames `from` to `to`, replacing it, in one step.
+bool RenamePath(const char16_t* from, const char16_t* to);
 bool SyncFolderOf(const char16_t* path);
 
 }  // namespace zelp

@@ -11,6 +11,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -403,10 +404,18 @@ bool zelp::SyncFolderOf(const char16_t* path) {
   std::string native;
   if (!path || !PathToNative(path, native)) return false;
   size_t slash = native.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  std::string folder = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : native.substr(0, slash);
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fsync(fd) == 0;
   ::close(fd);
   return ok;
+}
+
+bool zelp::RenamePath(const char16_t* from, const char16_t* to) {
+  std::string a, b;
+  return from && to && PathToNative(from, a) && PathToNative(to, b) &&
+         ::rename(a.c_str(), b.c_str()) == 0;
 }

@@ -181,3 +181,9 @@ bool zelp::PathExists(const char16_t* path) {
 bool zelp::RemovePath(const char16_t* path) { return path && DeleteFileW(as_wcstr(path)); }
 
 bool zelp::SyncFolderOf(const char16_t*) { return true; }
+
+bool zelp::RenamePath(const char16_t* from, const char16_t* to) {
+  return from && to &&
+         MoveFileExW(as_wcstr(from), as_wcstr(to),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}

@@ -11,9 +11,15 @@ class MemJournalSpot : public zelp::JournalSpot {
   bool Exists() override { return exists; }
   CKOVA_xFile* Create() override {
     file = MemFile();
-    exists = true;
+    exists = false;
     return &file;
   }
+  bool Publish() override {
+    exists = true;
+    if (clock) durableAt = *clock;
+    return true;
+  }
+  void RemoveUnpublished() override {}
   CKOVA_xFile* OpenToRead() override {
     if (!exists) return nullptr;
     file.open = true;
@@ -21,10 +27,6 @@ class MemJournalSpot : public zelp::JournalSpot {
     return &file;
   }
   void Close() override { file.open = false; }
-  bool SyncFolder() override {
-    if (clock) durableAt = *clock;
-    return true;
-  }
   bool Remove() override {
     exists = false;
     file.data.clear();
