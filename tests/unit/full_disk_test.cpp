@@ -27,12 +27,13 @@ class SmallDisk {
   explicit SmallDisk(const std::string& options) {
     mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
   }
-  // A btrfs file system of `mib` MiB in an image file, on a loop device.
-  SmallDisk(const char* mkfs, int mib) {
+  // A file system made by `mkfs` (`force` overwrites) in an image file of
+  // `mib` MiB, on a loop device.
+  SmallDisk(const char* mkfs, const char* force, int mib) {
     std::string image = image_.File("disk.img");
     mounted_ =
         ::truncate((WriteFile(image), image).c_str(), int64_t{mib} << 20) == 0 &&
-        testutil::RunProgram(mkfs, {"-q", "-f", image}, {}).exitCode == 0 &&
+        testutil::RunProgram(mkfs, {"-q", force, image}, {}).exitCode == 0 &&
         testutil::RunProgram("/bin/mount", {"-o", "loop", image, dir_.path()}, {}).exitCode == 0;
   }
   ~SmallDisk() {
@@ -61,9 +62,7 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
-TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
-  SmallDisk disk("size=8m");
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+void SparseTargetOn(SmallDisk& disk) {
   const int64_t size = int64_t{12} << 20;
   const std::string target = disk.File("target.rom");
   testutil::WriteFile(target, testutil::RandomBytes(4096, 1));
@@ -93,8 +92,19 @@ TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
   EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
 }
 
+TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
+  SmallDisk tmpfs("size=8m");
+  SmallDisk ext4("/usr/sbin/mkfs.ext4", "-F", 16);
+  if (!tmpfs.mounted() && !ext4.mounted()) GTEST_SKIP() << "cannot mount a disk here (not root?)";
+  for (SmallDisk* disk : {&tmpfs, &ext4}) {
+    if (!disk->mounted()) continue;
+    SCOPED_TRACE(disk == &tmpfs ? "tmpfs" : "ext4");
+    SparseTargetOn(*disk);
+  }
+}
+
 TEST(FullDisk, AnOrdinaryTargetOnBtrfsIsRefusedBeforeItsFirstByteChanges) {
-  SmallDisk disk("/usr/sbin/mkfs.btrfs", 160);
+  SmallDisk disk("/usr/sbin/mkfs.btrfs", "-f", 160);
   if (!disk.mounted()) GTEST_SKIP() << "cannot make and mount a btrfs image here (not root?)";
   const std::string target = disk.File("target.rom");
   const auto original = testutil::RandomBytes(24 << 20, 3);
