@@ -65,8 +65,7 @@ class DataReader {
       have_ = 0;
       at_ = start;
       while (have_ < n) {  // fill at least the record, as much as the window holds
-        uint32_t got =
-            file_.Read(window_.get() + have_, static_cast<uint32_t>(capacity_ - have_));
+        uint32_t got = file_.Read(window_.get() + have_, static_cast<uint32_t>(capacity_ - have_));
         if (got == 0) return false;
         have_ += got;
       }

@@ -89,7 +89,7 @@ PatchDamage ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& chec
   check.targetSize = static_cast<int64_t>(Le64(header + kOffTargetSize));
   check.targetCrc = Le32(header + kOffTargetCrc);
   uint64_t recordsOffset = Le32(header + kOffRecords);
-  int64_t holderSize = 0;
+  int64_t& holderSize = check.fileSize;
   patch.GetSize(holderSize);
   if (check.targetSize < 0) return PatchDamage::kHeader;
   check.at = static_cast<int64_t>(base) + kOffRecords;
