@@ -118,7 +118,8 @@ int64_t SizeOf(const std::string& path) {
 
 uint32_t EngineCrc(const std::string& path) {
   CKOVA_File f;
-  if (!Open(zelp::PathFromNative(path).c_str(), f, kModeRead, kShareRead)) return 0;
+  if (!zelp::Open(zelp::PathFromNative(path).c_str(), f, zelp::kModeRead, zelp::kShareRead))
+    return 0;
   return f.Crc32();
 }
 
@@ -142,7 +143,8 @@ TEST(HugeFiles, CrcAndSeekOnA5GiBFile) {
   EXPECT_EQ(SparseCrc(kTargetSize, TargetPieces()), EngineCrc(path));
 
   CKOVA_File f;
-  ASSERT_EQ(1, Open(zelp::PathFromNative(path).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1,
+            zelp::Open(zelp::PathFromNative(path).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   struct {
     int64_t at;
     uint8_t want;
