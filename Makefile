@@ -1,6 +1,6 @@
 # Thin wrappers over the CMake presets. `make test` and `make demo` work on a
 # fresh Debian machine: they install what they need first.
-.PHONY: all deps native test unit-test demo bench clean win win-test wine-test
+.PHONY: all deps native test unit-test demo bench clean win win-test wine-test dist install
 .PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
 
 all: native
@@ -75,6 +75,16 @@ bench:
 	build/bench/bench/zelp_crc_bench
 	build/bench/bench/zelp_apply_bench
 	bench/compare.sh
+
+# The files a release carries, in one archive under build/dist/: a static
+# Linux zelp, zelp.exe, the dialog program, the man page, README and licence.
+dist:
+	bash scripts/dist.sh
+
+# zelp, its man page and the dialog program under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: native win
+	cmake --install build/native --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build

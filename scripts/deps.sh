@@ -6,7 +6,7 @@ set -euo pipefail
 
 what=${1:-all}
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libgtest-dev
-        libbenchmark-dev zlib1g-dev valgrind python3 git)
+        libbenchmark-dev zlib1g-dev valgrind python3 git help2man)
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xdotool
          x11-utils imagemagick fonts-wqy-microhei fonts-wine)
 bench=(xdelta3 bsdiff hyperfine time)
