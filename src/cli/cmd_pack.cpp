@@ -4,6 +4,7 @@
 #include "author/out_file.h"
 #include "author/tool.h"
 #include "cli/cli.h"
+#include "common/text.h"
 
 namespace zelp::cli {
 

@@ -12,17 +12,6 @@ namespace zelp {
 
 namespace {
 
-bool ReadFull(CKOVA_xFile& file, void* buffer, uint32_t n) {
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (n > 0) {
-    uint32_t got = file.Read(p, n);
-    if (got == 0) return false;
-    p += got;
-    n -= got;
-  }
-  return true;
-}
-
 // Walks the record stream from the patch's current position, calling
 // `visit(position, data, length)` for each record; stops early (returning
 // kNone) when visit returns false.
@@ -89,7 +78,7 @@ PatchDamage ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& chec
   check.targetSize = static_cast<int64_t>(Le64(header + kOffTargetSize));
   check.targetCrc = Le32(header + kOffTargetCrc);
   uint64_t recordsOffset = Le32(header + kOffRecords);
-  int64_t& holderSize = check.fileSize;
+  int64_t holderSize = 0;
   patch.GetSize(holderSize);
   if (check.targetSize < 0) return PatchDamage::kHeader;
   check.at = static_cast<int64_t>(base) + kOffRecords;
@@ -107,7 +96,7 @@ bool TargetCrcs(CKOVA_xFile& target, int64_t size, uint32_t& whole, uint32_t& he
   uint32_t all = 0xFFFFFFFFu, tail = 0xFFFFFFFFu;
   for (int64_t pos = 0; pos < size;) {
     uint32_t n = static_cast<uint32_t>(std::min<int64_t>(kCrcReadSize, size - pos));
-    if (!ReadFull(target, buffer.get(), n)) return false;
+    if (!ReadExact(target, buffer.get(), n)) return false;
     all = Crc32Update(all, buffer.get(), n);
     int64_t skip = std::max<int64_t>(0, std::min<int64_t>(n, kCopierHeaderSize - pos));
     tail = Crc32Update(tail, buffer.get() + skip, n - static_cast<size_t>(skip));
@@ -156,7 +145,7 @@ Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) 
     ReadPatchHeader(patch, patchBase, walk, recordsAt);
     WalkRecords(patch, recordsAt, walk, [&](uint64_t position, const uint8_t* data, uint32_t n) {
       if (n == 0) return true;
-      same = target.Seek(static_cast<int64_t>(position)) && ReadFull(target, have.get(), n) &&
+      same = target.Seek(static_cast<int64_t>(position)) && ReadExact(target, have.get(), n) &&
              std::memcmp(have.get(), data, n) == 0;
       compared += n;
       return same;
