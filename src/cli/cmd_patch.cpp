@@ -52,9 +52,9 @@ std::u16string DamageText(const StreamCheck& c) {
     case PatchDamage::kVersion: return u"it is not a ZELP 3.0 patch";
     case PatchDamage::kHeader: return u"its header is cut short or invalid" + at;
     case PatchDamage::kCutShort:
-      return (c.at >= c.fileSize ? u"it is cut short: it ends" + at + u", before its end record"
-                                 : u"it is cut short: the record" + at +
-                                       u" runs past the end of the file") +
+      return (c.at >= c.fileSize
+                  ? u"it is cut short: it ends" + at + u", before its end record"
+                  : u"it is cut short: the record" + at + u" runs past the end of the file") +
              u" (an incomplete download?)";
     case PatchDamage::kRecordType: return u"a record of unknown type" + at;
     case PatchDamage::kUnreachable:
@@ -175,14 +175,41 @@ std::u16string ApplyOpened(uint64_t base, CKOVA_xFile& patch, CKOVA_xFile& targe
   return capture.report;
 }
 
+// The copy that apply -o patches, with the CRC-32 its source was found to
+// have: the engine's check then needs no second pass over the same bytes.
+// Any write before that check makes it read the file again.
+class CopyWithKnownCrc : public CKOVA_xFile {
+ public:
+  CopyWithKnownCrc(CKOVA_File& file, uint32_t crc) : f_(file), crc_(crc) {}
+  uint32_t Read(void* b, uint32_t n) override { return f_.Read(b, n); }
+  uint32_t Write(const void* b, uint32_t n) override { return known_ = false, f_.Write(b, n); }
+  void Close() override { f_.Close(); }
+  void GetSize(int64_t& size) override { f_.GetSize(size); }
+  int Tell(int64_t& position) override { return f_.Tell(position); }
+  bool Seek(int64_t position) override { return f_.Seek(position); }
+  uint32_t Crc32() override { return known_ ? crc_ : f_.Crc32(); }
+  bool IsOpen() override { return f_.IsOpen(); }
+  bool SetEnd() override { return known_ = false, f_.SetEnd(); }
+  bool Reserve(int64_t size) override { return known_ = false, f_.Reserve(size); }
+  bool Flush() override { return f_.Flush(); }
+  int64_t WriteAt(int64_t at, const void* b, uint32_t n) override {
+    return known_ = false, f_.WriteAt(at, b, n);
+  }
+
+ private:
+  CKOVA_File& f_;
+  uint32_t crc_;
+  bool known_ = true;
+};
+
 // A copy of `target` that -o or --backup write: refused when the CRC
 // already tells that the patch is for another file (kExitOk when not).
-int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a,
-             Console& console) {
+int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a, Console& console,
+             uint32_t& crc) {
   StreamCheck header = CheckPatch(patch, base);
+  crc = target.Crc32();
   // A damaged patch is left to the engine, which reports it in its words.
-  if (header.damage != PatchDamage::kNone || header.targetCrc == 0 ||
-      target.Crc32() == header.targetCrc)
+  if (header.damage != PatchDamage::kNone || header.targetCrc == 0 || crc == header.targetCrc)
     return kExitOk;
   Finish(kMsgCrcMismatch, console);
   console.Err(DiagnosisText(Diagnose(patch, target, base), a.positional[1]));
@@ -205,7 +232,8 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
                 Quote(targetPath) + u" for reading\n");
     return kExitFailed;
   }
-  if (int code = CrcFirst(patch, target, base, a, console)) return code;
+  uint32_t crc = 0;
+  if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
   author::OutputFile out;
   std::u16string error;
   if (!out.Create(output, error)) {
@@ -216,12 +244,18 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
     console.Err(u"zelp: cannot copy " + Quote(targetPath) + u" to " + Quote(output) + u"\n");
     return kExitFailed;
   }
-  std::u16string report = ApplyOpened(base, patch, out.file());
+  CopyWithKnownCrc copy(out.file(), crc);
+  std::u16string report = ApplyOpened(base, patch, copy);
   if (report == kMsgSuccess && !out.Commit()) {
     console.Err(u"zelp: cannot write " + Quote(output) + u"\n");
     return kExitFailed;
   }
-  return Finish(report, console);
+  int code = Finish(report, console);
+  // The engine's words are about the file it wrote: the copy, now gone.
+  if (code != kExitOk)
+    console.Err(u"zelp: " + Quote(targetPath) + u" is unchanged; " + Quote(output) +
+                u" was not written\n");
+  return code;
 }
 
 int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
@@ -234,7 +268,8 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return Finish(kMsgPatchOpen, console);
     if (!Open(targetPath.c_str(), target, kModeRead, kShareRead))
       return Finish(kMsgTargetOpen, console);
-    if (int code = CrcFirst(patch, target, base, a, console)) return code;
+    uint32_t crc = 0;
+    if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
     author::OutputFile out;
     std::u16string error;
     if (!out.Create(backup, error)) {
