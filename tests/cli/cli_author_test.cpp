@@ -174,10 +174,11 @@ TEST(CliCreate, RefusalsLeaveNothingBehind) {
     EXPECT_EQ((std::vector<std::string>{"a.bin", "b.bin", "bad.txt", "long.txt", "old.zelp"}),
               Listing(dir.path()));
   }
-  // A successful run replaces the old output.
+  // A successful run replaces the old output, and says so.
   auto r = RunProgram(ZELP_BIN,
                       {"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("old.zelp")});
   EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ("zelp: replaced the existing '" + dir.File("old.zelp") + "'\n", r.err);
   EXPECT_EQ(0, std::memcmp(ReadFile(dir.File("old.zelp")).data(), "KOVA-PATCH3.0", 13));
 }
 
