@@ -2,18 +2,30 @@
 # Builds what a release carries and packs it into one archive under
 # build/dist/: a static Linux zelp (x86-64), zelp.exe, the dialog program,
 # the man page, the README and the licence.
-# Usage: scripts/dist.sh   (DIST_STUB=path names another dialog program)
+# Usage: scripts/dist.sh   (ZELP_STUB=path, as for cmake, or DIST_STUB=path
+#                           names another dialog program)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh native
 bash scripts/deps.sh windows
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target zelp zelp-stub
 # The Linux zelp: static, so that it runs on any x86-64 Linux.
 cmake -S . -B build/dist-linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELP_TESTS=OFF \
-  -DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
+  -DCMAKE_EXE_LINKER_FLAGS=-static ${ZELP_STUB:+-DZELP_STUB="$ZELP_STUB"} >/dev/null
 cmake --build build/dist-linux --target zelp zelp_man
+# The dialog program is the one `cmake --install` installs (ZELP_STUB); when
+# it is a preset's build (build/PRESET/...), that preset builds it.
+stub=$(sed -n 's/^ZELP_STUB:FILEPATH=//p' build/dist-linux/CMakeCache.txt)
+stub=${DIST_STUB:-$stub}
+case "$stub" in
+  "$PWD"/build/*/src/ui/zelp-stub.exe)
+    preset=${stub#"$PWD"/build/}
+    preset=${preset%%/*}
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target zelp-stub ;;
+esac
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target zelp
 
 version=$(build/dist-linux/src/cli/zelp --version | sed -n '1s/^zelp \([^ ]*\).*/\1/p')
 name="zelp-$version"
@@ -23,7 +35,7 @@ mkdir -p "$stage"
 cp build/dist-linux/src/cli/zelp "$stage/zelp"
 strip "$stage/zelp"
 cp build/win64/src/cli/zelp.exe "$stage/zelp.exe"
-cp "${DIST_STUB:-build/win64/src/ui/zelp-stub.exe}" "$stage/zelp-stub.exe"
+cp "$stub" "$stage/zelp-stub.exe"
 cp build/dist-linux/src/cli/zelp.1 "$stage/zelp.1"
 cp README.md "$stage/README.md"
 licence=$(ls LICENSE* LICENCE* COPYING* 2>/dev/null | head -1 || true)
