@@ -165,12 +165,13 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
                                                                               : kExitNotTheFile;
 }
 
-// Runs the engine over two open files and prints its outcome.
-std::u16string ApplyOpened(uint64_t base, CKOVA_xFile& patch, CKOVA_xFile& target) {
+// The engine's one report from `run(stub)`, with the patch at `base`.
+template <class Run>
+std::u16string Captured(uint64_t base, Run run) {
   auto stub = std::make_unique<CPatchStub>(base);
   ReportCapture capture;
   ReportSink old = SetReportSink(Capture, &capture);
-  stub->ApplyOpened(patch, target, nullptr);
+  run(*stub);
   SetReportSink(old, nullptr);
   return capture.report;
 }
@@ -245,7 +246,8 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
     return kExitFailed;
   }
   CopyWithKnownCrc copy(out.file(), crc);
-  std::u16string report = ApplyOpened(base, patch, copy);
+  std::u16string report =
+      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); });
   if (report == kMsgSuccess && !out.Commit()) {
     console.Err(u"zelp: cannot write " + Quote(output) + u"\n");
     return kExitFailed;
@@ -287,12 +289,11 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return kExitFailed;
     }
   }
-  auto stub = std::make_unique<CPatchStub>(base);
-  ReportCapture capture;
-  ReportSink old = SetReportSink(Capture, &capture);
-  stub->ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-  SetReportSink(old, nullptr);
-  int code = Finish(capture.report, console);
+  int code = Finish(Captured(base,
+                             [&](CPatchStub& stub) {
+                               stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                             }),
+                    console);
   if (code == kExitOk)
     console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
   else
@@ -351,13 +352,13 @@ int CmdApply(const Args& a, Console& console) {
   if (int code = ResolveBase(a.positional[0], a, base, console, u"apply")) return code;
   if (output) return ApplyToCopy(a, base, *output, console);
   if (backup) return ApplyWithBackup(a, base, console);
-  auto stub = std::make_unique<CPatchStub>(base);
-  ReportCapture capture;
-  ReportSink old = SetReportSink(Capture, &capture);
-  stub->ApplyPatchFiles(a.positional[0].c_str(), a.positional[1].c_str(), nullptr);
-  SetReportSink(old, nullptr);
-  int code = Finish(capture.report, console);
-  if (code == kExitNotTheFile) Diagnosed(a.positional[0], a.positional[1], base, console, false);
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  int code = Finish(Captured(base,
+                             [&](CPatchStub& stub) {
+                               stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                             }),
+                    console);
+  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false);
   return code;
 }
 
