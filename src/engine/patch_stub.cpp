@@ -1,6 +1,5 @@
 #include "engine/patch_stub.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,22 +13,31 @@ CPatchStub::CPatchStub(uint64_t base) : patchBase(base), scratch{}, summary{}, i
 
 namespace {
 
-std::u16string Ascii(const char* s) { return std::u16string(s, s + std::strlen(s)); }
+// Appends `value` in `base`, at least `width` digits. By hand rather than
+// with snprintf or std::to_string: either would bring a formatting library
+// of tens of KiB into the patch program.
+void AppendNumber(std::u16string& s, uint64_t value, unsigned base, int width) {
+  char16_t digits[20];
+  int n = 0;
+  do {
+    digits[n++] = u"0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value != 0 || n < width);
+  while (n > 0) s += digits[--n];
+}
 
 // The summary shown by the "补丁信息" button.
 std::u16string SummaryText(const char16_t* version, uint32_t crc, int64_t size) {
   std::u16string s = u"补丁版本: ";
   s += version;
   s += u"\r\n目标文件的CRC32验证: ";
-  if (crc != 0) {
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
-    s += Ascii(hex);
-  } else {
+  if (crc != 0)
+    AppendNumber(s, crc, 16, 8);
+  else
     s += u"无";
-  }
   s += u"\r\n打补丁后的文件大小: ";
-  s += Ascii(std::to_string(static_cast<long long>(size)).c_str());
+  if (size < 0) s += u'-';
+  AppendNumber(s, size < 0 ? 0 - static_cast<uint64_t>(size) : static_cast<uint64_t>(size), 10, 1);
   return s;
 }
 

@@ -193,19 +193,21 @@ DWORD PidOf(HWND h) {
   return pid;
 }
 
+struct DialogSearch {
+  DWORD pid;  // 0: any process
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND h, LPARAM p) {
+  auto* c = reinterpret_cast<DialogSearch*>(p);
+  if ((c->pid == 0 || PidOf(h) == c->pid) && ClassOf(h) == L"#32770") c->found.push_back(h);
+  return TRUE;
+}
+
 std::vector<HWND> DialogsOf(DWORD pid) {
-  struct Ctx {
-    DWORD pid;
-    std::vector<HWND> found;
-  } ctx{pid, {}};
-  EnumWindows(
-      [](HWND h, LPARAM p) -> BOOL {
-        auto* c = reinterpret_cast<Ctx*>(p);
-        if ((c->pid == 0 || PidOf(h) == c->pid) && ClassOf(h) == L"#32770") c->found.push_back(h);
-        return TRUE;
-      },
-      (LPARAM)&ctx);
-  return ctx.found;
+  DialogSearch search{pid, {}};
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 bool IsChooser(HWND h) {
