@@ -33,8 +33,4 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
 bool PackFiles(const std::u16string& stub, const std::u16string& patch,
                const std::u16string& output, OutputInfo& info, std::u16string& error);
 
-// Where the patch in `path` begins: 0 for a bare patch (the file starts with
-// the identification), else the stamped offset of a program that carries one.
-bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error);
-
 }  // namespace zelp::author

@@ -14,11 +14,6 @@ namespace zelp::cli {
 
 namespace {
 
-std::u16string Decimal(uint64_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
-
 // Reads the description file and converts it; false after printing why.
 bool LoadDescription(const std::u16string& path, std::u16string& text, Console& console) {
   CKOVA_File file;

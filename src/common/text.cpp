@@ -1,11 +1,6 @@
 #include "common/text.h"
 
 #include <cstdint>
-#include <cstring>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace zelp {
 
@@ -21,20 +16,29 @@ size_t WideLen(const char16_t* s) {
   return n;
 }
 
-char16_t* AnsiToWide(const char* s) {
-#ifdef _WIN32
-  int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-  if (n <= 0) return nullptr;
-  auto* out = new char16_t[n];
-  MultiByteToWideChar(CP_ACP, 0, s, -1, reinterpret_cast<wchar_t*>(out), n);
-  return out;
-#else
-  size_t n = std::strlen(s);
-  auto* out = new char16_t[n + 1];
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(s[i]);
-  out[n] = 0;
-  return out;
-#endif
+namespace {
+
+// Digits by hand, not through std::to_string or printf: the patch program
+// would link their library code (tens of KiB) for this alone.
+std::u16string Digits(uint64_t value, unsigned base, int width) {
+  char16_t digits[20];
+  int n = 0;
+  do {
+    digits[n++] = u"0123456789ABCDEF"[value % base];
+    value /= base;
+  } while (value != 0 || n < width);
+  std::u16string s;
+  while (n > 0) s += digits[--n];
+  return s;
 }
+
+}  // namespace
+
+std::u16string Decimal(int64_t n) {
+  uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+  return (n < 0 ? u"-" : u"") + Digits(magnitude, 10, 1);
+}
+
+std::u16string Hex32(uint32_t n) { return Digits(n, 16, 8); }
 
 }  // namespace zelp

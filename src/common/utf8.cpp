@@ -1,11 +1,16 @@
-// The conversions between UTF-16 and 8-bit text (UTF-8, native file names).
-// Apart from text.cpp, so that a program that needs none of them (the patch
-// program) does not link the library's std::string code.
+// The conversions between UTF-16 and 8-bit text (ASCII, UTF-8, native file
+// names). Apart from text.cpp, so that a program that needs none of them
+// (the patch program) does not link the library's std::string code.
 #include <cstdint>
+#include <cstring>
 
 #include "common/text.h"
 
 namespace zelp {
+
+std::u16string AsciiToUtf16(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "engine/format.h"
+#include "engine/header.h"
 #include "file/file.h"
 
 CWD_ZELP信息::CWD_ZELP信息() : version{}, description{}, targetSize(0), targetCrc(0) {}
@@ -13,41 +14,24 @@ CPatchStub::CPatchStub(uint64_t base) : patchBase(base), scratch{}, summary{}, i
 
 namespace {
 
-// Appends `value` in `base`, at least `width` digits. By hand rather than
-// with snprintf or std::to_string: either would bring a formatting library
-// of tens of KiB into the patch program.
-void AppendNumber(std::u16string& s, uint64_t value, unsigned base, int width) {
-  char16_t digits[20];
-  int n = 0;
-  do {
-    digits[n++] = u"0123456789ABCDEF"[value % base];
-    value /= base;
-  } while (value != 0 || n < width);
-  while (n > 0) s += digits[--n];
-}
-
 // The summary shown by the "补丁信息" button.
 std::u16string SummaryText(const char16_t* version, uint32_t crc, int64_t size) {
   std::u16string s = u"补丁版本: ";
   s += version;
   s += u"\r\n目标文件的CRC32验证: ";
-  if (crc != 0)
-    AppendNumber(s, crc, 16, 8);
-  else
-    s += u"无";
+  // Formatted without printf, which would add its library code to the
+  // patch program.
+  s += crc != 0 ? zelp::Hex32(crc) : u"无";
   s += u"\r\n打补丁后的文件大小: ";
-  if (size < 0) s += u'-';
-  AppendNumber(s, size < 0 ? 0 - static_cast<uint64_t>(size) : static_cast<uint64_t>(size), 10, 1);
+  s += zelp::Decimal(size);
   return s;
 }
-
-bool ReadExact(CKOVA_xFile& f, void* buf, uint32_t n) { return f.Read(buf, n) == n; }
 
 }  // namespace
 
 int CPatchStub::LoadPatchInfoFrom(const char16_t* path) {
   CKOVA_File file;
-  if (!Open(path, file, kModeRead, kShareRead)) return 0;
+  if (!zelp::Open(path, file, zelp::kModeRead, zelp::kShareRead)) return 0;
   return LoadPatchInfoFromFile(file);
 }
 
@@ -56,30 +40,20 @@ int CPatchStub::LoadPatchInfoFromFile(CKOVA_xFile& file) {
   std::memset(summary, 0, sizeof summary);
   if (!file.Seek(static_cast<int64_t>(patchBase))) return 0;
 
-  char ident[kIdentSize + 1];
-  if (!ReadExact(file, ident, kIdentSize)) return 0;
-  ident[kIdentSize] = 0;
-  int major = 0, minor = 0;
-  if (ParseIdentification(ident, major, minor) < 2) return 0;
-  if (char16_t* wide = AnsiToWide(ident)) {
+  int64_t fileSize = 0;
+  file.GetSize(fileSize);
+  PatchHeader h;
+  HeaderFault fault = ReadHeader(file, fileSize, h);
+  if (fault == HeaderFault::kIdentCut || fault == HeaderFault::kIdentText) return 0;
+  if (char16_t* wide = AnsiToWide(h.ident)) {
     info.version[0] = 0;
     if (WideLen(wide) < 17) WideCopy(info.version, wide);
     delete[] wide;
   }
-  if (JudgeVersion(major, minor) != Version::kSupported) return 0;
-
-  uint8_t field[8];
-  if (!ReadExact(file, field, 8)) return 0;
-  info.targetSize = static_cast<int64_t>(Le64(field));
-  if (!ReadExact(file, field, 4)) return 0;
-  info.targetCrc = Le32(field);
-  if (!ReadExact(file, field, 4)) return 0;
-  uint64_t recordsOffset = Le32(field);
-  int64_t fileSize = 0;
-  file.GetSize(fileSize);
-  if (recordsOffset < kHeaderSize || static_cast<int64_t>(recordsOffset) >= fileSize) return 0;
-  if (!ReadExact(file, field, 8)) return 0;
-  uint64_t descriptionOffset = Le64(field);
+  if (fault != HeaderFault::kNone) return 0;
+  info.targetSize = h.targetSize;
+  info.targetCrc = h.targetCrc;
+  uint64_t descriptionOffset = h.descriptionOffset;
 
   std::memset(info.description, 0, sizeof info.description);
   if (descriptionOffset != 0) {
@@ -87,7 +61,7 @@ int CPatchStub::LoadPatchInfoFromFile(CKOVA_xFile& file) {
     // than showing whatever follows the header.
     uint64_t at = patchBase + descriptionOffset;
     if (at < kUnreachable && file.Seek(static_cast<int64_t>(at)))
-      file.Read(info.description, kDescriptionBytes);
+      ReadFull(file, info.description, kDescriptionBytes);
   }
 
   std::u16string text = SummaryText(info.version, info.targetCrc, info.targetSize);
