@@ -9,6 +9,13 @@
 
 namespace driver {
 
+const wchar_t kFilterName[] = L"要打补丁的文件";
+const int kIdMsgText = 0xFFFF;     // the text of a message box
+const int kIdNameCombo = 0x47C;    // cmb13: file name, newer chooser layout
+const int kIdNameEdit = 0x480;     // edt1: file name, older layout
+const int kIdTypeCombo = 0x470;    // cmb1: file types
+const int kIdReadOnlyBox = 0x410;  // chx1: "open read-only"
+
 const wchar_t kRecorderName[] = L"IEXPLORE.exe";
 
 std::wstring Work(const std::wstring& name) { return Arg(L"work") + L"\\" + name; }
@@ -330,7 +337,7 @@ HWND NameField(HWND chooser) {
 
 // Types `path` into the chooser and confirms it; answers the question whether
 // to replace the existing file with Yes.
-void Choose(const Program& p, const std::wstring& path, bool exists) {
+void Choose(const Program& p, const std::wstring& path, bool exists = true) {
   HWND chooser = WaitChooser(p);
   HWND field = NameField(chooser);
   DWORD_PTR r;

@@ -30,18 +30,12 @@ const wchar_t kMsgInitFailed[] = L"初始化失败";
 const wchar_t kMsgCrcMismatch[] = L"目标文件没有通过CRC32验证";
 const wchar_t kMsgTargetOpen[] = L"目标文件打开失败";
 const wchar_t kMsgBadRecordType[] = L"非法的ZELP补丁文件(2)";
-const wchar_t kFilterName[] = L"要打补丁的文件";
 
 const int kIdDescription = 1002;
 const int kIdSummary = 1003;
 const int kIdApply = 1004;
 const int kIdSite = 1005;
 const int kIdForum = 1006;
-const int kIdMsgText = 0xFFFF;     // the text of a message box
-const int kIdNameCombo = 0x47C;    // cmb13: file name, newer chooser layout
-const int kIdNameEdit = 0x480;     // edt1: file name, older layout
-const int kIdTypeCombo = 0x470;    // cmb1: file types
-const int kIdReadOnlyBox = 0x410;  // chx1: "open read-only"
 
 const DWORD kWindowWait = 20000;  // a window to appear (first start of a prefix is slow)
 const DWORD kCloseWait = 10000;   // a window to go away or a process to end
@@ -57,15 +51,11 @@ struct Scenario {
 extern const Scenario kScenarios[];
 extern const size_t kScenarioCount;
 
-extern std::wstring g_scenario;
 extern std::map<std::wstring, std::wstring> g_args;
 extern HANDLE g_child;          // the program under test (or cmd.exe)
 extern HANDLE g_dialogProcess;  // the dialog's process when g_child is cmd.exe
 
 std::string Utf8(const std::wstring& w);
-std::wstring Wide(const std::string& s);
-void Out(const std::string& s);
-// Shows control characters so that a CR LF difference is visible.
 std::string Quote(const std::wstring& w);
 [[noreturn]] void Fail(const char* fmt, ...);
 [[noreturn]] void Skip(const char* why);
@@ -79,14 +69,11 @@ bool ReadAll(const std::wstring& path, std::string* out);
 std::string MustRead(const std::wstring& path);
 std::wstring TextFile(const wchar_t* key);
 void ExpectFile(const std::wstring& path, const std::string& want, const char* what);
-// Puts a fresh copy of the original file at `path`.
 void PlaceTarget(const std::wstring& path);
 std::wstring DirOf(const std::wstring& path);
-// A target path of exactly `units` UTF-16 units (without the terminator).
 std::wstring PathOfLength(size_t units);
 
 bool WaitFor(DWORD ms, const std::function<bool()>& done);
-std::wstring ClassOf(HWND h);
 std::wstring TextOf(HWND h);
 DWORD PidOf(HWND h);
 // Top-level dialogs of the process (0: of any process).
@@ -104,7 +91,6 @@ struct Program {
 HWND WaitMainDialog(DWORD pid);
 HANDLE Start(const std::wstring& application, const std::wstring& commandLine,
              const std::wstring& directory, DWORD* pid);
-// Starts the program directly, as Explorer would.
 Program Launch(const std::wstring& path);
 // Posted, never sent: the buttons open modal windows.
 void Press(HWND dialog, int id);
@@ -115,9 +101,6 @@ void ExpectMessage(const Program& p, const std::wstring& want);
 void ExpectNoMessage(const Program& p);
 HWND WaitChooser(const Program& p);
 HWND NameField(HWND chooser);
-// Types `path` into the chooser and confirms it; answers the question
-// whether to replace the existing file with Yes.
-void Choose(const Program& p, const std::wstring& path, bool exists = true);
 // Types `path` into the chooser, answers whatever it asks until it closes
 // (cancels it if it stays open); returns the program's report, dismissed,
 // or an empty text.
@@ -135,6 +118,5 @@ void Shot(const wchar_t* name, std::vector<HWND> windows);
 // started with, one a line, in RecorderLog beside it.
 extern const wchar_t kRecorderName[];
 std::wstring RecorderLog(const std::wstring& recorder);
-int RecordBrowserStart();
 
 }  // namespace driver
