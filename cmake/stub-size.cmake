@@ -5,5 +5,5 @@ foreach(lib zelp_ui zelp_engine zelp_stamp zelp_file zelp_common)
   target_compile_options(${lib} PRIVATE $<$<CONFIG:Release,MinSizeRel>:-Os>)
 endforeach()
 target_compile_options(zelp-stub PRIVATE $<$<CONFIG:Release,MinSizeRel>:-Os>)
-set_source_files_properties(crc32.cpp crc32_x86.cpp DIRECTORY src/file
+set_source_files_properties(src/file/crc32.cpp src/file/crc32_x86.cpp DIRECTORY src/file
   PROPERTIES COMPILE_OPTIONS $<$<CONFIG:Release>:-O3>)
