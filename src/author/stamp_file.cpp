@@ -13,9 +13,25 @@ namespace zelp::author {
 namespace {
 
 constexpr size_t kBlock = size_t{1} << 20;
-constexpr size_t kMarkerSize = sizeof kStampMarker;
+
+// The dialog program's mark (ui/dialog_mark.cpp), each byte inverted: zelp
+// must not carry the mark itself, or zelp.exe could be packed.
+const uint8_t kDialogMarkInverted[kMarkerSize] = {0xA5, 0xBA, 0xB3, 0xAF, 0xD2, 0xBB, 0xB6, 0xBE,
+                                                  0xB3, 0xB0, 0xB8, 0xD2, 0x2E, 0x58, 0x94, 0xD1};
 
 }  // namespace
+
+bool HasDialogMark(CKOVA_xFile& file, int64_t imageSize, bool& readFailed) {
+  // Decoded at run time through a volatile read, so that no constant folding
+  // leaves the plain mark in this program.
+  const volatile uint8_t* inverted = kDialogMarkInverted;
+  uint8_t mark[kMarkerSize];
+  for (size_t i = 0; i < kMarkerSize; ++i) mark[i] = static_cast<uint8_t>(~inverted[i]);
+  std::vector<int64_t> found;
+  int64_t total = 0;
+  readFailed = !ScanMarker(file, imageSize, mark, found, total);
+  return total > 0;
+}
 
 bool WriteStampedImage(CKOVA_xFile& stub, const StampInfo& info, CKOVA_xFile& out,
                        bool& readFailed) {

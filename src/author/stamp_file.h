@@ -9,6 +9,10 @@
 
 namespace zelp::author {
 
+// True when the first `imageSize` bytes hold the dialog program's own mark
+// (ui/dialog_mark.h): only the dialog program may carry a patch.
+bool HasDialogMark(CKOVA_xFile& file, int64_t imageSize, bool& readFailed);
+
 // Copies the program image of `stub` (located by LocateStamp) to `out` at its
 // current position, with the field set to the image's length: the offset at
 // which a patch appended right after it begins. False on a read or write

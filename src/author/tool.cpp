@@ -28,7 +28,7 @@ bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& err
 bool OutputIsNoInput(const std::u16string& output, const std::vector<const std::u16string*>& inputs,
                      std::u16string& error) {
   for (const std::u16string* in : inputs) {
-    if (in->empty() || !SameFile(output, *in)) continue;
+    if (in->empty() || output == kStdoutName || !SameFile(output, *in)) continue;
     error =
         u"the output " + Quote(output) + u" is the input " + Quote(*in) + u"; choose another name";
     return false;
@@ -62,6 +62,13 @@ bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
   StampInfo stamp;
   if (!LocateStubStamp(stub, path, stamp, error)) return false;
   bool readFailed = false;
+  if (!HasDialogMark(stub, stamp.imageSize, readFailed)) {
+    error = readFailed ? u"cannot read " + Quote(path)
+                       : Quote(path) +
+                             u" is not the ZELP dialog program (zelp-stub.exe): it carries the "
+                             u"patch stamp but not the dialog's mark";
+    return false;
+  }
   if (!WriteStampedImage(stub, stamp, out, readFailed)) {
     error = readFailed ? u"cannot read " + Quote(path) : std::u16string(u"cannot write the output");
     return false;
@@ -73,6 +80,7 @@ bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
 
 bool Finish(OutputFile& out, const std::u16string& path, OutputInfo& info, std::u16string& error) {
   out.file().GetSize(info.fileSize);
+  info.replacedOutput = out.replaces();
   if (!out.Commit()) {
     error = u"cannot write " + Quote(path);
     return false;
@@ -95,10 +103,7 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
                        error))
     return false;
   OutputFile out;
-  if (!out.Create(request.output)) {
-    error = u"cannot create " + Quote(request.output);
-    return false;
-  }
+  if (!out.Create(request.output, error)) return false;
   if (!request.stub.empty() && !CopyStub(request.stub, out.file(), info, error)) return false;
   PatchOptions options;
   options.crc = request.crc;
@@ -136,10 +141,7 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
   }
   if (!OutputIsNoInput(output, {&stub, &patch}, error)) return false;
   OutputFile out;
-  if (!out.Create(output)) {
-    error = u"cannot create " + Quote(output);
-    return false;
-  }
+  if (!out.Create(output, error)) return false;
   if (!CopyStub(stub, out.file(), info, error)) return false;
   if (!patchFile.Seek(0)) {
     error = u"cannot read " + Quote(patch);

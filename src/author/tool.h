@@ -18,9 +18,10 @@ struct CreateRequest {
 };
 
 struct OutputInfo {
-  int64_t base = 0;            // where the patch begins in the output
-  int64_t fileSize = 0;        // the whole output
-  bool replacedPatch = false;  // the stub carried a patch, which was left out
+  int64_t base = 0;             // where the patch begins in the output
+  int64_t fileSize = 0;         // the whole output
+  bool replacedPatch = false;   // the stub carried a patch, which was left out
+  bool replacedOutput = false;  // an existing file was replaced
 };
 
 // A patch that turns `original` into `modified`; with a stub, the

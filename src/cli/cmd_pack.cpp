@@ -1,6 +1,7 @@
 // zelp pack: a distributable program from the dialog program and a patch.
 #include <string>
 
+#include "author/out_file.h"
 #include "author/tool.h"
 #include "cli/cli.h"
 #include "common/text.h"
@@ -21,9 +22,12 @@ int CmdPack(const std::vector<std::u16string>& args, Console& console) {
     console.Err(u"zelp: " + error + u"\n");
     return kExitFailed;
   }
-  console.Out(u"zelp: wrote program '" + output + u"': " + Decimal(info.fileSize) +
-              u" bytes, patch at offset " + Decimal(info.base) +
-              (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") + u"\n");
+  std::u16string line = u"zelp: wrote program '" + output + u"': " + Decimal(info.fileSize) +
+                        u" bytes, patch at offset " + Decimal(info.base) +
+                        (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") +
+                        u"\n";
+  // With -o -, standard output holds the program: the report goes beside it.
+  output == author::kStdoutName ? console.Err(line) : console.Out(line);
   return kExitOk;
 }
 

@@ -15,33 +15,31 @@ namespace zelp {
 namespace {
 
 constexpr size_t kBlock = size_t{1} << 20;
-constexpr size_t kMarkerSize = sizeof kStampMarker;
-constexpr size_t kKeep = 64;  // occurrences remembered; more is refused anyway
+static_assert(sizeof kStampMarker == kMarkerSize);
 
 }  // namespace
 
-StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
-  info = StampInfo{};
-  file.GetSize(info.fileSize);
-  if (!file.Seek(0)) return StampStatus::kRead;
-  std::vector<int64_t> found;
-  int64_t total = 0;
-  // Each block keeps the last 15 bytes of the one before, so that a marker
+bool ScanMarker(CKOVA_xFile& file, int64_t end, const uint8_t* needle,
+                std::vector<int64_t>& found, int64_t& total) {
+  found.clear();
+  total = 0;
+  if (!file.Seek(0)) return false;
+  // Each block keeps the last 15 bytes of the one before, so that a needle
   // across the boundary is seen once.
   std::vector<uint8_t> buffer(kBlock + kMarkerSize);
   size_t carried = 0;
   int64_t pos = 0;  // file offset of buffer[carried]
-  while (pos < info.fileSize) {
-    size_t n = static_cast<size_t>(std::min<int64_t>(kBlock, info.fileSize - pos));
-    if (!ReadExact(file, buffer.data() + carried, n)) return StampStatus::kRead;
+  while (pos < end) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(kBlock, end - pos));
+    if (!ReadExact(file, buffer.data() + carried, n)) return false;
     size_t have = carried + n;
     const int64_t bufferAt = pos - static_cast<int64_t>(carried);
     const uint8_t* p = buffer.data();
     for (size_t i = 0; i + kMarkerSize <= have;) {
-      const void* hit = std::memchr(p + i, kStampMarker[0], have - kMarkerSize + 1 - i);
+      const void* hit = std::memchr(p + i, needle[0], have - kMarkerSize + 1 - i);
       if (!hit) break;
       i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
-      if (std::memcmp(p + i, kStampMarker, kMarkerSize) == 0) {
+      if (std::memcmp(p + i, needle, kMarkerSize) == 0) {
         ++total;
         if (found.size() < kKeep) found.push_back(bufferAt + static_cast<int64_t>(i));
       }
@@ -51,6 +49,15 @@ StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
     std::memmove(buffer.data(), buffer.data() + have - carried, carried);
     pos += static_cast<int64_t>(n);
   }
+  return true;
+}
+
+StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
+  info = StampInfo{};
+  file.GetSize(info.fileSize);
+  std::vector<int64_t> found;
+  int64_t total = 0;
+  if (!ScanMarker(file, info.fileSize, kStampMarker, found, total)) return StampStatus::kRead;
   if (total == 0) return StampStatus::kNoMarker;
   info.markerAt = found[0];
   if (info.markerAt + static_cast<int64_t>(kMarkerSize) + 8 > info.fileSize)
