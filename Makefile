@@ -1,7 +1,7 @@
 # Thin wrappers over the CMake presets. `make deps` installs what is missing;
 # `make test` and `make demo` do that first, so they work on a fresh Debian
 # machine.
-.PHONY: all deps native test unit-test demo bench clean win win-test wine-test
+.PHONY: all deps native test unit-test demo bench clean win win-test wine-test dist install
 .PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
 
 all: native
@@ -79,6 +79,16 @@ bench:
 	build/bench/bench/zelp_crc_bench
 	build/bench/bench/zelp_apply_bench
 	bench/compare.sh
+
+# The files a release carries, in one archive under build/dist/: a static
+# Linux zelp, zelp.exe, the dialog program, the man page, README and licence.
+dist:
+	bash scripts/dist.sh
+
+# zelp, its man page and the dialog program under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: native win
+	cmake --install build/native --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build

@@ -1,5 +1,8 @@
 // The zelp command on POSIX: arguments are bytes, printed text is UTF-8.
+#include <errno.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "cli/cli.h"
 #include "common/text.h"
@@ -8,15 +11,21 @@ namespace {
 
 class StdioConsole : public zelp::cli::Console {
  public:
-  void Out(const std::u16string& text) override { Write(stdout, text); }
+  void Out(const std::u16string& text) override {
+    if (!Write(stdout, text) && !outError_) outError_ = errno ? errno : EIO;
+  }
   void Err(const std::u16string& text) override { Write(stderr, text); }
+  // A failed write to standard output (a full disk, a closed pipe): errno.
+  int outError() const { return outError_; }
 
  private:
-  static void Write(FILE* f, const std::u16string& text) {
+  static bool Write(FILE* f, const std::u16string& text) {
     std::string s = zelp::Utf16ToUtf8(text);
-    std::fwrite(s.data(), 1, s.size(), f);
-    std::fflush(f);
+    errno = 0;
+    bool ok = std::fwrite(s.data(), 1, s.size(), f) == s.size();
+    return std::fflush(f) == 0 && ok;
   }
+  int outError_ = 0;
 };
 
 }  // namespace
@@ -25,5 +34,12 @@ int main(int argc, char** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.push_back(zelp::PathFromNative(argv[i]));
   StdioConsole console;
-  return zelp::cli::Run(args, console);
+  int code = zelp::cli::Run(args, console);
+  // What was printed is the result: losing it is a failure.
+  if (console.outError() || std::fclose(stdout) != 0) {
+    int e = console.outError() ? console.outError() : errno;
+    std::fprintf(stderr, "zelp: cannot write to standard output: %s\n", std::strerror(e));
+    return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
+  }
+  return code;
 }
