@@ -1,0 +1,144 @@
+// Runs the engine (zelp.js + zelp.wasm) off the page's thread: reads each
+// file the page sends into the engine's memory, calls it, and posts the
+// outcome back. Nothing is sent anywhere else.
+'use strict';
+importScripts('zelp.js');
+
+const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
+const CHUNK = 16 << 20;
+
+const ready = ZelpModule({
+  onProgress: (phase, done, total) =>
+    postMessage({ type: 'progress', phase: PHASES[phase] || 'work', done, total }),
+});
+
+class PageError extends Error {}
+
+function text(M, which) {
+  return M.UTF8ToString(M._zelp_text(which) >>> 0);
+}
+
+function tooLarge(M, what, size) {
+  if (size <= M._zelp_max_file()) return;
+  throw new PageError(what + ' is ' + size + ' bytes; this page works on files up to 1 GiB ' +
+                      '(1073741824 bytes). Use the zelp command or the Windows program for ' +
+                      'larger files.');
+}
+
+// Copies `file` (a File or an ArrayBuffer) into memory from zelp_alloc;
+// the engine takes the buffer over.
+function readInto(M, file, what) {
+  const size = file.size !== undefined ? file.size : file.byteLength;
+  tooLarge(M, what, size);
+  const ptr = M._zelp_alloc(size) >>> 0;
+  if (!ptr) throw new PageError('the browser would not give this page enough memory for ' + what);
+  if (file instanceof ArrayBuffer) {
+    M.HEAPU8.set(new Uint8Array(file), ptr);
+    return { ptr, size };
+  }
+  const reader = new FileReaderSync();
+  for (let at = 0; at < size; at += CHUNK) {
+    const part = new Uint8Array(reader.readAsArrayBuffer(file.slice(at, Math.min(size, at + CHUNK))));
+    M.HEAPU8.set(part, ptr + at);
+    postMessage({ type: 'progress', phase: 'read', done: at + part.length, total: size, what });
+  }
+  return { ptr, size };
+}
+
+// Copies the engine's result into a Blob (the download) and frees it.
+function takeResult(M) {
+  const ptr = M._zelp_result_data() >>> 0;
+  const size = M._zelp_result_size();
+  const blob = new Blob([M.HEAPU8.subarray(ptr, ptr + size)], { type: 'application/octet-stream' });
+  M._zelp_result_free();
+  return blob;
+}
+
+function withString(M, s, fn) {
+  const ptr = M._malloc(M.lengthBytesUTF8(s) + 1) >>> 0;
+  M.stringToUTF8(s, ptr, M.lengthBytesUTF8(s) + 1);
+  try {
+    return fn(ptr);
+  } finally {
+    M._free(ptr);
+  }
+}
+
+const ops = {
+  patch(M, msg) {
+    const f = readInto(M, msg.file, "the patch '" + msg.file.name + "'");
+    const ok = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
+    return {
+      type: 'patch', ok: !!ok, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
+      message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
+    };
+  },
+
+  apply(M, msg) {
+    const t0 = performance.now();
+    const f = readInto(M, msg.file, "'" + msg.file.name + "'");
+    const t1 = performance.now();
+    const code = M._zelp_apply(f.ptr, f.size);
+    const t2 = performance.now();
+    const out = {
+      type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
+    };
+    if (code === 0) out.blob = takeResult(M);
+    const t3 = performance.now();
+    out.timings = {
+      read: t1 - t0, crc: M._zelp_timing(0), records: M._zelp_timing(1), download: t3 - t2,
+    };
+    return out;
+  },
+
+  create(M, msg) {
+    tooLarge(M, "the original '" + msg.original.name + "'", msg.original.size);
+    tooLarge(M, "the modified file '" + msg.modified.name + "'", msg.modified.size);
+    // Until the engine takes them over, the buffers are ours to free.
+    const held = [];
+    let original, modified, stub = { ptr: 0, size: 0 };
+    let description = 0;
+    let descriptionSize = 0;
+    try {
+      original = readInto(M, msg.original, "the original '" + msg.original.name + "'");
+      held.push(original.ptr);
+      modified = readInto(M, msg.modified, "the modified file '" + msg.modified.name + "'");
+      held.push(modified.ptr);
+      if (msg.stub) {
+        stub = readInto(M, msg.stub, 'the dialog program');
+        held.push(stub.ptr);
+      }
+      if (msg.description !== null) {
+        const bytes = new TextEncoder().encode(msg.description);
+        descriptionSize = bytes.length;
+        description = M._zelp_alloc(bytes.length) >>> 0;
+        if (!description) throw new PageError('the browser would not give this page enough memory');
+        M.HEAPU8.set(bytes, description);
+      }
+    } catch (err) {
+      held.forEach((p) => M._zelp_free(p));
+      throw err;
+    }
+    const code = M._zelp_create(original.ptr, original.size, modified.ptr, modified.size,
+                                description, descriptionSize, stub.ptr, stub.size, 1);
+    if (description) M._zelp_free(description);
+    const out = { type: 'created', code, explanation: text(M, 4), error: text(M, 5) };
+    if (code === 0) out.blob = takeResult(M);
+    return out;
+  },
+};
+
+onmessage = async (e) => {
+  const M = await ready;
+  try {
+    postMessage(ops[e.data.op](M, e.data));
+  } catch (err) {
+    const known = err instanceof PageError;
+    postMessage({ type: 'error', op: e.data.op,
+                  error: known ? err.message : 'the page failed unexpectedly: ' + err });
+  }
+};
+
+ready.then(() => postMessage({ type: 'ready' }),
+           (err) => postMessage({ type: 'error', op: 'load',
+                                  error: 'the page could not start its engine: ' + err }));
