@@ -2,6 +2,7 @@
 # fresh Debian machine: they install what they need first.
 .PHONY: all deps native test unit-test demo bench clean win win-test wine-test
 .PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
+.PHONY: web web-stub web-test web-demo web-bench
 
 all: native
 
@@ -29,6 +30,29 @@ win-test: win native
 # The real dialog program under Wine and Xvfb, worked through window messages.
 wine-test: win native
 	scripts/wine-env.sh run -- tests/wine/run.sh build/native build/win64
+
+# The page (build/web/page/): the engine in WebAssembly, with the dialog
+# program that "patch program for Windows" packs onto copied beside it.
+WEB_STUB_PRESET ?= win64
+WEB_STUB = $(CURDIR)/build/$(WEB_STUB_PRESET)/src/ui/zelp-stub.exe
+web-stub:
+	bash scripts/deps.sh windows
+	cmake --preset $(WEB_STUB_PRESET) >/dev/null
+	cmake --build --preset $(WEB_STUB_PRESET) --target zelp-stub
+
+web: web-stub
+	bash scripts/deps.sh web
+	cmake --preset web -DZELP_WEB_STUB=$(WEB_STUB) >/dev/null
+	cmake --build --preset web
+
+# The page in headless Chromium against the native zelp; screenshots in
+# build/web/shots/.
+web-test: web native
+	/usr/bin/python3 tests/web/page_test.py build/native/src/cli/zelp build/web/page build/web/shots
+
+# Serves the page on 127.0.0.1 (WEB_PORT, default 8014) until interrupted.
+web-demo: web
+	/usr/bin/python3 scripts/web-serve.py build/web/page $(or $(WEB_PORT),8014)
 
 # Builds everything, makes a patch program from a sample ROM, applies it with
 # zelp and through the dialog under Wine, and takes screenshots (build/demo/).
@@ -65,7 +89,7 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
 
-test: unit-test win-test wine-test asan-test valgrind-test fuzz-smoke
+test: unit-test win-test wine-test asan-test valgrind-test fuzz-smoke web-test
 
 # Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
 bench:
