@@ -99,6 +99,15 @@ bench:
 	build/bench/bench/zelp_crc_bench
 	build/bench/bench/zelp_apply_bench
 	bench/compare.sh
+	$(MAKE) --no-print-directory web-bench
+
+# The page in headless Chromium against native zelp apply (128 MiB case).
+web-bench: web
+	bash scripts/deps.sh bench
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench --target zelp zelp_bench_gen
+	/usr/bin/python3 bench/web_bench.py build/bench/src/cli/zelp build/bench/bench/zelp_bench_gen \
+	  build/web/page build/bench-data
 
 clean:
 	rm -rf build
