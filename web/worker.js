@@ -5,7 +5,7 @@
 importScripts('zelp.js');
 
 const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
-const CHUNK = 16 << 20;
+const CHUNK = 32 << 20;
 
 const ready = ZelpModule({
   onProgress: (phase, done, total) =>

@@ -13,6 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser import Page, Server  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
 
 ZELP, PAGE_DIR, SHOTS = (os.path.abspath(a) for a in sys.argv[1:4])
 STUB = os.path.join(PAGE_DIR, "zelp-stub.exe")
@@ -115,6 +116,13 @@ class PageTest(unittest.TestCase):
         headered = self.write("headered.sfc", b"\x00" * 512 + self.original)
         crc = zelp("info", patch).stdout.decode().split("\n")[1].split(": ")[1]
         # The patch cut inside its records, inside its header, and no patch.
+        # A patch whose result would be 2 GiB, beyond what the page holds.
+        huge_result = self.write("huge.zelp", b"KOVA-PATCH3.0\0\0\0" + (2 << 30).to_bytes(8, "little")
+                                 + bytes(4) + (40).to_bytes(4, "little") + bytes(8) + b"\xff")
+        # A target beyond 1 GiB (sparse): refused before it is read.
+        too_big = self.path("too-big.bin")
+        with open(too_big, "wb") as f:
+            f.truncate((1 << 30) + 1)
         base = os.path.getsize(STUB)  # the patch follows the dialog program
         cut_records = self.write("cut-records.exe", program[:base + 50])
         cut_header = self.write("cut-header.exe", program[:base + 20])
@@ -127,10 +135,14 @@ class PageTest(unittest.TestCase):
             (cut_records, self.path("game.sfc"), ["打补丁失败", "补丁文件已损坏(",
                                                   "the patch is damaged ("]),
             (cut_header, None, ["初始化失败", "the patch cannot be read"]),
+            (huge_result, self.path("game.sfc"),
+             ["改变文件大小失败", "the patched file would be larger than 1 GiB"]),
+            (patch, too_big, ["'too-big.bin' is 1073741825 bytes; this page works on files up "
+                              "to 1 GiB"]),
             (self.path("readme.txt"), None,
              ["'readme.txt' is neither a ZELP patch nor a program that carries one"]),
         ]
-        for patch_path, target, fragments in cases:
+        for i, (patch_path, target, fragments) in enumerate(cases):
             with self.subTest(patch=os.path.basename(patch_path), target=target):
                 status = self.load_patch(patch_path)
                 if target is None:
@@ -143,7 +155,8 @@ class PageTest(unittest.TestCase):
                     self.assertIn(fragment, text)
                 self.assertFalse(self.page.el("download").is_displayed())
                 self.assertIsNone(self.page.el("download").get_attribute("href"))
-        self.page.shot(os.path.join(SHOTS, "apply-refused.png"))
+                if i == 0:
+                    self.page.shot(os.path.join(SHOTS, "apply-refused.png"))
 
     def test_create_gives_the_bytes_zelp_create_gives(self):
         p = self.page
@@ -195,6 +208,11 @@ class PageTest(unittest.TestCase):
         try:
             phone.pick("patch-file", self.path("game-patch.exe"))
             phone.wait(lambda d: phone.el("target-file").is_enabled())
+            # The tabs answer the arrow keys.
+            phone.el("tab-apply").send_keys(Keys.ARROW_RIGHT)
+            self.assertTrue(phone.el("view-create").is_displayed())
+            self.assertEqual(phone.driver.switch_to.active_element, phone.el("tab-create"))
+            phone.el("tab-create").send_keys(Keys.ARROW_LEFT)
             # Nothing wider than the screen: no sideways scrolling.
             scroll = phone.driver.execute_script(
                 "return document.documentElement.scrollWidth - window.innerWidth")
