@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
   TimedFile target;
   bool ok = false;
   zelp::SetReportSink(Print, &ok);
-  if (!Open(Wide(argv[1]).c_str(), patch, kModeRead, kShareRead) ||
-      !Open(Wide(argv[2]).c_str(), target, kModeReadWrite, kShareRead) ||
+  if (!zelp::Open(Wide(argv[1]).c_str(), patch, zelp::kModeRead, zelp::kShareRead) ||
+      !zelp::Open(Wide(argv[2]).c_str(), target, zelp::kModeReadWrite, zelp::kShareRead) ||
       !stub->ApplyOpened(patch, target, nullptr) || !ok) {
     std::fprintf(stderr, "apply failed\n");
     return 1;

@@ -39,7 +39,7 @@ bool ReadExact(CKOVA_xFile& f, void* buf, uint32_t n) { return f.Read(buf, n) ==
 
 int CPatchStub::LoadPatchInfoFrom(const char16_t* path) {
   CKOVA_File file;
-  if (!Open(path, file, kModeRead, kShareRead)) return 0;
+  if (!zelp::Open(path, file, zelp::kModeRead, zelp::kShareRead)) return 0;
   return LoadPatchInfoFromFile(file);
 }
 

@@ -7,6 +7,8 @@
 
 #include "file/xfile.h"
 
+namespace zelp {
+
 // Open modes.
 enum : int {
   kModeRead = 1,       // read an existing file
@@ -21,6 +23,8 @@ enum : int {
   kShareRead = 3,
   // anything else: none
 };
+
+}  // namespace zelp
 
 class CKOVA_File : public CKOVA_xFile {
  public:
@@ -65,7 +69,11 @@ class CKOVA_File : public CKOVA_xFile {
 #endif
 };
 
+namespace zelp {
+
 // Opens `path` into `file` (closing whatever it held first); 1 or 0.
 // When the platform reports file-not-found, one more attempt is made under
 // the path's short form (where the platform has short names).
 int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind);
+
+}  // namespace zelp

@@ -289,8 +289,8 @@ namespace {
 // file opened for writing excludes everyone who asked not to share writing
 // (and the same file opened twice in one process conflicts, as on Windows).
 int LockFor(int mode, int shareKind) {
-  bool writes = mode != kModeRead;
-  bool othersMayWrite = shareKind == kShareReadWrite || shareKind == kShareWrite;
+  bool writes = mode != zelp::kModeRead;
+  bool othersMayWrite = shareKind == zelp::kShareReadWrite || shareKind == zelp::kShareWrite;
   if (writes) return othersMayWrite ? LOCK_SH : LOCK_EX;
   return othersMayWrite ? 0 : LOCK_SH;
 }
@@ -318,7 +318,7 @@ int OpenOnce(const std::string& path, int flags, int lock, bool truncate) {
 
 }  // namespace
 
-int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
+int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
   file.Close();
   int flags;
   switch (mode) {

@@ -123,7 +123,7 @@ HANDLE OpenOnce(const char16_t* path, DWORD access, DWORD share, DWORD dispositi
 
 }  // namespace
 
-int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
+int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) {
   file.Close();
   DWORD access, disposition;
   switch (mode) {

@@ -17,7 +17,7 @@ int64_t CKOVA_xFile::WriteAt(int64_t position, const void* buffer, uint32_t coun
   return Write(buffer, count);
 }
 
-int SetSize(CKOVA_xFile& file, int64_t size) {
+int zelp::SetSize(CKOVA_xFile& file, int64_t size) {
   if (!file.Seek(size)) return 0;
   return file.SetEnd() ? 1 : 0;
 }

@@ -43,8 +43,12 @@ class CKOVA_xFile {
   virtual int64_t WriteAt(int64_t position, const void* buffer, uint32_t count);
 };
 
+namespace zelp {
+
 // Positions the file at `size` and makes that its end; 1 when both succeed.
 int SetSize(CKOVA_xFile& file, int64_t size);
+
+}  // namespace zelp
 
 // The whole-file CRC-32 over any CKOVA_xFile through Tell/Seek/GetSize/Read.
 // Each chunk is read until complete; a failed or short read yields 0 (which

@@ -30,7 +30,8 @@ uLong ZerosCrc(uint64_t n) {
     std::vector<uLong> p;
     const Bytef zero = 0;
     p.push_back(crc32(0L, &zero, 1));
-    for (int k = 1; k < 40; ++k) p.push_back(crc32_combine(p[k - 1], p[k - 1], z_off_t{1} << (k - 1)));
+    for (int k = 1; k < 40; ++k)
+      p.push_back(crc32_combine(p[k - 1], p[k - 1], z_off_t{1} << (k - 1)));
     return p;
   }();
   uLong crc = 0;
@@ -117,7 +118,8 @@ int64_t SizeOf(const std::string& path) {
 
 uint32_t EngineCrc(const std::string& path) {
   CKOVA_File f;
-  if (!Open(zelp::PathFromNative(path).c_str(), f, kModeRead, kShareRead)) return 0;
+  if (!zelp::Open(zelp::PathFromNative(path).c_str(), f, zelp::kModeRead, zelp::kShareRead))
+    return 0;
   return f.Crc32();
 }
 
@@ -141,12 +143,14 @@ TEST(HugeFiles, CrcAndSeekOnA5GiBFile) {
   EXPECT_EQ(SparseCrc(kTargetSize, TargetPieces()), EngineCrc(path));
 
   CKOVA_File f;
-  ASSERT_EQ(1, Open(zelp::PathFromNative(path).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1,
+            zelp::Open(zelp::PathFromNative(path).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   struct {
     int64_t at;
     uint8_t want;
-  } probes[] = {{2 * kGiB - 1, 8}, {2 * kGiB, 0}, {4 * kGiB - 1, 9}, {4 * kGiB + 2, 9},
-                {4 * kGiB + 3, 0}, {5 * kGiB + 100, 0x55}, {kTargetSize - 1, 0xEE}};
+  } probes[] = {{2 * kGiB - 1, 8},      {2 * kGiB, 0},     {4 * kGiB - 1, 9},
+                {4 * kGiB + 2, 9},      {4 * kGiB + 3, 0}, {5 * kGiB + 100, 0x55},
+                {kTargetSize - 1, 0xEE}};
   for (const auto& p : probes) {
     SCOPED_TRACE(p.at);
     ASSERT_TRUE(f.Seek(p.at));
@@ -180,13 +184,13 @@ TEST(HugeFiles, RecordsAtThe2And4And5GiBBoundaries) {
       p.Abs(arg, data);
     writes.push_back({lands, data});
   };
-  record(false, 2 * kGiB - 2, 2 * kGiB - 2, {'A', 'B', 'C', 'D'});      // across 2 GiB
-  record(true, 0x80000000u, 4 * kGiB - 2, {'E', 'F', 'G', 'H'});        // 0x7FFFFFFE + 2^31
-  record(true, 0x00000004u, 4 * kGiB + 2, {'I', 'J'});                  // carries into bit 32
+  record(false, 2 * kGiB - 2, 2 * kGiB - 2, {'A', 'B', 'C', 'D'});  // across 2 GiB
+  record(true, 0x80000000u, 4 * kGiB - 2, {'E', 'F', 'G', 'H'});    // 0x7FFFFFFE + 2^31
+  record(true, 0x00000004u, 4 * kGiB + 2, {'I', 'J'});              // carries into bit 32
   record(false, kGiB + 2, kGiB + 2, {'k'});
-  record(true, 0xFFFFFFFFu, 5 * kGiB + 1, {'K'});                       // the largest distance
-  record(false, 5 * kGiB - 1, 5 * kGiB - 1, {'L', 'M'});                // across 5 GiB
-  record(true, 0u, 5 * kGiB - 1, {'N'});                                // distance 0: same place
+  record(true, 0xFFFFFFFFu, 5 * kGiB + 1, {'K'});         // the largest distance
+  record(false, 5 * kGiB - 1, 5 * kGiB - 1, {'L', 'M'});  // across 5 GiB
+  record(true, 0u, 5 * kGiB - 1, {'N'});                  // distance 0: same place
   record(false, static_cast<uint64_t>(newSize - 2), newSize - 2, {'Y', 'Z'});  // the new end
   p.End();
   testutil::WriteFile(dir.File("p.zelp"), p.bytes);
@@ -246,16 +250,14 @@ TEST(HugeFiles, CreateBetweenTwo5GiBFilesThenApply) {
   if (!MakeSparse(original, kTargetSize, TargetPieces(), why)) GTEST_SKIP() << why;
   // Changes on each boundary, one piece gone, and 8 KiB more at the end.
   const int64_t modifiedSize = kTargetSize + 8192;
-  Pieces changed = {{0, {'R', 'O', 'M'}},
-                    {2 * kGiB - 8, {1, 2, 3, 4, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4}},
-                    {4 * kGiB - 3, {9, 9, 0xB0}},
-                    {4 * kGiB + 2, {0xB1}},
-                    {5 * kGiB - 1, {0xC0, 0xC1}},
-                    {modifiedSize - 1, {0xDD}}};
+  Pieces changed = {
+      {0, {'R', 'O', 'M'}},         {2 * kGiB - 8, {1, 2, 3, 4, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4}},
+      {4 * kGiB - 3, {9, 9, 0xB0}}, {4 * kGiB + 2, {0xB1}},
+      {5 * kGiB - 1, {0xC0, 0xC1}}, {modifiedSize - 1, {0xDD}}};
   if (!MakeSparse(modified, modifiedSize, changed, why)) GTEST_SKIP() << why;
 
-  auto made = RunProgram(ZELP_BIN, {"create", original, modified, "-o", dir.File("p.zelp")},
-                         {0, false});
+  auto made =
+      RunProgram(ZELP_BIN, {"create", original, modified, "-o", dir.File("p.zelp")}, {0, false});
   ASSERT_EQ(0, made.exitCode) << made.err;
   // Neither file was held in memory.
   EXPECT_LT(made.maxRssKiB, 256 * 1024) << "zelp create peaked at " << made.maxRssKiB << " KiB";
@@ -263,7 +265,8 @@ TEST(HugeFiles, CreateBetweenTwo5GiBFilesThenApply) {
 
   auto applied = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), original}, {0, false});
   ASSERT_EQ(0, applied.exitCode) << applied.err;
-  EXPECT_LT(applied.maxRssKiB, 256 * 1024) << "zelp apply peaked at " << applied.maxRssKiB << " KiB";
+  EXPECT_LT(applied.maxRssKiB, 256 * 1024)
+      << "zelp apply peaked at " << applied.maxRssKiB << " KiB";
   EXPECT_EQ(modifiedSize, SizeOf(original));
   EXPECT_EQ(SparseCrc(modifiedSize, changed), EngineCrc(original));
   uint8_t b = 0xAA;

@@ -34,31 +34,31 @@ TEST(File, OpenModes) {
   CKOVA_File f;
   uint8_t buf[8];
 
-  ASSERT_EQ(1, Open(U16(path).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   EXPECT_EQ(3u, f.Read(buf, sizeof buf));
   EXPECT_EQ(0u, f.Write(buf, 1));  // read-only
 
-  ASSERT_EQ(1, Open(U16(path).c_str(), f, kModeWrite, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeWrite, zelp::kShareRead));
   EXPECT_EQ(0u, f.Read(buf, 1));  // write-only
   EXPECT_EQ(1u, f.Write("\x09", 1));
   f.Close();
   EXPECT_EQ((std::vector<uint8_t>{9, 2, 3}), ReadFile(path));
 
-  ASSERT_EQ(1, Open(U16(path).c_str(), f, kModeReadWrite, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
   EXPECT_EQ(3u, f.Read(buf, sizeof buf));
   EXPECT_EQ(1u, f.Write("\x07", 1));
   f.Close();
   EXPECT_EQ((std::vector<uint8_t>{9, 2, 3, 7}), ReadFile(path));
 
-  ASSERT_EQ(1, Open(U16(path).c_str(), f, kModeCreate, kShareRead));  // truncates
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeCreate, zelp::kShareRead));  // truncates
   f.Close();
   EXPECT_TRUE(ReadFile(path).empty());
-  ASSERT_EQ(1, Open(U16(dir.File("new.bin")).c_str(), f, kModeCreate, 0));  // creates
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("new.bin")).c_str(), f, zelp::kModeCreate, 0));  // creates
   f.Close();
 
   // The existing-file modes do not create.
-  for (int mode : {kModeRead, kModeWrite, kModeReadWrite})
-    EXPECT_EQ(0, Open(U16(dir.File("missing")).c_str(), f, mode, kShareRead)) << mode;
+  for (int mode : {zelp::kModeRead, zelp::kModeWrite, zelp::kModeReadWrite})
+    EXPECT_EQ(0, zelp::Open(U16(dir.File("missing")).c_str(), f, mode, zelp::kShareRead)) << mode;
   EXPECT_FALSE(f.IsOpen());
 }
 
@@ -66,8 +66,8 @@ TEST(File, UnknownModeClosesWhatWasOpen) {
   TempDir dir;
   WriteFile(dir.File("f"), {1});
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(dir.File("f")).c_str(), f, kModeRead, kShareRead));
-  EXPECT_EQ(0, Open(U16(dir.File("f")).c_str(), f, 5, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("f")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
+  EXPECT_EQ(0, zelp::Open(U16(dir.File("f")).c_str(), f, 5, zelp::kShareRead));
   EXPECT_FALSE(f.IsOpen());
 }
 
@@ -92,22 +92,26 @@ TEST(File, SharingStandsInForWindowsSharingModes) {
   std::u16string path = U16(dir.File("f"));
   WriteFile(dir.File("f"), {1, 2});
   CKOVA_File reader, reader2, writer;
-  ASSERT_EQ(1, Open(path.c_str(), reader, kModeRead, kShareRead));
-  EXPECT_EQ(1, Open(path.c_str(), reader2, kModeRead, kShareRead));      // readers share
-  EXPECT_EQ(0, Open(path.c_str(), writer, kModeReadWrite, kShareRead));  // readers deny writing
+  ASSERT_EQ(1, zelp::Open(path.c_str(), reader, zelp::kModeRead, zelp::kShareRead));
+  EXPECT_EQ(1,
+            zelp::Open(path.c_str(), reader2, zelp::kModeRead, zelp::kShareRead));  // readers share
+  EXPECT_EQ(0, zelp::Open(path.c_str(), writer, zelp::kModeReadWrite,
+                          zelp::kShareRead));  // readers deny writing
   reader.Close();
   reader2.Close();
-  ASSERT_EQ(1, Open(path.c_str(), writer, kModeReadWrite, kShareRead));
-  EXPECT_EQ(0, Open(path.c_str(), reader, kModeRead, kShareRead));  // a writer holds it
+  ASSERT_EQ(1, zelp::Open(path.c_str(), writer, zelp::kModeReadWrite, zelp::kShareRead));
+  EXPECT_EQ(
+      0, zelp::Open(path.c_str(), reader, zelp::kModeRead, zelp::kShareRead));  // a writer holds it
 }
 
 TEST(File, OnlyRegularFilesOpen) {
   TempDir dir;
   ASSERT_EQ(0, mkfifo(dir.File("fifo").c_str(), 0600));
   CKOVA_File f;
-  for (int mode : {kModeRead, kModeReadWrite}) {
-    EXPECT_EQ(0, Open(U16(dir.File("fifo")).c_str(), f, mode, kShareRead));  // and does not hang
-    EXPECT_EQ(0, Open(U16(dir.path()).c_str(), f, mode, kShareRead));
+  for (int mode : {zelp::kModeRead, zelp::kModeReadWrite}) {
+    EXPECT_EQ(0, zelp::Open(U16(dir.File("fifo")).c_str(), f, mode,
+                            zelp::kShareRead));  // and does not hang
+    EXPECT_EQ(0, zelp::Open(U16(dir.path()).c_str(), f, mode, zelp::kShareRead));
   }
 }
 
@@ -116,7 +120,7 @@ TEST(File, SeekRejectsNegativeAndReachesLargePositions) {
   std::string path = dir.File("sparse");
   if (!MakeSparse(path, (int64_t{5} << 30))) GTEST_SKIP() << "no sparse files here";
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(path).c_str(), f, kModeReadWrite, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
   ASSERT_TRUE(f.Seek(10));
   EXPECT_FALSE(f.Seek(-1));
   int64_t pos = 0;
@@ -143,17 +147,17 @@ TEST(File, SetSizeGrowsShrinksAndLeavesPositionAtEnd) {
   TempDir dir;
   WriteFile(dir.File("f"), {1, 2, 3, 4});
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(dir.File("f")).c_str(), f, kModeReadWrite, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("f")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
   int64_t size = 0, pos = 0;
-  ASSERT_EQ(1, SetSize(f, 10));
+  ASSERT_EQ(1, zelp::SetSize(f, 10));
   f.GetSize(size);
   f.Tell(pos);
   EXPECT_EQ(10, size);
   EXPECT_EQ(10, pos);
-  ASSERT_EQ(1, SetSize(f, 2));
+  ASSERT_EQ(1, zelp::SetSize(f, 2));
   f.Tell(pos);
   EXPECT_EQ(2, pos);
-  EXPECT_EQ(0, SetSize(f, -1));
+  EXPECT_EQ(0, zelp::SetSize(f, -1));
   f.Close();
   EXPECT_EQ((std::vector<uint8_t>{1, 2}), ReadFile(dir.File("f")));
 }
@@ -161,7 +165,7 @@ TEST(File, SetSizeGrowsShrinksAndLeavesPositionAtEnd) {
 TEST(File, WriteText) {
   TempDir dir;
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeCreate, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeCreate, zelp::kShareRead));
   EXPECT_FALSE(f.WriteText(nullptr));
   EXPECT_TRUE(f.WriteText(u""));
   EXPECT_TRUE(f.WriteText(u"补A"));
@@ -189,7 +193,7 @@ TEST(Crc32, WholeFileMatchesZlibAndKeepsPosition) {
   WriteFile(dir.File("big"), data);
   uint32_t expected = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(dir.File("big")).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("big")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   for (int64_t at : {int64_t{0}, int64_t{12345}, static_cast<int64_t>(data.size())}) {
     ASSERT_TRUE(f.Seek(at));
     EXPECT_EQ(expected, f.Crc32());
@@ -198,10 +202,10 @@ TEST(Crc32, WholeFileMatchesZlibAndKeepsPosition) {
     EXPECT_EQ(at, pos);
   }
   WriteFile(dir.File("empty"), {});
-  ASSERT_EQ(1, Open(U16(dir.File("empty")).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("empty")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   EXPECT_EQ(0u, f.Crc32());
   WriteFile(dir.File("nine"), {'1', '2', '3', '4', '5', '6', '7', '8', '9'});
-  ASSERT_EQ(1, Open(U16(dir.File("nine")).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("nine")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   EXPECT_EQ(0xCBF43926u, f.Crc32());
 }
 

@@ -59,8 +59,8 @@ TEST(WriteAt, SameResultAndBytesAsSeekThenWrite) {
     WriteFile(dir.File("a"), original);
     WriteFile(dir.File("b"), original);
     CKOVA_File a, b;
-    ASSERT_EQ(1, Open(U16(dir.File("a")).c_str(), a, kModeReadWrite, kShareRead));
-    ASSERT_EQ(1, Open(U16(dir.File("b")).c_str(), b, kModeReadWrite, kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir.File("a")).c_str(), a, zelp::kModeReadWrite, zelp::kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir.File("b")).c_str(), b, zelp::kModeReadWrite, zelp::kShareRead));
     int64_t viaSeek = b.Seek(c.position) ? static_cast<int64_t>(b.Write(data.data(), c.count)) : -1;
     EXPECT_EQ(viaSeek, a.WriteAt(c.position, data.data(), c.count));
     a.Close();
@@ -82,7 +82,7 @@ TEST(WriteAt, GatheredWritesReadBackAndLandInOrder) {
     const auto original = testutil::RandomBytes(1 << 20, seed);
     WriteFile(dir.File("t"), original);
     CKOVA_File f;
-    ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeReadWrite, kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
     MemFile ref(original);
     int64_t at = 0;
     for (int op = 0; op < 1500; ++op) {
@@ -120,12 +120,13 @@ TEST(WriteAt, GatheredWritesReadBackAndLandInOrder) {
         ASSERT_EQ(ref.Crc32(), f.Crc32()) << "op " << op;
       } else if (kind < 97) {
         int64_t to = size - 1000 + rng() % 2000;
-        ASSERT_EQ(SetSize(ref, to), SetSize(f, to));
+        ASSERT_EQ(zelp::SetSize(ref, to), zelp::SetSize(f, to));
       } else {
         // Closing writes back what was gathered.
         f.Close();
         ASSERT_EQ(Slurp(dir.File("t")), ref.data) << "op " << op;
-        ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeReadWrite, kShareRead));
+        ASSERT_EQ(
+            1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
       }
     }
     ASSERT_TRUE(f.Flush());
@@ -142,7 +143,7 @@ TEST(WriteAt, CloseWritesWhatWasGathered) {
   WriteFile(dir.File("t"), bytes);
   {
     CKOVA_File f;
-    ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeReadWrite, kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
     for (int64_t at = 1000; at < 900000; at += 777) {
       uint8_t v[3] = {1, 2, 3};
       ASSERT_EQ(3, f.WriteAt(at, v, 3));
@@ -184,7 +185,7 @@ TEST(WholeFileCrc, AFileShorterThanItsSizeGivesZeroWithoutDying) {
   for (int64_t extra : {int64_t{5} << 20, int64_t{100}, int64_t{1}}) {
     SCOPED_TRACE(extra);
     LongerThanItIs f(extra);
-    ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeRead, kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
     ASSERT_TRUE(f.Seek(777));
     EXPECT_EQ(0u, f.Crc32());
     int64_t pos = -1;
@@ -193,10 +194,10 @@ TEST(WholeFileCrc, AFileShorterThanItsSizeGivesZeroWithoutDying) {
   }
   // The same file, truthful: its CRC; and again after a fault was caught.
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), f, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
   EXPECT_EQ(zelp::Crc32Of(bytes.data(), bytes.size()), f.Crc32());
   LongerThanItIs again(int64_t{8} << 20);
-  ASSERT_EQ(1, Open(U16(dir.File("t")).c_str(), again, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), again, zelp::kModeRead, zelp::kShareRead));
   EXPECT_EQ(0u, again.Crc32());
   EXPECT_EQ(zelp::Crc32Of(bytes.data(), bytes.size()), f.Crc32());
 }

@@ -31,7 +31,7 @@ TEST_P(OpenModes, AccessAndDispositionFollowTheMode) {
   }
 
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, c.mode, kShareRead), c.opens ? 1 : 0);
+  ASSERT_EQ(zelp::Open(U16(path), f, c.mode, zelp::kShareRead), c.opens ? 1 : 0);
   EXPECT_EQ(f.IsOpen(), c.opens);
   if (!c.opens) {
     // A refused open never creates the file either.
@@ -60,14 +60,14 @@ TEST_P(OpenModes, AccessAndDispositionFollowTheMode) {
 INSTANTIATE_TEST_SUITE_P(Win32, OpenModes,
                          ::testing::Values(
                              // mode, exists, opens, read, write, emptied
-                             ModeCase{kModeRead, true, true, true, false, false},
-                             ModeCase{kModeWrite, true, true, false, true, false},
-                             ModeCase{kModeReadWrite, true, true, true, true, false},
-                             ModeCase{kModeCreate, true, true, false, true, true},
-                             ModeCase{kModeCreate, false, true, false, true, true},
-                             ModeCase{kModeRead, false, false, false, false, false},
-                             ModeCase{kModeWrite, false, false, false, false, false},
-                             ModeCase{kModeReadWrite, false, false, false, false, false},
+                             ModeCase{zelp::kModeRead, true, true, true, false, false},
+                             ModeCase{zelp::kModeWrite, true, true, false, true, false},
+                             ModeCase{zelp::kModeReadWrite, true, true, true, true, false},
+                             ModeCase{zelp::kModeCreate, true, true, false, true, true},
+                             ModeCase{zelp::kModeCreate, false, true, false, true, true},
+                             ModeCase{zelp::kModeRead, false, false, false, false, false},
+                             ModeCase{zelp::kModeWrite, false, false, false, false, false},
+                             ModeCase{zelp::kModeReadWrite, false, false, false, false, false},
                              ModeCase{0, true, false, false, false, false},
                              ModeCase{5, true, false, false, false, false},
                              ModeCase{5, false, false, false, false, false}));
@@ -77,12 +77,12 @@ TEST(Win32File, AnUnknownModeClosesWhatTheFileHeld) {
   std::wstring path = dir / L"f.bin";
   ASSERT_TRUE(WriteWholeFile(path, "abc"));
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, kModeRead, kShareRead), 1);
-  EXPECT_EQ(Open(U16(path), f, 5, kShareRead), 0);
+  ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeRead, zelp::kShareRead), 1);
+  EXPECT_EQ(zelp::Open(U16(path), f, 5, zelp::kShareRead), 0);
   EXPECT_FALSE(f.IsOpen());
   // Closed for real: the file can now be opened without any sharing.
   CKOVA_File g;
-  EXPECT_EQ(Open(U16(path), g, kModeReadWrite, 0), 1);
+  EXPECT_EQ(zelp::Open(U16(path), g, zelp::kModeReadWrite, 0), 1);
 }
 
 struct ShareCase {
@@ -99,8 +99,8 @@ TEST_P(Sharing, ASecondOpenMustFitTheFirstOnesSharing) {
   std::wstring path = dir / L"shared.bin";
   ASSERT_TRUE(WriteWholeFile(path, "data"));
   CKOVA_File first, second;
-  ASSERT_EQ(Open(U16(path), first, c.firstMode, c.firstShare), 1);
-  EXPECT_EQ(Open(U16(path), second, c.secondMode, c.secondShare), c.secondOpens ? 1 : 0);
+  ASSERT_EQ(zelp::Open(U16(path), first, c.firstMode, c.firstShare), 1);
+  EXPECT_EQ(zelp::Open(U16(path), second, c.secondMode, c.secondShare), c.secondOpens ? 1 : 0);
   EXPECT_EQ(second.IsOpen(), c.secondOpens);
 }
 
@@ -108,19 +108,22 @@ INSTANTIATE_TEST_SUITE_P(
     Win32, Sharing,
     ::testing::Values(
         // How the program opens its own file, twice: both only read.
-        ShareCase{kModeRead, kShareRead, kModeRead, kShareRead, true},
+        ShareCase{zelp::kModeRead, zelp::kShareRead, zelp::kModeRead, zelp::kShareRead, true},
         // The patch is open sharing only reading: it cannot become a target.
-        ShareCase{kModeRead, kShareRead, kModeReadWrite, kShareRead, false},
+        ShareCase{zelp::kModeRead, zelp::kShareRead, zelp::kModeReadWrite, zelp::kShareRead, false},
         // A target open for writing keeps others from reading it with
         // share kind 3 (they would not let it write).
-        ShareCase{kModeReadWrite, kShareRead, kModeRead, kShareRead, false},
-        ShareCase{kModeReadWrite, kShareReadWrite, kModeReadWrite, kShareReadWrite, true},
-        ShareCase{kModeRead, kShareReadWrite, kModeReadWrite, kShareReadWrite, true},
-        ShareCase{kModeWrite, kShareWrite, kModeWrite, kShareWrite, true},
-        ShareCase{kModeWrite, kShareWrite, kModeRead, kShareWrite, false},
-        ShareCase{kModeRead, 0, kModeRead, kShareReadWrite, false},
-        ShareCase{kModeRead, 7, kModeRead, kShareReadWrite, false},
-        ShareCase{kModeRead, kShareRead, kModeCreate, kShareReadWrite, false}));
+        ShareCase{zelp::kModeReadWrite, zelp::kShareRead, zelp::kModeRead, zelp::kShareRead, false},
+        ShareCase{zelp::kModeReadWrite, zelp::kShareReadWrite, zelp::kModeReadWrite,
+                  zelp::kShareReadWrite, true},
+        ShareCase{zelp::kModeRead, zelp::kShareReadWrite, zelp::kModeReadWrite,
+                  zelp::kShareReadWrite, true},
+        ShareCase{zelp::kModeWrite, zelp::kShareWrite, zelp::kModeWrite, zelp::kShareWrite, true},
+        ShareCase{zelp::kModeWrite, zelp::kShareWrite, zelp::kModeRead, zelp::kShareWrite, false},
+        ShareCase{zelp::kModeRead, 0, zelp::kModeRead, zelp::kShareReadWrite, false},
+        ShareCase{zelp::kModeRead, 7, zelp::kModeRead, zelp::kShareReadWrite, false},
+        ShareCase{zelp::kModeRead, zelp::kShareRead, zelp::kModeCreate, zelp::kShareReadWrite,
+                  false}));
 
 // A file of 4 GiB + 16 bytes without its data written (sparse where the
 // file system allows): every position below is inside it.
@@ -128,10 +131,10 @@ class BigFile : public ::testing::Test {
  protected:
   void SetUp() override {
     path = dir / L"big.bin";
-    ASSERT_EQ(Open(U16(path), f, kModeCreate, kShareRead), 1);
-    ASSERT_EQ(SetSize(f, kSize), 1);
+    ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeCreate, zelp::kShareRead), 1);
+    ASSERT_EQ(zelp::SetSize(f, kSize), 1);
     f.Close();
-    ASSERT_EQ(Open(U16(path), f, kModeReadWrite, kShareRead), 1);
+    ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeReadWrite, zelp::kShareRead), 1);
   }
   static constexpr int64_t kSize = 0x100000010LL;
   TempDir dir;
@@ -188,7 +191,7 @@ TEST_F(BigFile, NegativePositionsAreRefusedWithoutMoving) {
 
 TEST_F(BigFile, CrcKeepsThePosition) {
   // Only the position matters here; a 4 GiB CRC would be slow, so shrink.
-  ASSERT_EQ(SetSize(f, 9), 1);
+  ASSERT_EQ(zelp::SetSize(f, 9), 1);
   ASSERT_TRUE(f.Seek(0));
   ASSERT_EQ(f.Write("123456789", 9), 9u);
   for (int64_t p : {int64_t{0}, int64_t{4}, int64_t{9}, int64_t{0x100000000LL}}) {
@@ -205,14 +208,14 @@ TEST(Win32File, SetSizeGrowsAndShrinksAndLeavesThePositionAtTheEnd) {
   std::wstring path = dir / L"s.bin";
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, kModeReadWrite, kShareRead), 1);
+  ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeReadWrite, zelp::kShareRead), 1);
   struct {
     int64_t size;
     std::string content;
   } steps[] = {{4, "0123"}, {7, std::string("0123\0\0\0", 7)}, {0, ""}, {3, std::string(3, '\0')}};
   for (const auto& s : steps) {
     SCOPED_TRACE(s.size);
-    ASSERT_EQ(SetSize(f, s.size), 1);
+    ASSERT_EQ(zelp::SetSize(f, s.size), 1);
     int64_t at = -1, size = -1;
     f.Tell(at);
     f.GetSize(size);
@@ -222,7 +225,7 @@ TEST(Win32File, SetSizeGrowsAndShrinksAndLeavesThePositionAtTheEnd) {
     ASSERT_TRUE(ReadWholeFile(path, content));
     EXPECT_EQ(content, s.content);
   }
-  EXPECT_EQ(SetSize(f, -1), 0);
+  EXPECT_EQ(zelp::SetSize(f, -1), 0);
   int64_t size = -1;
   f.GetSize(size);
   EXPECT_EQ(size, 3);
@@ -233,8 +236,8 @@ TEST(Win32File, SetSizeFailsOnAFileOpenOnlyForReading) {
   std::wstring path = dir / L"r.bin";
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, kModeRead, kShareRead), 1);
-  EXPECT_EQ(SetSize(f, 4), 0);
+  ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeRead, zelp::kShareRead), 1);
+  EXPECT_EQ(zelp::SetSize(f, 4), 0);
   f.Close();
   EXPECT_EQ(SizeOf(path), 10);
 }
@@ -244,7 +247,7 @@ TEST(Win32File, ReserveOnlyEverGrows) {
   std::wstring path = dir / L"r.bin";
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, kModeReadWrite, kShareRead), 1);
+  ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeReadWrite, zelp::kShareRead), 1);
   EXPECT_TRUE(f.Reserve(4));
   int64_t size = 0;
   f.GetSize(size);
@@ -264,7 +267,7 @@ TEST(Win32File, WriteTextWritesUtf16UnitsWithoutTheTerminator) {
   TempDir dir;
   std::wstring path = dir / L"t.bin";
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, kModeCreate, kShareRead), 1);
+  ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeCreate, zelp::kShareRead), 1);
   EXPECT_FALSE(f.WriteText(nullptr));
   EXPECT_TRUE(f.WriteText(u""));
   EXPECT_TRUE(f.WriteText(u"补丁A"));
@@ -303,7 +306,7 @@ TEST(Win32File, PathsWithChineseAndSpacesOpen) {
   std::wstring path = sub + L"\\存档 1.rom";
   ASSERT_TRUE(WriteWholeFile(path, "abc"));
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(path), f, kModeReadWrite, kShareRead), 1);
+  ASSERT_EQ(zelp::Open(U16(path), f, zelp::kModeReadWrite, zelp::kShareRead), 1);
   char buf[3];
   EXPECT_EQ(f.Read(buf, 3), 3u);
   EXPECT_EQ(std::string(buf, 3), "abc");
@@ -313,9 +316,9 @@ TEST(Win32File, PathsWithChineseAndSpacesOpen) {
 // target that is one must be refused before anything is read or written.
 TEST(Win32File, DevicesAreRefusedInEveryMode) {
   for (const char16_t* device : {u"NUL", u"\\\\.\\NUL", u"CONIN$"}) {
-    for (int mode : {kModeRead, kModeWrite, kModeReadWrite, kModeCreate}) {
+    for (int mode : {zelp::kModeRead, zelp::kModeWrite, zelp::kModeReadWrite, zelp::kModeCreate}) {
       CKOVA_File f;
-      EXPECT_EQ(Open(device, f, mode, kShareReadWrite), 0) << "mode " << mode;
+      EXPECT_EQ(zelp::Open(device, f, mode, zelp::kShareReadWrite), 0) << "mode " << mode;
       EXPECT_FALSE(f.IsOpen());
     }
   }
@@ -335,8 +338,8 @@ TEST(Win32File, ReadOnlyFilesRefuseWriting) {
     GTEST_SKIP() << "this platform lets writers open read-only files (Wine as root)";
   }
   CKOVA_File f;
-  EXPECT_EQ(Open(U16(path), f, kModeReadWrite, kShareRead), 0);
-  EXPECT_EQ(Open(U16(path), f, kModeRead, kShareRead), 1);
+  EXPECT_EQ(zelp::Open(U16(path), f, zelp::kModeReadWrite, zelp::kShareRead), 0);
+  EXPECT_EQ(zelp::Open(U16(path), f, zelp::kModeRead, zelp::kShareRead), 1);
 }
 
 }  // namespace

@@ -95,23 +95,23 @@ TEST_F(LongNames, MissingComponentsFailAndEmptyTheResult) {
 }
 
 TEST_F(LongNames, TheFallbackForCreatingShortensOnlyTheFolder) {
-  ASSERT_EQ(FallbackPath(U16(file), kModeCreate, out), 1);
+  ASSERT_EQ(FallbackPath(U16(file), zelp::kModeCreate, out), 1);
   EXPECT_EQ(Out(), shortInner + L"\\file with spaces.bin");
-  for (int mode : {kModeRead, kModeWrite, kModeReadWrite}) {
+  for (int mode : {zelp::kModeRead, zelp::kModeWrite, zelp::kModeReadWrite}) {
     ASSERT_EQ(FallbackPath(U16(file), mode, out), 1);
     EXPECT_EQ(Out(), PlatformShort(file));
   }
   // No folder part, or nothing there: no fallback.
-  EXPECT_EQ(FallbackPath(u"file with spaces.bin", kModeCreate, out), 0);
+  EXPECT_EQ(FallbackPath(u"file with spaces.bin", zelp::kModeCreate, out), 0);
   EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(FallbackPath(U16(inner + L"\\new file.bin"), kModeCreate, out), 0);
-  EXPECT_EQ(FallbackPath(U16(inner + L"\\new file.bin"), kModeRead, out), 0);
+  EXPECT_EQ(FallbackPath(U16(inner + L"\\new file.bin"), zelp::kModeCreate, out), 0);
+  EXPECT_EQ(FallbackPath(U16(inner + L"\\new file.bin"), zelp::kModeRead, out), 0);
 }
 
 TEST_F(LongNames, OpenReachesFilesThroughTheirShortForms) {
   // The platform itself resolves aliases; Open must pass them on intact.
   CKOVA_File f;
-  ASSERT_EQ(Open(U16(PlatformShort(file)), f, kModeReadWrite, kShareRead), 1);
+  ASSERT_EQ(zelp::Open(U16(PlatformShort(file)), f, zelp::kModeReadWrite, zelp::kShareRead), 1);
   char buf[7];
   EXPECT_EQ(f.Read(buf, 7), 7u);
   EXPECT_EQ(std::string(buf, 7), "content");

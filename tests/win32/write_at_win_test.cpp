@@ -44,8 +44,8 @@ TEST(Win32WriteAt, SameResultAndBytesAsSeekThenWrite) {
     ASSERT_TRUE(WriteWholeFile(dir / L"a", original));
     ASSERT_TRUE(WriteWholeFile(dir / L"b", original));
     CKOVA_File a, b;
-    ASSERT_EQ(1, Open(U16(dir / L"a"), a, kModeReadWrite, kShareRead));
-    ASSERT_EQ(1, Open(U16(dir / L"b"), b, kModeReadWrite, kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir / L"a"), a, zelp::kModeReadWrite, zelp::kShareRead));
+    ASSERT_EQ(1, zelp::Open(U16(dir / L"b"), b, zelp::kModeReadWrite, zelp::kShareRead));
     int64_t viaSeek = b.Seek(c.position) ? static_cast<int64_t>(b.Write(data.data(), c.count)) : -1;
     EXPECT_EQ(viaSeek, a.WriteAt(c.position, data.data(), c.count));
     a.Close();
@@ -61,7 +61,7 @@ TEST(Win32WriteAt, FailsOnAFileOpenOnlyForReadingAndWhenClosed) {
   TempDir dir;
   ASSERT_TRUE(WriteWholeFile(dir / L"r", std::string(10, 'x')));
   CKOVA_File f;
-  ASSERT_EQ(1, Open(U16(dir / L"r"), f, kModeRead, kShareRead));
+  ASSERT_EQ(1, zelp::Open(U16(dir / L"r"), f, zelp::kModeRead, zelp::kShareRead));
   EXPECT_EQ(0, f.WriteAt(2, "ab", 2));  // positioned, but not written
   f.Close();
   EXPECT_EQ(-1, f.WriteAt(2, "ab", 2));
