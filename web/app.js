@@ -5,7 +5,7 @@
 const $ = (id) => document.getElementById(id);
 const worker = new Worker('worker.js');
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
-let pending = null;    // the callback waiting for the worker's answer
+const pending = [];   // callers waiting for the worker's answers, in order
 let lastUrl = { apply: null, create: null };
 
 // Timings of the last apply, from the file's choice to the download being
@@ -62,7 +62,7 @@ for (const zone of document.querySelectorAll('.drop')) {
 // ---- talking to the worker ----
 function run(message, progressBox) {
   return new Promise((resolve) => {
-    pending = { resolve, progressBox };
+    pending.push({ resolve, progressBox });
     worker.postMessage(message);
   });
 }
@@ -79,7 +79,7 @@ worker.onmessage = (e) => {
     return;
   }
   if (m.type === 'progress') {
-    const box = pending && pending.progressBox;
+    const box = pending.length && pending[0].progressBox;
     // Small files finish before a bar would mean anything.
     if (!box || m.total < (4 << 20)) return;
     box.hidden = false;
@@ -92,8 +92,7 @@ worker.onmessage = (e) => {
     showStatus($('patch-status'), 'bad', '', m.error);
     return;
   }
-  const p = pending;
-  pending = null;
+  const p = pending.shift();
   if (p) {
     if (p.progressBox) p.progressBox.hidden = true;
     p.resolve(m);

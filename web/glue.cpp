@@ -57,6 +57,7 @@ class WebFile : public CKOVA_xFile {
   }
   uint32_t Write(const void* buffer, uint32_t count) override {
     if (count == 0) return 0;
+    knownCrc_ = false;
     if (!Grow(pos_ + count)) return 0;
     std::memcpy(data_ + pos_, buffer, count);
     pos_ += count;
@@ -79,6 +80,7 @@ class WebFile : public CKOVA_xFile {
     return true;
   }
   uint32_t Crc32() override {
+    if (knownCrc_) return crc_;
     double start = emscripten_get_now();
     uint32_t running = 0xFFFFFFFFu;
     for (size_t at = 0; at < size_;) {
@@ -92,13 +94,23 @@ class WebFile : public CKOVA_xFile {
   }
   bool IsOpen() override { return true; }
   bool SetEnd() override {
+    knownCrc_ = false;
     if (pos_ > static_cast<int64_t>(size_)) return Grow(pos_);
     size_ = static_cast<size_t>(pos_);
     return true;
   }
-  bool Reserve(int64_t size) override { return size <= static_cast<int64_t>(size_) || Grow(size); }
+  bool Reserve(int64_t size) override {
+    knownCrc_ = false;
+    return size <= static_cast<int64_t>(size_) || Grow(size);
+  }
   bool Flush() override { return true; }
 
+  // The CRC-32 of the bytes as they are, taken while they were read in;
+  // any change forgets it.
+  void KnowCrc(uint32_t crc) {
+    crc_ = crc;
+    knownCrc_ = true;
+  }
   uint8_t* data() { return data_; }
   size_t size() const { return size_; }
   // Hands the buffer to the caller (who frees it), leaving the file empty.
@@ -147,6 +159,8 @@ class WebFile : public CKOVA_xFile {
   size_t capacity_ = 0;
   int64_t pos_ = 0;
   int64_t lastReport_ = 0;
+  uint32_t crc_ = 0;
+  bool knownCrc_ = false;
 };
 
 // A second, read-only view of another file's bytes (the patch writer reads
@@ -245,6 +259,12 @@ EMSCRIPTEN_KEEPALIVE const char* zelp_text(int which) {
   return "";
 }
 
+// Advances a running CRC-32 (start at 0xFFFFFFFF, finish by inverting)
+// over `size` bytes at `data`.
+EMSCRIPTEN_KEEPALIVE uint32_t zelp_crc_update(uint32_t running, const uint8_t* data, double size) {
+  return zelp::Crc32Update(running, data, static_cast<size_t>(size));
+}
+
 EMSCRIPTEN_KEEPALIVE uint8_t* zelp_result_data() { return g_out.result; }
 EMSCRIPTEN_KEEPALIVE double zelp_result_size() { return static_cast<double>(g_out.resultSize); }
 // Milliseconds: 0 CRC-32 of the target, 1 the record passes.
@@ -285,11 +305,13 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
 }
 
 // Applies the loaded patch to `data` (the user's file, taken over and freed
-// here). 0 success (the patched bytes in zelp_result_*), 1 failure, 3 the
+// here), whose CRC-32 is `crc` when `crcKnown` (the worker takes it while
+// the file arrives, so that hashing overlaps reading). 0 success (the patched bytes in zelp_result_*), 1 failure, 3 the
 // file is not the one the patch was made for. Messages as zelp_text says.
-EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size) {
+EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
+  if (crcKnown) target->KnowCrc(size ? crc : 0);
   if (!g_patch) {
     g_out.error = "choose a patch first";
     return 1;

@@ -5,7 +5,7 @@
 importScripts('zelp.js');
 
 const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
-const CHUNK = 32 << 20;
+const CHUNK = 8 << 20;  // bytes between progress reports
 
 const ready = ZelpModule({
   onProgress: (phase, done, total) =>
@@ -26,8 +26,9 @@ function tooLarge(M, what, size) {
 }
 
 // Copies `file` (a File or an ArrayBuffer) into memory from zelp_alloc;
-// the engine takes the buffer over.
-function readInto(M, file, what) {
+// the engine takes the buffer over. With `hash`, the CRC-32 of the bytes is
+// taken piece by piece as they arrive, while the browser reads on.
+async function readInto(M, file, what, hash) {
   const size = file.size !== undefined ? file.size : file.byteLength;
   tooLarge(M, what, size);
   const ptr = M._zelp_alloc(size) >>> 0;
@@ -36,13 +37,29 @@ function readInto(M, file, what) {
     M.HEAPU8.set(new Uint8Array(file), ptr);
     return { ptr, size };
   }
-  const reader = new FileReaderSync();
-  for (let at = 0; at < size; at += CHUNK) {
-    const part = new Uint8Array(reader.readAsArrayBuffer(file.slice(at, Math.min(size, at + CHUNK))));
-    M.HEAPU8.set(part, ptr + at);
-    postMessage({ type: 'progress', phase: 'read', done: at + part.length, total: size, what });
+  const reader = file.stream().getReader();
+  let at = 0;
+  let crc = 0xFFFFFFFF;
+  let crcMs = 0;
+  let reported = 0;
+  for (;;) {
+    const { done, value } = await reader.read();
+    if (done) break;
+    if (at + value.length > size) throw new PageError(what + ' changed while it was read');
+    M.HEAPU8.set(value, ptr + at);
+    if (hash) {
+      const t = performance.now();
+      crc = M._zelp_crc_update(crc, ptr + at, value.length);
+      crcMs += performance.now() - t;
+    }
+    at += value.length;
+    if (at - reported >= CHUNK || at === size) {
+      reported = at;
+      postMessage({ type: 'progress', phase: 'read', done: at, total: size, what });
+    }
   }
-  return { ptr, size };
+  if (at !== size) throw new PageError(what + ' could not be read whole');
+  return { ptr, size, crc: (crc ^ 0xFFFFFFFF) >>> 0, crcMs };
 }
 
 // Copies the engine's result into a Blob (the download) and frees it.
@@ -65,8 +82,8 @@ function withString(M, s, fn) {
 }
 
 const ops = {
-  patch(M, msg) {
-    const f = readInto(M, msg.file, "the patch '" + msg.file.name + "'");
+  async patch(M, msg) {
+    const f = await readInto(M, msg.file, "the patch '" + msg.file.name + "'");
     const ok = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
     return {
       type: 'patch', ok: !!ok, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
@@ -74,11 +91,11 @@ const ops = {
     };
   },
 
-  apply(M, msg) {
+  async apply(M, msg) {
     const t0 = performance.now();
-    const f = readInto(M, msg.file, "'" + msg.file.name + "'");
+    const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
     const t1 = performance.now();
-    const code = M._zelp_apply(f.ptr, f.size);
+    const code = M._zelp_apply(f.ptr, f.size, 1, f.crc);
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
@@ -86,12 +103,13 @@ const ops = {
     if (code === 0) out.blob = takeResult(M);
     const t3 = performance.now();
     out.timings = {
-      read: t1 - t0, crc: M._zelp_timing(0), records: M._zelp_timing(1), download: t3 - t2,
+      read: t1 - t0 - f.crcMs, crc: f.crcMs + M._zelp_timing(0), records: M._zelp_timing(1),
+      download: t3 - t2,
     };
     return out;
   },
 
-  create(M, msg) {
+  async create(M, msg) {
     tooLarge(M, "the original '" + msg.original.name + "'", msg.original.size);
     tooLarge(M, "the modified file '" + msg.modified.name + "'", msg.modified.size);
     // Until the engine takes them over, the buffers are ours to free.
@@ -100,12 +118,12 @@ const ops = {
     let description = 0;
     let descriptionSize = 0;
     try {
-      original = readInto(M, msg.original, "the original '" + msg.original.name + "'");
+      original = await readInto(M, msg.original, "the original '" + msg.original.name + "'");
       held.push(original.ptr);
-      modified = readInto(M, msg.modified, "the modified file '" + msg.modified.name + "'");
+      modified = await readInto(M, msg.modified, "the modified file '" + msg.modified.name + "'");
       held.push(modified.ptr);
       if (msg.stub) {
-        stub = readInto(M, msg.stub, 'the dialog program');
+        stub = await readInto(M, msg.stub, 'the dialog program');
         held.push(stub.ptr);
       }
       if (msg.description !== null) {
@@ -128,15 +146,19 @@ const ops = {
   },
 };
 
-onmessage = async (e) => {
-  const M = await ready;
-  try {
-    postMessage(ops[e.data.op](M, e.data));
-  } catch (err) {
-    const known = err instanceof PageError;
-    postMessage({ type: 'error', op: e.data.op,
-                  error: known ? err.message : 'the page failed unexpectedly: ' + err });
-  }
+// One operation at a time, in the order asked: they share the engine's state.
+let queue = ready;
+onmessage = (e) => {
+  queue = queue.then(async (M) => {
+    try {
+      postMessage(await ops[e.data.op](M, e.data));
+    } catch (err) {
+      const known = err instanceof PageError;
+      postMessage({ type: 'error', op: e.data.op,
+                    error: known ? err.message : 'the page failed unexpectedly: ' + err });
+    }
+    return M;
+  });
 };
 
 ready.then(() => postMessage({ type: 'ready' }),
