@@ -121,10 +121,10 @@ class WebFile : public CKOVA_xFile {
     return d;
   }
 
-  int progressPhase = 0;      // Read reports its progress under this phase
-  double crcMs = 0;           // time spent in Crc32
-  bool overLimit = false;     // something asked for more than kMaxFileBytes
-  bool outOfMemory = false;   // the browser would not give the memory
+  int progressPhase = 0;     // Read reports its progress under this phase
+  double crcMs = 0;          // time spent in Crc32
+  bool overLimit = false;    // something asked for more than kMaxFileBytes
+  bool outOfMemory = false;  // the browser would not give the memory
 
  private:
   // Makes the file `size` bytes long at least; new bytes are zeros.
@@ -306,8 +306,9 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
 
 // Applies the loaded patch to `data` (the user's file, taken over and freed
 // here), whose CRC-32 is `crc` when `crcKnown` (the worker takes it while
-// the file arrives, so that hashing overlaps reading). 0 success (the patched bytes in zelp_result_*), 1 failure, 3 the
-// file is not the one the patch was made for. Messages as zelp_text says.
+// the file arrives, so that hashing overlaps reading). 0 success (the
+// patched bytes in zelp_result_*), 1 failure, 3 the file is not the one the
+// patch was made for. Messages as zelp_text says.
 EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
@@ -332,11 +333,13 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     return 0;
   }
   if (target->overLimit)
-    g_out.error = "the patched file would be larger than 1 GiB (1073741824 bytes), the most this "
-                  "page can hold. Use the zelp command or the Windows program.";
+    g_out.error =
+        "the patched file would be larger than 1 GiB (1073741824 bytes), the most this "
+        "page can hold. Use the zelp command or the Windows program.";
   else if (target->outOfMemory)
-    g_out.error = "the browser would not give this page enough memory for the patched file. "
-                  "Close other tabs and try again, or use the zelp command.";
+    g_out.error =
+        "the browser would not give this page enough memory for the patched file. "
+        "Close other tabs and try again, or use the zelp command.";
   g_patch->Seek(0);
   target->Seek(0);
   zelp::web::Diagnosis d = zelp::web::Diagnose(*g_patch, g_base, *target, g_out.message16);
@@ -365,9 +368,9 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   options.crc = crc != 0;
   if (description) {
     size_t units = 0;
-    switch (author::DescriptionFromUtf8(
-        std::string(description, static_cast<size_t>(descriptionSize)), options.description,
-        units)) {
+    switch (
+        author::DescriptionFromUtf8(std::string(description, static_cast<size_t>(descriptionSize)),
+                                    options.description, units)) {
       case author::DescriptionError::kNone: break;
       case author::DescriptionError::kInvalidUtf8:
         g_out.error = "the description is not valid UTF-8";

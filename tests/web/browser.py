@@ -47,8 +47,7 @@ class Page:
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
         for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                    "--disable-gpu", "--window-size=%d,%d" % (width, height),
-                    "--js-flags=--max-old-space-size=4096"):
+                    "--disable-gpu", "--window-size=%d,%d" % (width, height)):
             options.add_argument(arg)
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         self.driver.execute_cdp_cmd("Page.setDownloadBehavior",
