@@ -83,6 +83,7 @@ worker.onmessage = (e) => {
     // Small files finish before a bar would mean anything.
     if (!box || m.total < (4 << 20)) return;
     box.hidden = false;
+    box.dataset.seen = 'true';
     box.querySelector('progress').value = m.total ? m.done / m.total : 1;
     box.querySelector('span').textContent =
       (PHASE_WORDS[m.phase] || 'Working') + ' ' + Math.floor((100 * m.done) / (m.total || 1)) + '%';

@@ -199,6 +199,7 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.load_patch(self.path("big.zelp")), "")
         kind, text = self.apply(orig)
         self.assertEqual(kind, "good", text)
+        self.assertEqual(self.page.el("apply-progress").get_attribute("data-seen"), "true")
         name, data = self.page.download("download")
         self.assertEqual(name, "big (patched).bin")
         self.assertTrue(data == modified, "the 64 MiB result differs")
