@@ -1,6 +1,7 @@
 """The built page served on 127.0.0.1 and driven in headless Chromium, for
 the page's tests and the browser benchmark. Debian's python3-selenium,
 chromium and chromium-driver; nothing is downloaded."""
+import base64
 import functools
 import http.server
 import os
@@ -80,6 +81,20 @@ class Page:
     def pick(self, input_id, path):
         """Chooses `path` in a file input, as the user would in the chooser."""
         self.el(input_id).send_keys(os.path.abspath(path))
+
+    def drop(self, zone_id, path):
+        """Drops `path` onto a drop zone, as a drag from the file manager would
+        (the file made in the page from its bytes)."""
+        with open(path, "rb") as f:
+            data = base64.b64encode(f.read()).decode()
+        self.driver.execute_script("""
+            const bytes = Uint8Array.from(atob(arguments[1]), (c) => c.charCodeAt(0));
+            const dt = new DataTransfer();
+            dt.items.add(new File([bytes], arguments[2]));
+            const zone = document.getElementById(arguments[0]);
+            zone.dispatchEvent(new DragEvent('dragover', {dataTransfer: dt, bubbles: true}));
+            zone.dispatchEvent(new DragEvent('drop', {dataTransfer: dt, bubbles: true}));
+        """, zone_id, data, os.path.basename(path))
 
     def outcome(self, status_id, timeout=300):
         """Waits for the status box to settle; returns (kind, text)."""

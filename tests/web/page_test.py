@@ -78,11 +78,15 @@ class PageTest(unittest.TestCase):
         with open(copy, "rb") as f:
             return f.read()
 
-    def load_patch(self, patch):
-        """Opens the page afresh and chooses `patch`; returns its status."""
+    def load_patch(self, patch, drop=False):
+        """Opens the page afresh and chooses (or drops) `patch`; returns its
+        status."""
         p = self.page
         p.open()
-        p.pick("patch-file", patch)
+        if drop:
+            p.drop("drop-patch", patch)
+        else:
+            p.pick("patch-file", patch)
         p.wait(lambda d: p.el("target-file").is_enabled()
                or p.el("patch-status").get_attribute("data-outcome") == "bad")
         return p.el("patch-status").text
@@ -93,7 +97,7 @@ class PageTest(unittest.TestCase):
 
     def test_apply_shows_what_the_dialog_shows_and_matches_native(self):
         p = self.page
-        self.assertEqual(self.load_patch(self.path("game-patch.exe")), "")
+        self.assertEqual(self.load_patch(self.path("game-patch.exe"), drop=True), "")
         info = zelp("info", self.path("game-patch.exe")).stdout.decode().split("\n")
         self.assertEqual(p.el("caption").text, CAPTION)
         self.assertEqual(p.el("summary").text, "\n".join(info[:3]))
