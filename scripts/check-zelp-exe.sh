@@ -69,6 +69,7 @@ run_win create "$(winpath "$work/orig.rom")" "$(winpath "$work/mod.rom")" \
 check "created patch" "$work/native.zelp" "$work/win.zelp"
 printf 'MZ stand-in stub ' >"$work/stub.bin"
 printf 'ZELP-PATCH-AT\x9e\x3c\xa7\xff\xff\xff\xff\xff\xff\xff\xff tail' >>"$work/stub.bin"
+printf ' ZELP-DIALOG-\xd1\xa7\x6b\x2e' >>"$work/stub.bin"  # the dialog program's own mark
 "$native" pack "$work/stub.bin" "$work/native.zelp" -o "$work/native.exe" >/dev/null
 run_win pack "$(winpath "$work/stub.bin")" "$(winpath "$work/native.zelp")" \
   -o "$(winpath "$work/win.exe")" >/dev/null

@@ -21,19 +21,6 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
-// Reads exactly n bytes (several platform reads if need be); false when the
-// file ends early or a read fails.
-bool ReadFull(CKOVA_xFile& file, uint8_t* buffer, size_t n) {
-  while (n > 0) {
-    uint32_t want = static_cast<uint32_t>(std::min<size_t>(n, 0x40000000));
-    uint32_t got = file.Read(buffer, want);
-    if (got == 0) return false;
-    buffer += got;
-    n -= got;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool RunBuilder::Changed(uint64_t start, uint64_t length) {
@@ -94,13 +81,13 @@ DiffStatus DiffFiles(CKOVA_xFile& original, CKOVA_xFile& modified, RunSink& sink
   uint64_t pos = 0;
   while (pos < modSize) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(block, modSize - pos));
-    if (!ReadFull(modified, bufB.data(), n)) return DiffStatus::kReadModified;
+    if (!ReadExact(modified, bufB.data(), n)) return DiffStatus::kReadModified;
     // The part of this block that the original still covers; the rest is
     // compared with zeros.
     const size_t inOrig =
         pos < origSize ? static_cast<size_t>(std::min<uint64_t>(n, origSize - pos)) : 0;
     if (inOrig) {
-      if (!ReadFull(original, bufA.data(), inOrig)) return DiffStatus::kReadOriginal;
+      if (!ReadExact(original, bufA.data(), inOrig)) return DiffStatus::kReadOriginal;
       if (options.crc) crc.Update(bufA.data(), inOrig);
       if (!runs.Compare(bufA.data(), bufB.data(), inOrig, pos)) return DiffStatus::kStopped;
     }
@@ -114,7 +101,7 @@ DiffStatus DiffFiles(CKOVA_xFile& original, CKOVA_xFile& modified, RunSink& sink
   if (options.crc) {
     while (pos < origSize) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(block, origSize - pos));
-      if (!ReadFull(original, bufA.data(), n)) return DiffStatus::kReadOriginal;
+      if (!ReadExact(original, bufA.data(), n)) return DiffStatus::kReadOriginal;
       crc.Update(bufA.data(), n);
       pos += n;
     }

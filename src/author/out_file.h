@@ -1,6 +1,8 @@
-// Files that zelp writes: built under a temporary name beside the output and
-// renamed into place only when complete, so that the output is never seen
-// half-written and an existing one is replaced in one step.
+// Files that zelp writes: built under a short temporary name in the folder
+// of the real output (symlinks followed, as cp does) and renamed into place
+// only when complete, so that the output is never seen half-written and an
+// existing one is replaced in one step. "-" streams the result to standard
+// output instead.
 #pragma once
 
 #include <string>
@@ -9,6 +11,9 @@
 
 namespace zelp::author {
 
+// Standard output as an output name.
+inline constexpr char16_t kStdoutName[] = u"-";
+
 class OutputFile {
  public:
   OutputFile() = default;
@@ -16,24 +21,26 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates the temporary file beside `path` and opens it for writing.
-  bool Create(const std::u16string& path);
+  // Resolves `path` and creates the temporary file, open for reading and
+  // writing; false with the reason in `error` (English, starting with
+  // "cannot create 'path'").
+  bool Create(const std::u16string& path, std::u16string& error);
   CKOVA_File& file() { return file_; }
-  // Makes the data durable, closes the file and renames it to the output.
+  // An existing file is being replaced.
+  bool replaces() const { return replaces_; }
+  // Makes the data durable, closes the file and renames it to the output
+  // (or copies it to standard output).
   bool Commit();
 
  private:
-  std::u16string path_, temp_;
+  void Discard();
+  std::u16string final_, temp_;  // native paths, resolved
   CKOVA_File file_;
   bool created_ = false;
+  bool toStdout_ = false;
+  bool replaces_ = false;
 };
 
-// Platform parts (out_file_posix.cpp, out_file_win32.cpp).
-// Creates a new, empty file with a name not in use beside `target` (same
-// folder) and returns its path.
-bool CreateTempBeside(const std::u16string& target, std::u16string& tempPath);
-// Renames `from` to `to`, replacing `to`, durably where the platform can.
-bool MoveIntoPlace(const std::u16string& from, const std::u16string& to);
 bool RemoveFile(const std::u16string& path);
 // True when both paths name one existing file (links included).
 bool SameFile(const std::u16string& a, const std::u16string& b);

@@ -1,10 +1,16 @@
-// Temporary files and the final rename on POSIX.
+// Output files on POSIX: the path resolved through symlinks, a temporary file
+// from mkostemp beside the real file (its one O_EXCL descriptor is the one
+// written), the mode of the file it replaces, and removal on SIGINT/SIGTERM.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "author/out_file.h"
@@ -14,48 +20,199 @@ namespace zelp::author {
 
 namespace {
 
-std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+// The temporary file being built, for the signal handler: a fixed buffer,
+// since the handler may only make async-signal-safe calls.
+char g_temp[PATH_MAX + 1];
+volatile sig_atomic_t g_hasTemp = 0;
 
-// The folder of a native path, for syncing the rename.
+void RemoveTempAndDie(int sig) {
+  if (g_hasTemp) ::unlink(g_temp);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void Track(const std::string& temp) {
+  static bool installed = false;
+  if (!installed) {
+    installed = true;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction old;
+      // A signal the caller ignores (nohup) stays ignored.
+      if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+      struct sigaction sa = {};
+      sa.sa_handler = RemoveTempAndDie;
+      sigemptyset(&sa.sa_mask);
+      ::sigaction(sig, &sa, nullptr);
+    }
+  }
+  g_hasTemp = 0;
+  if (temp.size() > PATH_MAX) return;
+  std::memcpy(g_temp, temp.c_str(), temp.size() + 1);
+  g_hasTemp = 1;
+}
+
+void Untrack() { g_hasTemp = 0; }
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-}  // namespace
-
-bool CreateTempBeside(const std::u16string& target, std::u16string& tempPath) {
-  static std::atomic<unsigned> counter{0};
-  // The rename would put a plain file in place of a device, a FIFO or a
-  // link to one (zelp create -o /dev/null, run as root, replaced the device):
-  // an output that exists must be a regular file.
-  std::string output;
-  struct stat st;
-  if (!PathToNative(target, output)) return false;
-  if (::stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::u16string candidate =
-        target + Ascii(".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::string native;
-    if (!PathToNative(candidate, native)) return false;
-    int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      tempPath = candidate;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+std::string NameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool MoveIntoPlace(const std::u16string& from, const std::u16string& to) {
-  std::string a, b;
-  if (!PathToNative(from, a) || !PathToNative(to, b)) return false;
-  if (::rename(a.c_str(), b.c_str()) != 0) return false;
+enum class Kind { kNew, kRegular, kOther, kNoFolder };
+
+// Follows `path` through symlinks to the file it stands for: an existing
+// regular file, a new name in an existing folder, or something else.
+Kind Resolve(std::string path, std::string& real, struct stat& st) {
+  for (int hop = 0; hop < 40; ++hop) {
+    std::string name = NameOf(path);
+    if (name.empty()) return Kind::kOther;  // "dir/" names a folder
+    std::unique_ptr<char, decltype(&::free)> folder(::realpath(FolderOf(path).c_str(), nullptr),
+                                                    &::free);
+    if (!folder) return Kind::kNoFolder;
+    std::string dir = folder.get();
+    std::string full = (dir == "/" ? "" : dir) + "/" + name;
+    if (::lstat(full.c_str(), &st) != 0) {
+      if (errno != ENOENT) return Kind::kNoFolder;
+      real = full;
+      return Kind::kNew;
+    }
+    if (S_ISREG(st.st_mode)) {
+      real = full;
+      return Kind::kRegular;
+    }
+    if (!S_ISLNK(st.st_mode)) return Kind::kOther;
+    std::string to(PATH_MAX, '\0');
+    ssize_t n = ::readlink(full.c_str(), &to[0], to.size());
+    if (n <= 0 || static_cast<size_t>(n) >= to.size()) return Kind::kOther;
+    to.resize(static_cast<size_t>(n));
+    path = to[0] == '/' ? to : dir + "/" + to;
+  }
+  return Kind::kOther;  // a loop
+}
+
+mode_t NewFileMode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// An unnamed file for building what goes to standard output: the patch
+// writer needs a file it can seek in, a pipe is not one.
+int SpoolFile() {
+  const char* tmp = ::getenv("TMPDIR");
+  std::string dir = tmp && *tmp ? tmp : "/tmp";
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+#endif
+  std::string name = dir + "/zelp-XXXXXX";
+  fd = ::mkostemp(&name[0], O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool CopyToStdout(int from) {
+  if (::lseek(from, 0, SEEK_SET) != 0) return false;
+  std::unique_ptr<char[]> buffer(new char[1 << 20]);
+  for (;;) {
+    ssize_t got = ::read(from, buffer.get(), 1 << 20);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    for (ssize_t done = 0; done < got;) {
+      ssize_t n = ::write(STDOUT_FILENO, buffer.get() + done, static_cast<size_t>(got - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += n;
+    }
+  }
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Discard() {
+  file_.Close();
+  if (!created_) return;
+  std::string native;
+  if (PathToNative(temp_, native)) ::unlink(native.c_str());
+  Untrack();
+  created_ = false;
+}
+
+bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
+  Discard();
+  const std::u16string what = u"cannot create '" + path + u"'";
+  toStdout_ = path == kStdoutName;
+  if (toStdout_) {
+    int fd = SpoolFile();
+    if (fd < 0) {
+      error = u"cannot create a temporary file for standard output";
+      return false;
+    }
+    file_.handle = fd;
+    return true;
+  }
+  std::string native, real;
+  struct stat st;
+  if (!PathToNative(path, native)) {
+    error = what;
+    return false;
+  }
+  switch (Resolve(native, real, st)) {
+    case Kind::kNoFolder: error = what + u": its folder does not exist"; return false;
+    case Kind::kOther:
+      error = what + u": it is not a regular file (a folder, a device, a pipe or a broken link)";
+      return false;
+    case Kind::kNew: replaces_ = false; break;
+    case Kind::kRegular: replaces_ = true; break;
+  }
+  std::string temp = FolderOf(real) + "/.zelp-XXXXXX";
+  int fd = ::mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0) {
+    error = what;
+    return false;
+  }
+  Track(temp);
+  created_ = true;
+  temp_ = PathFromNative(temp);
+  final_ = PathFromNative(real);
+  file_.handle = fd;
+  if (replaces_) {
+    // The replacement keeps the owner (where we may) and the permissions.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+      (void)!::fchown(fd, st.st_uid, st.st_gid);
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    ::fchmod(fd, NewFileMode());
+  }
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (!file_.IsOpen()) return false;
+  if (toStdout_) {
+    bool ok = CopyToStdout(file_.handle);
+    file_.Close();
+    return ok;
+  }
+  if (!created_ || !file_.Flush()) return false;
+  file_.Close();
+  std::string from, to;
+  if (!PathToNative(temp_, from) || !PathToNative(final_, to)) return false;
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  created_ = false;
+  Untrack();
   // The new name must survive a crash as well as the data.
-  int dir = ::open(FolderOf(b).c_str(), O_RDONLY | O_CLOEXEC);
+  int dir = ::open(FolderOf(to).c_str(), O_RDONLY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);

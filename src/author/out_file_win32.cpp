@@ -1,7 +1,11 @@
-// Temporary files and the final rename on Windows.
+// Output files on Windows: the path resolved to the final file (links
+// followed), a temporary file created with CREATE_NEW beside it whose handle
+// is the one written, MoveFileExW to replace the output, and removal of the
+// temporary file on Ctrl-C or a closed console.
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "author/out_file.h"
 #include "common/win_text.h"
@@ -10,30 +14,176 @@ namespace zelp::author {
 
 namespace {
 
-std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+// The temporary file being built, for the console handler (another thread).
+wchar_t g_temp[32768];
+volatile LONG g_hasTemp = 0;
+
+BOOL WINAPI RemoveTemp(DWORD) {
+  if (InterlockedExchange(&g_hasTemp, 0)) DeleteFileW(g_temp);
+  return FALSE;  // and let the default handler end the process
+}
+
+void Track(const std::u16string& temp) {
+  static bool installed = false;
+  if (!installed) installed = SetConsoleCtrlHandler(RemoveTemp, TRUE) != 0;
+  InterlockedExchange(&g_hasTemp, 0);
+  if (temp.size() >= sizeof g_temp / sizeof g_temp[0]) return;
+  for (size_t i = 0; i <= temp.size(); ++i) g_temp[i] = i < temp.size() ? temp[i] : 0;
+  InterlockedExchange(&g_hasTemp, 1);
+}
+
+void Untrack() { InterlockedExchange(&g_hasTemp, 0); }
+
+std::u16string FolderOf(const std::u16string& path) {
+  size_t slash = path.find_last_of(u"\\/");
+  if (slash == std::u16string::npos) return u".";
+  return path.substr(0, slash == 0 || path[slash - 1] == u':' ? slash + 1 : slash);
+}
+
+std::u16string Hex(unsigned v) {
+  std::u16string s;
+  for (int shift = 28; shift >= 0; shift -= 4) s += u"0123456789abcdef"[(v >> shift) & 15];
+  return s;
+}
+
+// A new file named `prefix` + a number + ".tmp"; its handle, or invalid.
+HANDLE CreateNew(const std::u16string& prefix, DWORD access, DWORD share, DWORD flags,
+                 std::u16string& name) {
+  static LONG counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = prefix + Hex(GetCurrentProcessId() * 7919u + InterlockedIncrement(&counter)) + u".tmp";
+    HANDLE h =
+        CreateFileW(as_wcstr(name.c_str()), access, share, nullptr, CREATE_NEW, flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    DWORD e = GetLastError();
+    if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+enum class Kind { kNew, kRegular, kOther, kNoFolder };
+
+Kind Resolve(const std::u16string& path, std::u16string& real) {
+  HANDLE h =
+      CreateFileW(as_wcstr(path.c_str()), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD e = GetLastError();
+    if (e != ERROR_FILE_NOT_FOUND)
+      return e == ERROR_PATH_NOT_FOUND ? Kind::kNoFolder : Kind::kOther;
+    DWORD folder = GetFileAttributesW(as_wcstr(FolderOf(path).c_str()));
+    if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY))
+      return Kind::kNoFolder;
+    real = path;
+    return Kind::kNew;
+  }
+  Kind kind = Kind::kOther;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    std::vector<wchar_t> buffer(32768);
+    DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n > 0 && n < buffer.size()) {
+      real.assign(as_u16cstr(buffer.data()), n);
+      kind = Kind::kRegular;
+    }
+  }
+  CloseHandle(h);
+  return kind;
+}
+
+bool CopyToStdout(HANDLE from) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  LARGE_INTEGER zero = {};
+  if (out == nullptr || out == INVALID_HANDLE_VALUE ||
+      !SetFilePointerEx(from, zero, nullptr, FILE_BEGIN))
+    return false;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+      return false;
+    if (got == 0) return true;
+    for (DWORD done = 0; done < got;) {
+      DWORD n = 0;
+      if (!WriteFile(out, buffer.data() + done, got - done, &n, nullptr) || n == 0) return false;
+      done += n;
+    }
+  }
+}
 
 }  // namespace
 
-bool CreateTempBeside(const std::u16string& target, std::u16string& tempPath) {
-  static LONG counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::u16string candidate = target + Ascii(".tmp-" + std::to_string(GetCurrentProcessId()) +
-                                              "-" + std::to_string(InterlockedIncrement(&counter)));
-    HANDLE h = CreateFileW(as_wcstr(candidate.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
-      tempPath = candidate;
-      return true;
-    }
-    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  }
-  return false;
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Discard() {
+  file_.Close();
+  if (!created_) return;
+  DeleteFileW(as_wcstr(temp_.c_str()));
+  Untrack();
+  created_ = false;
 }
 
-bool MoveIntoPlace(const std::u16string& from, const std::u16string& to) {
-  return MoveFileExW(as_wcstr(from.c_str()), as_wcstr(to.c_str()),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
+  Discard();
+  const std::u16string what = u"cannot create '" + path + u"'";
+  toStdout_ = path == kStdoutName;
+  if (toStdout_) {
+    // Built in an unnamed-in-effect file that the system removes on close.
+    wchar_t dir[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+    std::u16string name;
+    HANDLE h = n == 0 || n > MAX_PATH
+                   ? INVALID_HANDLE_VALUE
+                   : CreateNew(std::u16string(as_u16cstr(dir), n) + u"zelp",
+                               GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, name);
+    if (h == INVALID_HANDLE_VALUE) {
+      error = u"cannot create a temporary file for standard output";
+      return false;
+    }
+    file_.handle = h;
+    return true;
+  }
+  switch (Resolve(path, final_)) {
+    case Kind::kNoFolder: error = what + u": its folder does not exist"; return false;
+    case Kind::kOther:
+      error = what + u": it is not a regular file (a folder, a device or a pipe)";
+      return false;
+    case Kind::kNew: replaces_ = false; break;
+    case Kind::kRegular: replaces_ = true; break;
+  }
+  std::u16string folder = FolderOf(final_);
+  if (folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
+  // Others may read it, and the console handler may delete it while open.
+  HANDLE h = CreateNew(folder + u"zelp", GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_ATTRIBUTE_NORMAL, temp_);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = what;
+    return false;
+  }
+  Track(temp_);
+  created_ = true;
+  file_.handle = h;
+  return true;
+}
+
+bool OutputFile::Commit() {
+  if (!file_.IsOpen()) return false;
+  if (toStdout_) {
+    bool ok = CopyToStdout(static_cast<HANDLE>(file_.handle));
+    file_.Close();
+    return ok;
+  }
+  if (!created_ || !file_.Flush()) return false;
+  file_.Close();
+  if (!MoveFileExW(as_wcstr(temp_.c_str()), as_wcstr(final_.c_str()),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return false;
+  created_ = false;
+  Untrack();
+  return true;
 }
 
 bool RemoveFile(const std::u16string& path) { return DeleteFileW(as_wcstr(path.c_str())) != 0; }

@@ -7,20 +7,9 @@
 
 #include "author/differ.h"
 #include "engine/format.h"
+#include "engine/header.h"
 
 namespace zelp::author {
-
-bool WriteAll(CKOVA_xFile& file, const void* data, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (n > 0) {
-    uint32_t want = static_cast<uint32_t>(std::min<size_t>(n, 0x40000000));
-    uint32_t put = file.Write(p, want);
-    if (put == 0) return false;
-    p += put;
-    n -= put;
-  }
-  return true;
-}
 
 namespace {
 
@@ -65,8 +54,7 @@ class DataReader {
       have_ = 0;
       at_ = start;
       while (have_ < n) {  // fill at least the record, as much as the window holds
-        uint32_t got =
-            file_.Read(window_.get() + have_, static_cast<uint32_t>(capacity_ - have_));
+        uint32_t got = file_.Read(window_.get() + have_, static_cast<uint32_t>(capacity_ - have_));
         if (got == 0) return false;
         have_ += got;
       }
@@ -182,11 +170,11 @@ PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile
   stats.targetSize = diff.modifiedSize;
   stats.targetCrc = options.crc ? diff.originalCrc : 0;
 
-  std::memcpy(header, "KOVA-PATCH3.0", 13);
-  PutLe64(header + kOffTargetSize, static_cast<uint64_t>(diff.modifiedSize));
-  PutLe32(header + kOffTargetCrc, stats.targetCrc);
-  PutLe32(header + kOffRecords, kHeaderSize);
-  PutLe64(header + kOffDescription, descriptionOffset);
+  PatchHeader fields;
+  fields.targetSize = diff.modifiedSize;
+  fields.targetCrc = stats.targetCrc;
+  fields.descriptionOffset = descriptionOffset;
+  EncodeHeader(fields, header);
   if (!out.Seek(base) || !WriteAll(out, header, sizeof header)) return PatchStatus::kWrite;
   if (!out.Seek(base + static_cast<int64_t>(stats.patchSize))) return PatchStatus::kWrite;
   return PatchStatus::kOk;

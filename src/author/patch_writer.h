@@ -41,7 +41,4 @@ enum class PatchStatus { kOk, kReadOriginal, kReadModified, kWrite };
 PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile& modifiedData,
                        CKOVA_xFile& out, const PatchOptions& options, PatchStats& stats);
 
-// Writes all of `data` with as many writes as it takes.
-bool WriteAll(CKOVA_xFile& file, const void* data, size_t n);
-
 }  // namespace zelp::author

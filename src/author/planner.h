@@ -35,6 +35,8 @@
 #include <deque>
 #include <vector>
 
+#include "engine/format.h"
+
 namespace zelp::author {
 
 constexpr uint32_t kRelativeOverhead = 7;   // type, 32-bit distance, length
@@ -45,7 +47,7 @@ constexpr uint32_t kAbsoluteOverhead = 11;  // type, 64-bit position, length
 // bytes can put two record starts too far apart (always true for the real
 // limits).
 struct RecordLimits {
-  uint64_t maxData = 65535;              // data bytes in one record
+  uint64_t maxData = kMaxRecordData;     // data bytes in one record
   uint64_t maxRelative = 0xFFFFFFFFull;  // largest distance a relative record can carry
 };
 

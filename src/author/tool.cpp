@@ -6,6 +6,7 @@
 
 #include "author/out_file.h"
 #include "author/stamp_file.h"
+#include "common/text.h"
 #include "engine/format.h"
 #include "engine/stamp.h"
 #include "file/file.h"
@@ -15,11 +16,6 @@ namespace zelp::author {
 namespace {
 
 std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
-
-std::u16string Number(int64_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
 
 bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& error) {
   if (Open(path.c_str(), file, kModeRead, kShareRead)) return true;
@@ -32,7 +28,7 @@ bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& err
 bool OutputIsNoInput(const std::u16string& output, const std::vector<const std::u16string*>& inputs,
                      std::u16string& error) {
   for (const std::u16string* in : inputs) {
-    if (in->empty() || !SameFile(output, *in)) continue;
+    if (in->empty() || output == kStdoutName || !SameFile(output, *in)) continue;
     error =
         u"the output " + Quote(output) + u" is the input " + Quote(*in) + u"; choose another name";
     return false;
@@ -49,7 +45,7 @@ bool LocateStubStamp(CKOVA_xFile& stub, const std::u16string& path, StampInfo& i
       error = Quote(path) + u" is not a ZELP program: its patch stamp marker is missing";
       return false;
     case StampStatus::kManyMarkers:
-      error = Quote(path) + u": the patch stamp marker occurs " + Number(info.markers) +
+      error = Quote(path) + u": the patch stamp marker occurs " + Decimal(info.markers) +
               u" times; it must occur exactly once";
       return false;
     case StampStatus::kCutShort:
@@ -66,6 +62,13 @@ bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
   StampInfo stamp;
   if (!LocateStubStamp(stub, path, stamp, error)) return false;
   bool readFailed = false;
+  if (!HasDialogMark(stub, stamp.imageSize, readFailed)) {
+    error = readFailed ? u"cannot read " + Quote(path)
+                       : Quote(path) +
+                             u" is not the ZELP dialog program (zelp-stub.exe): it carries the "
+                             u"patch stamp but not the dialog's mark";
+    return false;
+  }
   if (!WriteStampedImage(stub, stamp, out, readFailed)) {
     error = readFailed ? u"cannot read " + Quote(path) : std::u16string(u"cannot write the output");
     return false;
@@ -77,6 +80,7 @@ bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
 
 bool Finish(OutputFile& out, const std::u16string& path, OutputInfo& info, std::u16string& error) {
   out.file().GetSize(info.fileSize);
+  info.replacedOutput = out.replaces();
   if (!out.Commit()) {
     error = u"cannot write " + Quote(path);
     return false;
@@ -99,10 +103,7 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
                        error))
     return false;
   OutputFile out;
-  if (!out.Create(request.output)) {
-    error = u"cannot create " + Quote(request.output);
-    return false;
-  }
+  if (!out.Create(request.output, error)) return false;
   if (!request.stub.empty() && !CopyStub(request.stub, out.file(), info, error)) return false;
   PatchOptions options;
   options.crc = request.crc;
@@ -132,7 +133,7 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
   int64_t patchSize = 0;
   patchFile.GetSize(patchSize);
   int major = 0, minor = 0;
-  if (patchFile.Read(ident, kIdentSize) != kIdentSize || patchSize <= kHeaderSize ||
+  if (!ReadExact(patchFile, ident, kIdentSize) || patchSize <= kHeaderSize ||
       ParseIdentification(ident, major, minor) < 2 ||
       JudgeVersion(major, minor) != Version::kSupported) {
     error = Quote(patch) + u" is not a ZELP 3.0 patch";
@@ -140,10 +141,7 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
   }
   if (!OutputIsNoInput(output, {&stub, &patch}, error)) return false;
   OutputFile out;
-  if (!out.Create(output)) {
-    error = u"cannot create " + Quote(output);
-    return false;
-  }
+  if (!out.Create(output, error)) return false;
   if (!CopyStub(stub, out.file(), info, error)) return false;
   if (!patchFile.Seek(0)) {
     error = u"cannot read " + Quote(patch);
@@ -164,38 +162,6 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
     left -= got;
   }
   return Finish(out, output, info, error);
-}
-
-bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error) {
-  CKOVA_File file;
-  if (!OpenInput(path, file, error)) return false;
-  char ident[kIdentSize] = {};
-  size_t prefix = std::strlen(kIdentPrefix);
-  if (file.Read(ident, static_cast<uint32_t>(prefix)) == prefix &&
-      std::memcmp(ident, kIdentPrefix, prefix) == 0) {
-    base = 0;
-    return true;
-  }
-  StampInfo stamp;
-  switch (LocateStamp(file, stamp)) {
-    case StampStatus::kOk: break;
-    case StampStatus::kRead: error = u"cannot read " + Quote(path); return false;
-    case StampStatus::kNoMarker:
-    case StampStatus::kCutShort:
-      error = Quote(path) + u" is neither a ZELP patch nor a program that carries one";
-      return false;
-    case StampStatus::kManyMarkers:
-      error = Quote(path) + u": the patch stamp marker occurs " + Number(stamp.markers) +
-              u" times; use --base to say where the patch begins";
-      return false;
-  }
-  if (!stamp.hasPatch) {
-    error = stamp.value == kNoPatch ? Quote(path) + u" is a ZELP program without a patch"
-                                    : Quote(path) + u": its patch stamp points outside the file";
-    return false;
-  }
-  base = stamp.value;
-  return true;
 }
 
 }  // namespace zelp::author

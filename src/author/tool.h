@@ -18,9 +18,10 @@ struct CreateRequest {
 };
 
 struct OutputInfo {
-  int64_t base = 0;            // where the patch begins in the output
-  int64_t fileSize = 0;        // the whole output
-  bool replacedPatch = false;  // the stub carried a patch, which was left out
+  int64_t base = 0;             // where the patch begins in the output
+  int64_t fileSize = 0;         // the whole output
+  bool replacedPatch = false;   // the stub carried a patch, which was left out
+  bool replacedOutput = false;  // an existing file was replaced
 };
 
 // A patch that turns `original` into `modified`; with a stub, the
@@ -32,9 +33,5 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
 // the patch appended.
 bool PackFiles(const std::u16string& stub, const std::u16string& patch,
                const std::u16string& output, OutputInfo& info, std::u16string& error);
-
-// Where the patch in `path` begins: 0 for a bare patch (the file starts with
-// the identification), else the stamped offset of a program that carries one.
-bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error);
 
 }  // namespace zelp::author

@@ -14,11 +14,6 @@ namespace zelp::cli {
 
 namespace {
 
-std::u16string Decimal(uint64_t n) {
-  std::string s = std::to_string(n);
-  return std::u16string(s.begin(), s.end());
-}
-
 // Reads the description file and converts it; false after printing why.
 bool LoadDescription(const std::u16string& path, std::u16string& text, Console& console) {
   CKOVA_File file;
@@ -96,9 +91,13 @@ int CmdCreate(const std::vector<std::u16string>& args, Console& console) {
     console.Err(u"zelp: note: the CRC-32 of '" + request.original +
                 u"' is 0, which patches read as \"no check\": it applies to any file\n");
   std::u16string what = request.stub.empty() ? u"patch" : u"program";
-  console.Out(u"zelp: wrote " + what + u" '" + request.output + u"': " + Decimal(info.fileSize) +
-              u" bytes, " + Decimal(stats.records) + u" records, " + Decimal(stats.dataBytes) +
-              u" data bytes\n");
+  // With -o -, standard output holds the patch: the report goes beside it.
+  auto report = [&](const std::u16string& line) {
+    request.output == author::kStdoutName ? console.Err(line) : console.Out(line);
+  };
+  report(u"zelp: wrote " + what + u" '" + request.output + u"': " + Decimal(info.fileSize) +
+         u" bytes, " + Decimal(stats.records) + u" records, " + Decimal(stats.dataBytes) +
+         u" data bytes\n");
   return kExitOk;
 }
 

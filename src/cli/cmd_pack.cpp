@@ -1,8 +1,10 @@
 // zelp pack: a distributable program from the dialog program and a patch.
 #include <string>
 
+#include "author/out_file.h"
 #include "author/tool.h"
 #include "cli/cli.h"
+#include "common/text.h"
 
 namespace zelp::cli {
 
@@ -20,13 +22,12 @@ int CmdPack(const std::vector<std::u16string>& args, Console& console) {
     console.Err(u"zelp: " + error + u"\n");
     return kExitFailed;
   }
-  auto decimal = [](int64_t n) {
-    std::string s = std::to_string(n);
-    return std::u16string(s.begin(), s.end());
-  };
-  console.Out(u"zelp: wrote program '" + output + u"': " + decimal(info.fileSize) +
-              u" bytes, patch at offset " + decimal(info.base) +
-              (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") + u"\n");
+  std::u16string line = u"zelp: wrote program '" + output + u"': " + Decimal(info.fileSize) +
+                        u" bytes, patch at offset " + Decimal(info.base) +
+                        (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") +
+                        u"\n";
+  // With -o -, standard output holds the program: the report goes beside it.
+  output == author::kStdoutName ? console.Err(line) : console.Out(line);
   return kExitOk;
 }
 

@@ -2,11 +2,11 @@
 // procedure, run on a file the user names.
 #include <memory>
 
-#include "author/tool.h"
 #include "cli/cli.h"
 #include "common/report.h"
 #include "common/text.h"
 #include "engine/messages.h"
+#include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
 
@@ -32,7 +32,7 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
   if (!Open(file.c_str(), probe, kModeRead, kShareRead)) return kExitOk;
   probe.Close();
   std::u16string error;
-  if (!author::FindPatchBase(file, base, error)) {
+  if (!FindPatchBase(file, base, error)) {
     console.Err(u"zelp: " + error + u"\n");
     return kExitFailed;
   }

@@ -1,9 +1,5 @@
 #include "common/report.h"
 
-#include <cstdio>
-
-#include "common/text.h"
-
 namespace zelp {
 
 namespace {
@@ -24,12 +20,5 @@ ReportSink SetReportSink(ReportSink sink, void* context) {
   g_context = context;
   return old;
 }
-
-#ifndef _WIN32
-void PlatformReport(void*, const char16_t* text) {
-  std::string s = Utf16ToUtf8(text);
-  std::fprintf(stderr, "%s\n", s.c_str());
-}
-#endif
 
 }  // namespace zelp

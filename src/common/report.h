@@ -17,4 +17,10 @@ ReportSink SetReportSink(ReportSink sink, void* context);
 // The platform default, used when no sink is installed.
 void PlatformReport(void* owner, const char16_t* text);
 
+// Reports `text` and returns 0: the failure return of every operation.
+inline int Fail(void* owner, const char16_t* text) {
+  Report(owner, text);
+  return 0;
+}
+
 }  // namespace zelp

@@ -3,10 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace zelp {
 
 size_t WideCopy(char16_t* dst, const char16_t* src) {
@@ -21,21 +17,11 @@ size_t WideLen(const char16_t* s) {
   return n;
 }
 
-char16_t* AnsiToWide(const char* s) {
-#ifdef _WIN32
-  int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-  if (n <= 0) return nullptr;
-  auto* out = new char16_t[n];
-  MultiByteToWideChar(CP_ACP, 0, s, -1, reinterpret_cast<wchar_t*>(out), n);
-  return out;
-#else
-  size_t n = std::strlen(s);
-  auto* out = new char16_t[n + 1];
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(s[i]);
-  out[n] = 0;
-  return out;
-#endif
+std::u16string AsciiToUtf16(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
 }
+
+std::u16string Decimal(int64_t n) { return AsciiToUtf16(std::to_string(n)); }
 
 namespace {
 

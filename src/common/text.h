@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zelp {
@@ -33,6 +34,10 @@ std::u16string PathFromNative(const std::string& bytes);
 // False when the UTF-16 path cannot name a native file (a lone surrogate that
 // is no escape, or an embedded NUL): never open a different file instead.
 bool PathToNative(const std::u16string& path, std::string& bytes);
+
+// ASCII text (one unit per byte) and decimal numbers as UTF-16.
+std::u16string AsciiToUtf16(const std::string& ascii);
+std::u16string Decimal(int64_t n);
 
 // CR LF -> LF, for printing texts made for message boxes on a terminal.
 std::u16string CrLfToLf(const std::u16string& s);

@@ -1,23 +1,11 @@
 // The application procedure: header checks, CRC check, a checking pass over
 // the records, resize, the writing pass, flush.
-#include <cstring>
-
 #include "common/report.h"
 #include "engine/format.h"
+#include "engine/header.h"
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
-
-namespace {
-
-int Fail(void* owner, const char16_t* text) {
-  zelp::Report(owner, text);
-  return 0;
-}
-
-bool ReadExact(CKOVA_xFile& f, void* buf, uint32_t n) { return f.Read(buf, n) == n; }
-
-}  // namespace
 
 int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
   using namespace zelp;
@@ -32,40 +20,35 @@ int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetP
 int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
   using namespace zelp;
   patchFile.Seek(static_cast<int64_t>(patchBase));  // a failure shows in the next read
-
-  if (!ReadExact(patchFile, scratch, kIdentSize)) return Fail(owner, kMsgIdentShort);
-  scratch[kIdentSize] = 0;
-  int major = 0, minor = 0;
-  if (ParseIdentification(reinterpret_cast<const char*>(scratch), major, minor) < 2)
-    return Fail(owner, kMsgIdentBad);
-  switch (JudgeVersion(major, minor)) {
-    case Version::kOlder: return Fail(owner, kMsgOldVersion);
-    case Version::kUnknown: return Fail(owner, kMsgUnknownVersion);
-    case Version::kSupported: break;
-  }
-
-  uint8_t field[8];
-  if (!ReadExact(patchFile, field, 8)) return Fail(owner, kMsgHeader1);
-  int64_t targetSize = static_cast<int64_t>(Le64(field));
-  if (targetSize < 0) return Fail(owner, kMsgHeader1);
-  if (!ReadExact(patchFile, field, 4)) return Fail(owner, kMsgHeader2);
-  uint32_t targetCrc = Le32(field);
-  if (targetCrc != 0 && target.Crc32() != targetCrc) return Fail(owner, kMsgCrcMismatch);
-  if (!ReadExact(patchFile, field, 4)) return Fail(owner, kMsgHeader3);
-  uint64_t recordsOffset = Le32(field);
   int64_t holderSize = 0;  // the whole file that holds the patch, not the patch
   patchFile.GetSize(holderSize);
-  if (recordsOffset < kHeaderSize || static_cast<int64_t>(recordsOffset) >= holderSize)
-    return Fail(owner, kMsgHeader4);
+  PatchHeader h;
+  HeaderFault fault = ReadHeader(patchFile, holderSize, h);
+  // The faults in the order of the fields; the target's CRC is compared as
+  // soon as its field is known, before the fields after it are judged.
+  switch (fault) {
+    case HeaderFault::kIdentCut: return Fail(owner, kMsgIdentShort);
+    case HeaderFault::kIdentText: return Fail(owner, kMsgIdentBad);
+    case HeaderFault::kVersion:
+      return Fail(owner, JudgeVersion(h.major, h.minor) == Version::kOlder ? kMsgOldVersion
+                                                                           : kMsgUnknownVersion);
+    default: break;
+  }
+  if (fault == HeaderFault::kTargetSizeCut || h.targetSize < 0) return Fail(owner, kMsgHeader1);
+  if (fault == HeaderFault::kTargetCrcCut) return Fail(owner, kMsgHeader2);
+  if (h.targetCrc != 0 && target.Crc32() != h.targetCrc) return Fail(owner, kMsgCrcMismatch);
+  if (fault == HeaderFault::kRecordsCut) return Fail(owner, kMsgHeader3);
+  if (fault == HeaderFault::kRecordsRange) return Fail(owner, kMsgHeader4);
+  // The description offset is not needed here.
 
   // Check the whole record stream before the target is touched: a damaged
   // patch must never leave a half-patched file behind.
-  int64_t recordsAt = static_cast<int64_t>(patchBase + recordsOffset);
+  int64_t recordsAt = static_cast<int64_t>(patchBase + h.recordsOffset);
   if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
   int64_t extent = 0;
   if (!RunRecords(patchFile, nullptr, owner, &extent)) return 0;
 
-  if (!ResizeTarget(target, targetSize, extent, owner)) return 0;
+  if (!ResizeTarget(target, h.targetSize, extent, owner)) return 0;
   if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
   if (!ApplyRecords(patchFile, target, owner)) return 0;
   // Success is only claimed for data that has reached the disk.

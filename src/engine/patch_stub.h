@@ -38,8 +38,10 @@ class CPatchStub {
   int ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner);
 
 #ifdef _WIN32
-  // The Windows program's operations: they find the program's own file
-  // through the module file name, and ApplyPatch asks for the target.
+  // The Windows program's operations, defined with the dialog they serve in
+  // src/ui/patch_stub_win32.cpp: they find the program's own file through
+  // the module file name, and ApplyPatch asks for the target with the
+  // chooser. Both end in the portable operations above.
   int LoadPatchInfo();
   int ApplyPatch(void* owner);
 #endif

@@ -6,15 +6,6 @@
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
 
-namespace {
-
-int Fail(void* owner, const char16_t* text) {
-  zelp::Report(owner, text);
-  return 0;
-}
-
-}  // namespace
-
 int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
   return RunRecords(patchFile, &target, owner, nullptr);
 }

@@ -7,15 +7,12 @@
 
 namespace zelp {
 
-// The whole-file CRC reads at most this many bytes at a time (32 MiB).
-constexpr int64_t kCrcChunk = 33554432;
-// What it reads at a time: small enough to hash each piece while it is still
+// What the whole-file CRC reads at a time: small enough to hash each piece while it is still
 // in the processor's cache, large enough that calls cost nothing (1 MiB).
 constexpr int64_t kCrcReadSize = 1 << 20;
-static_assert(kCrcReadSize <= kCrcChunk, "");
 
 // The standard lookup table: entry i is the CRC of the single byte i.
-extern const uint32_t kCrcTable[256];
+extern const uint32_t (&kCrcTable)[256];
 
 // Advances a running (not inverted) CRC over `len` bytes, one table lookup
 // per byte. Every faster kernel must give exactly the same result.

@@ -15,25 +15,33 @@
 #include "common/text.h"
 #include "file/crc32.h"
 #include "file/file.h"
-#include "file/short_path.h"
+
+namespace {
+
+// A call that a signal interrupted before it did anything is made again.
+template <typename Call>
+auto Retry(Call call) {
+  decltype(call()) r;
+  do r = call();
+  while (r < 0 && errno == EINTR);
+  return r;
+}
+
+}  // namespace
 
 CKOVA_File::~CKOVA_File() { Close(); }
 
 uint32_t CKOVA_File::Read(void* buffer, uint32_t count) {
   if (handle < 0) return 0;
   SettleWrites();
-  ssize_t n;
-  do n = ::read(handle, buffer, count);
-  while (n < 0 && errno == EINTR);
+  ssize_t n = Retry([&] { return ::read(handle, buffer, count); });
   return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
 
 uint32_t CKOVA_File::Write(const void* buffer, uint32_t count) {
   if (handle < 0) return 0;
   SettleWrites();
-  ssize_t n;
-  do n = ::write(handle, buffer, count);
-  while (n < 0 && errno == EINTR);
+  ssize_t n = Retry([&] { return ::write(handle, buffer, count); });
   return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
 
@@ -130,9 +138,7 @@ uint32_t ReadCrc(int fd, int64_t size) {
   for (int64_t at = 0; at < size;) {
     size_t want =
         static_cast<size_t>(size - at < static_cast<int64_t>(bufSize) ? size - at : bufSize);
-    ssize_t n;
-    do n = ::pread(fd, buf.get(), want, static_cast<off_t>(at));
-    while (n < 0 && errno == EINTR);
+    ssize_t n = Retry([&] { return ::pread(fd, buf.get(), want, static_cast<off_t>(at)); });
     // An error, or an end before the size the file had: never a CRC of part of it.
     if (n <= 0) return 0;
     crc.Update(buf.get(), static_cast<size_t>(n));
@@ -183,8 +189,7 @@ constexpr int64_t kNear = 16 << 10;          // how close writes must follow
 
 bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at) {
   while (n > 0) {
-    ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(at));
-    if (w < 0 && errno == EINTR) continue;
+    ssize_t w = Retry([&] { return ::pwrite(fd, p, n, static_cast<off_t>(at)); });
     if (w <= 0) return false;
     p += w;
     n -= static_cast<size_t>(w);
@@ -226,9 +231,8 @@ bool CKOVA_File::GatherWrite(int64_t position, const void* buffer, uint32_t coun
       return false;
     if (!window_) window_.reset(new uint8_t[kWindowSize]);
     int64_t at = position & ~int64_t{4095};  // whole pages
-    ssize_t n;
-    do n = ::pread(handle, window_.get(), kWindowSize, static_cast<off_t>(at));
-    while (n < 0 && errno == EINTR);
+    ssize_t n =
+        Retry([&] { return ::pread(handle, window_.get(), kWindowSize, static_cast<off_t>(at)); });
     if (n <= 0) return false;
     windowAt_ = at;
     windowLen_ = static_cast<uint32_t>(n);
@@ -249,6 +253,8 @@ bool CKOVA_File::GatherWrite(int64_t position, const void* buffer, uint32_t coun
 // the write can be gathered with its neighbours.
 int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count) {
   if (handle < 0 || position < 0) return -1;
+  // Writing nothing needs no position: a file system may not reach it.
+  if (count == 0) return 0;
   if (GatherWrite(position, buffer, count)) {
     lastEnd_ = position + count;
     return count;
@@ -259,18 +265,14 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
     lastEnd_ = position + count;
     return count;
   }
-  ssize_t n = 0;
-  if (count > 0) {
-    do n = ::pwrite(handle, buffer, count, static_cast<off_t>(position));
-    while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(count)) {
-      lastEnd_ = position + count;
-      StartWriteback(handle, position, count);
-      return n;
-    }
+  ssize_t n = Retry([&] { return ::pwrite(handle, buffer, count, static_cast<off_t>(position)); });
+  if (n == static_cast<ssize_t>(count)) {
+    lastEnd_ = position + count;
+    StartWriteback(handle, position, count);
+    return n;
   }
-  // Nothing to write, or not all written: tell a position the file cannot
-  // reach (a seek would have failed) from a failed write, as Seek+Write do.
+  // Not all written: tell a position the file cannot reach (a seek would
+  // have failed) from a failed write, as Seek+Write do.
   if (::lseek(handle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position))
     return -1;
   if (n > 0) lastEnd_ = position + n;
@@ -295,6 +297,14 @@ int LockFor(int mode, int shareKind) {
   return othersMayWrite ? 0 : LOCK_SH;
 }
 
+// The lock, or none where the file system keeps no locks (some network and
+// FUSE file systems): the sharing rules cannot hold there, but the file can
+// still be patched. Every other refusal (someone holds the file) stands.
+bool Lock(int fd, int lock) {
+  if (Retry([&] { return ::flock(fd, lock | LOCK_NB); }) == 0) return true;
+  return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
 int OpenOnce(const std::string& path, int flags, int lock, bool truncate) {
   // O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
   int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
@@ -305,8 +315,7 @@ int OpenOnce(const std::string& path, int flags, int lock, bool truncate) {
     errno = EINVAL;
     return -1;
   }
-  if ((lock && ::flock(fd, lock | LOCK_NB) != 0) ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+  if ((lock && !Lock(fd, lock)) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
       (truncate && ::ftruncate(fd, 0) != 0)) {
     int e = errno;
     ::close(fd);
@@ -331,13 +340,8 @@ int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) 
   std::string native;
   if (!path || !zelp::PathToNative(path, native) || native.empty()) return 0;
   int lock = LockFor(mode, shareKind);
+  // No retry under a short form: POSIX file systems have no short names.
   int fd = OpenOnce(native, flags, lock, mode == kModeCreate);
-  if (fd < 0 && errno == ENOENT) {
-    // The retry under the short form: there are no short names here, so the
-    // conversion fails and this is the end.
-    char16_t shortPath[zelp::kPathUnits];
-    if (!zelp::FullShortPath(path, shortPath)) return 0;
-  }
   if (fd < 0) return 0;
   file.handle = fd;
   return file.Seek(0) ? 1 : (file.Close(), 0);

@@ -102,14 +102,14 @@ bool CKOVA_File::Flush() { return handle && FlushFileBuffers(H(handle)); }
 // write.
 int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count) {
   if (!handle || position < 0) return -1;
+  // Writing nothing needs no position: a file system may not reach it.
+  if (count == 0) return 0;
   DWORD put = 0;
-  if (count > 0) {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(position);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
-    if (WriteFile(H(handle), buffer, count, &put, &at) && put == count) return put;
-  }
-  // Nothing to write, or not all written: tell a position the file cannot
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(position);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+  if (WriteFile(H(handle), buffer, count, &put, &at) && put == count) return put;
+  // Not all written: tell a position the file cannot
   // reach (a move would have failed) from a failed write, as Seek+Write do.
   if (!Seek(position)) return -1;
   return put;

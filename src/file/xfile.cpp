@@ -13,8 +13,39 @@ bool CKOVA_xFile::WriteText(const char16_t* text) {
 }
 
 int64_t CKOVA_xFile::WriteAt(int64_t position, const void* buffer, uint32_t count) {
+  // Writing nothing needs no position: a file system may not reach it.
+  if (count == 0) return position < 0 ? -1 : 0;
   if (!Seek(position)) return -1;
   return Write(buffer, count);
+}
+
+namespace {
+// Larger requests go out in pieces that a uint32_t count can carry.
+constexpr size_t kPiece = size_t{1} << 30;
+}  // namespace
+
+size_t zelp::ReadFull(CKOVA_xFile& file, void* buffer, size_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    size_t want = count - done < kPiece ? count - done : kPiece;
+    uint32_t got = file.Read(p + done, static_cast<uint32_t>(want));
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+bool zelp::WriteAll(CKOVA_xFile& file, const void* data, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (count > 0) {
+    size_t want = count < kPiece ? count : kPiece;
+    uint32_t put = file.Write(p, static_cast<uint32_t>(want));
+    if (put == 0) return false;
+    p += put;
+    count -= put;
+  }
+  return true;
 }
 
 int zelp::SetSize(CKOVA_xFile& file, int64_t size) {
@@ -39,17 +70,7 @@ uint32_t Crc32OfFile(CKOVA_xFile& file) {
     bool ok = true;
     while (ok && remaining > 0) {
       uint32_t chunk = static_cast<uint32_t>(remaining < chunkMax ? remaining : chunkMax);
-      uint32_t got = 0;
-      // A platform read may return less than asked: read on until the chunk
-      // is whole, and give up on an error or an early end of file.
-      while (got < chunk) {
-        uint32_t n = file.Read(buf.get() + got, chunk - got);
-        if (n == 0) {
-          ok = false;
-          break;
-        }
-        got += n;
-      }
+      ok = zelp::ReadExact(file, buf.get(), chunk);
       if (!ok) break;
       crc.Update(buf.get(), chunk);
       remaining -= chunk;

@@ -2,6 +2,7 @@
 // fuzzers can put an in-memory or a failing file in place of a real one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class CKOVA_xFile {
@@ -47,6 +48,16 @@ namespace zelp {
 
 // Positions the file at `size` and makes that its end; 1 when both succeed.
 int SetSize(CKOVA_xFile& file, int64_t size);
+
+// A platform read may return less than asked. Reads until `count` bytes are
+// in, the file ends or a read fails; returns the bytes read.
+size_t ReadFull(CKOVA_xFile& file, void* buffer, size_t count);
+// ReadFull that must get all `count` bytes.
+inline bool ReadExact(CKOVA_xFile& file, void* buffer, size_t count) {
+  return ReadFull(file, buffer, count) == count;
+}
+// Writes all of `data` with as many writes as it takes; false on a failure.
+bool WriteAll(CKOVA_xFile& file, const void* data, size_t count);
 
 }  // namespace zelp
 

@@ -205,7 +205,8 @@ TEST(CliHostile, TargetsThatAreNotPlainFiles) {
     ExpectApply(s, {"apply", s.patch, c.target}, 1, kTargetOpen);
   }
   // The same kinds of files given as the patch.
-  for (const std::string& patch : {s.dir.File("folder"), s.dir.File("fifo"), std::string("/dev/zero")}) {
+  for (const std::string& patch :
+       {s.dir.File("folder"), s.dir.File("fifo"), std::string("/dev/zero")}) {
     SCOPED_TRACE(patch);
     ExpectApply(s, {"apply", patch, s.target}, 1, kPatchOpen);
   }
@@ -236,7 +237,6 @@ TEST(CliHostile, LockedTargets) {
   }
   // Once released, the same run works.
   ExpectApply(s, {"apply", s.patch, s.target}, 0, "", s.target);
-
 }
 
 TEST(CliHostile, ReadOnlyFiles) {
@@ -342,7 +342,8 @@ TEST(CliHostile, CreateNeverPutsAFileInPlaceOfASpecialOne) {
   }
   // No temporary file is left behind either.
   for (const auto& entry : std::filesystem::directory_iterator(s.dir.path()))
-    EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp-")) << entry.path();
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().rfind(".zelp-", 0))
+        << entry.path();
   // An ordinary file is replaced as before.
   auto r = RunProgram(ZELP_BIN, {"create", original, modified, "-o", s.dir.File("decoy.bin")});
   EXPECT_EQ(0, r.exitCode) << r.err;

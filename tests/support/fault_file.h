@@ -10,8 +10,8 @@
 
 enum class Op { kRead, kWrite, kSeek, kSize, kTell, kSetEnd, kReserve, kFlush, kCount };
 inline const char* OpName(Op op) {
-  static const char* const kNames[] = {"Read",   "Write",   "Seek",  "GetSize",
-                                       "Tell",   "SetEnd",  "Reserve", "Flush"};
+  static const char* const kNames[] = {"Read", "Write",  "Seek",    "GetSize",
+                                       "Tell", "SetEnd", "Reserve", "Flush"};
   return kNames[static_cast<int>(op)];
 }
 
@@ -58,7 +58,9 @@ class FaultFile : public CKOVA_xFile {
   void GetSize(int64_t& size) override {
     if (!Enter(Op::kSize, 0, 0)) inner_.GetSize(size);
   }
-  int Tell(int64_t& position) override { return Enter(Op::kTell, 0, 0) ? 0 : inner_.Tell(position); }
+  int Tell(int64_t& position) override {
+    return Enter(Op::kTell, 0, 0) ? 0 : inner_.Tell(position);
+  }
   bool Seek(int64_t position) override {
     return Enter(Op::kSeek, 0, position) ? false : inner_.Seek(position);
   }

@@ -39,7 +39,7 @@ class MemFile : public CKOVA_xFile {
     return 1;
   }
   bool Seek(int64_t position) override {
-    if (!open || position < 0) return false;
+    if (!open || position < 0 || position > reach) return false;
     pos = position;
     return true;
   }
@@ -62,4 +62,5 @@ class MemFile : public CKOVA_xFile {
   int64_t pos = 0;
   bool open = true;
   int64_t limit = int64_t{1} << 32;  // writes and sizes beyond fail, like a full disk
+  int64_t reach = INT64_MAX;         // positions beyond cannot be sought, like ext4's 2^44
 };

@@ -4,6 +4,8 @@
 // the identification parsed by the C library's own sscanf.
 #pragma once
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,13 +13,11 @@
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
 namespace reference {
 
 struct Outcome {
-  std::u16string message;     // the one report expected
-  std::vector<uint8_t> out;   // the target afterwards
+  std::u16string message;         // the one report expected
+  std::vector<uint8_t> out;       // the target afterwards
   bool versionUncertain = false;  // a number too long for %d: scanf's overflow is undefined
 };
 
@@ -132,7 +132,8 @@ inline Outcome Apply(const std::vector<uint8_t>& holder, uint64_t base,
   uint64_t recordsAt = base + recordsOffset;
   if (recordsAt >= 0x8000000000000000ull) return o.message = u"设置文件指针错误(1)", o;
   std::vector<uint8_t> stream;
-  if (recordsAt < holder.size()) stream.assign(holder.begin() + static_cast<long>(recordsAt), holder.end());
+  if (recordsAt < holder.size())
+    stream.assign(holder.begin() + static_cast<long>(recordsAt), holder.end());
   std::vector<Write> writes;
   uint64_t extent = 0;
   o.message = ParseRecords(stream, &writes, &extent);

@@ -27,6 +27,7 @@ Outcome Apply(const Bytes& holder, const Bytes& target, uint64_t base = 0,
   auto stub = std::make_unique<CPatchStub>(base);
   MemFile patch(holder), t(target);
   t.limit = limit;
+  t.reach = int64_t{1} << 44;  // as far as ext4 can seek
   testutil::ReportLog log;
   int ok = stub->ApplyOpened(patch, t, nullptr);
   return {ok, log.Only(), t.data};
@@ -154,10 +155,15 @@ TEST(Apply, RecordStreams) {
        {0x02, 6, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0xC1, 0xFF},
        3,
        {1, 2, 3, 0, 0, 0, 0xC1}},
+      // Writing nothing needs no seek, even where the file system cannot reach.
       {"an empty record far away does not extend",
        {0x02, 0, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0xFF},
        10,
        Ten()},
+      {"an empty record past what the file system reaches, after a write",
+       {0x02, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0xAA, 0x02, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0, 0xFF},
+       4,
+       {0xAA, 2, 3, 4}},
   };
   for (const auto& c : cases) {
     Outcome o = Apply(Stream(c.records, c.size), Ten());

@@ -7,9 +7,9 @@
 #include "support/mem_file.h"
 #include "support/test_util.h"
 
-using zelp::author::LocateStamp;
-using zelp::author::StampInfo;
-using zelp::author::StampStatus;
+using zelp::LocateStamp;
+using zelp::StampInfo;
+using zelp::StampStatus;
 using Bytes = std::vector<uint8_t>;
 
 namespace {

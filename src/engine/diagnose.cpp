@@ -1,0 +1,164 @@
+#include "engine/diagnose.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "engine/format.h"
+#include "engine/stream_reader.h"
+#include "file/crc32.h"
+
+namespace zelp {
+
+namespace {
+
+// Walks the record stream from the patch's current position, calling
+// `visit(position, data, length)` for each record; stops early (returning
+// kNone) when visit returns false.
+template <class Visit>
+PatchDamage WalkRecords(CKOVA_xFile& patch, int64_t recordsAt, StreamCheck& check, Visit visit) {
+  if (!patch.Seek(recordsAt)) return PatchDamage::kRead;
+  StreamReader in(patch);
+  std::unique_ptr<uint8_t[]> data(new uint8_t[kMaxRecordData]);
+  int64_t offset = recordsAt;
+  uint64_t position = 0;
+  auto take = [&](void* to, uint32_t n) {
+    uint32_t got = in.Read(to, n);
+    offset += got;
+    return got == n;
+  };
+  for (;;) {
+    check.at = offset;
+    uint8_t field[8];
+    if (!take(field, 1)) return PatchDamage::kCutShort;
+    switch (field[0]) {
+      case kRecRelative:
+        if (!take(field, 4)) return PatchDamage::kCutShort;
+        position += Le32(field);
+        break;
+      case kRecAbsolute:
+        if (!take(field, 8)) return PatchDamage::kCutShort;
+        position = Le64(field);
+        break;
+      case kRecEnd: return PatchDamage::kNone;
+      default: return PatchDamage::kRecordType;
+    }
+    if (!take(field, 2)) return PatchDamage::kCutShort;
+    uint32_t length = Le16(field);
+    if (!take(data.get(), length)) return PatchDamage::kCutShort;
+    if (position >= kUnreachable) return PatchDamage::kUnreachable;
+    ++check.records;
+    uint64_t end = std::min<uint64_t>(position + length, INT64_MAX);
+    if (length && static_cast<int64_t>(end) > check.extent)
+      check.extent = static_cast<int64_t>(end);
+    if (!visit(position, data.get(), length)) return PatchDamage::kNone;
+  }
+}
+
+// The header: fills `check` and yields where the records begin.
+PatchDamage ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& check,
+                            int64_t& recordsAt) {
+  check.at = static_cast<int64_t>(base);
+  uint8_t header[kHeaderSize + 1] = {};
+  if (base >= kUnreachable || !patch.Seek(static_cast<int64_t>(base))) return PatchDamage::kRead;
+  uint32_t have = 0;
+  while (have < kHeaderSize) {
+    uint32_t got = patch.Read(header + have, kHeaderSize - have);
+    if (got == 0) break;
+    have += got;
+  }
+  char ident[kIdentSize + 1] = {};
+  std::memcpy(ident, header, kIdentSize);
+  int major = 0, minor = 0;
+  if (have < kIdentSize) return PatchDamage::kIdentification;
+  if (ParseIdentification(ident, major, minor) < 2) return PatchDamage::kIdentification;
+  if (JudgeVersion(major, minor) != Version::kSupported) return PatchDamage::kVersion;
+  check.at = static_cast<int64_t>(base) + kIdentSize;
+  if (have < kHeaderSize) return PatchDamage::kHeader;
+  check.targetSize = static_cast<int64_t>(Le64(header + kOffTargetSize));
+  check.targetCrc = Le32(header + kOffTargetCrc);
+  uint64_t recordsOffset = Le32(header + kOffRecords);
+  int64_t holderSize = 0;
+  patch.GetSize(holderSize);
+  if (check.targetSize < 0) return PatchDamage::kHeader;
+  check.at = static_cast<int64_t>(base) + kOffRecords;
+  if (recordsOffset < kHeaderSize || static_cast<int64_t>(base + recordsOffset) >= holderSize)
+    return PatchDamage::kHeader;
+  recordsAt = static_cast<int64_t>(base + recordsOffset);
+  return PatchDamage::kNone;
+}
+
+// The whole target's CRC-32 and that of everything after its first 512
+// bytes, in one pass.
+bool TargetCrcs(CKOVA_xFile& target, int64_t size, uint32_t& whole, uint32_t& headerless) {
+  if (!target.Seek(0)) return false;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCrcReadSize]);
+  uint32_t all = 0xFFFFFFFFu, tail = 0xFFFFFFFFu;
+  for (int64_t pos = 0; pos < size;) {
+    uint32_t n = static_cast<uint32_t>(std::min<int64_t>(kCrcReadSize, size - pos));
+    if (!ReadExact(target, buffer.get(), n)) return false;
+    all = Crc32Update(all, buffer.get(), n);
+    int64_t skip = std::max<int64_t>(0, std::min<int64_t>(n, kCopierHeaderSize - pos));
+    tail = Crc32Update(tail, buffer.get() + skip, n - static_cast<size_t>(skip));
+    pos += n;
+  }
+  whole = size ? all ^ 0xFFFFFFFFu : 0;  // as the file interface reports an empty file
+  headerless = tail ^ 0xFFFFFFFFu;
+  return true;
+}
+
+}  // namespace
+
+StreamCheck CheckPatch(CKOVA_xFile& patch, uint64_t patchBase) {
+  StreamCheck check;
+  int64_t recordsAt = 0;
+  check.damage = ReadPatchHeader(patch, patchBase, check, recordsAt);
+  if (check.damage == PatchDamage::kNone)
+    check.damage = WalkRecords(patch, recordsAt, check,
+                               [](uint64_t, const uint8_t*, uint32_t) { return true; });
+  return check;
+}
+
+Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) {
+  Diagnosis d;
+  d.patch = CheckPatch(patch, patchBase);
+  if (d.patch.damage != PatchDamage::kNone) return d;
+  d.expectedCrc = d.patch.targetCrc;
+  d.patchedSize = std::max(d.patch.targetSize, d.patch.extent);
+  target.GetSize(d.targetSize);
+  if (!TargetCrcs(target, d.targetSize, d.targetCrc, d.headerlessCrc)) {
+    d.verdict = Verdict::kUnreadable;
+    return d;
+  }
+  if (d.expectedCrc == 0 || d.targetCrc == d.expectedCrc) {
+    d.verdict = Verdict::kMatches;
+    return d;
+  }
+  // Already patched: the final size, and every byte a record writes is
+  // there. A patch that writes nothing proves nothing either way.
+  if (d.targetSize == d.patchedSize) {
+    bool same = true;
+    uint64_t compared = 0;
+    std::unique_ptr<uint8_t[]> have(new uint8_t[kMaxRecordData]);
+    StreamCheck walk;
+    int64_t recordsAt = 0;
+    ReadPatchHeader(patch, patchBase, walk, recordsAt);
+    WalkRecords(patch, recordsAt, walk, [&](uint64_t position, const uint8_t* data, uint32_t n) {
+      if (n == 0) return true;
+      same = target.Seek(static_cast<int64_t>(position)) && ReadExact(target, have.get(), n) &&
+             std::memcmp(have.get(), data, n) == 0;
+      compared += n;
+      return same;
+    });
+    if (same && compared > 0) {
+      d.verdict = Verdict::kAlreadyPatched;
+      return d;
+    }
+  }
+  d.verdict = d.targetSize > kCopierHeaderSize && d.headerlessCrc == d.expectedCrc
+                  ? Verdict::kCopierHeader
+                  : Verdict::kOtherFile;
+  return d;
+}
+
+}  // namespace zelp

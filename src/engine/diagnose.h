@@ -1,0 +1,62 @@
+// Why a target would be refused, and whether a patch's record stream is
+// whole: read-only checks that every front end (zelp, a browser page) shares,
+// so that each gives the same answer. No I/O beyond the file interface.
+#pragma once
+
+#include <cstdint>
+
+#include "file/xfile.h"
+
+namespace zelp {
+
+// Where a patch is wrong, when it is.
+enum class PatchDamage {
+  kNone,
+  kRead,            // the patch cannot be positioned or read
+  kIdentification,  // not "KOVA-PATCH<major>.<minor>"
+  kVersion,         // a ZELP patch, but not version 3.0
+  kHeader,          // the header is cut short or a field is out of range
+  kCutShort,        // the record stream ends inside a record or before its end record
+  kRecordType,      // a record of a type that does not exist
+  kUnreachable,     // a record at a position no file can have (2^63 or more)
+};
+
+struct StreamCheck {
+  PatchDamage damage = PatchDamage::kNone;
+  int64_t at = 0;          // the patch file offset where the damage was found
+  uint64_t records = 0;    // records read before it (all of them when whole)
+  int64_t targetSize = 0;  // from the header
+  uint32_t targetCrc = 0;  // from the header; 0 checks nothing
+  int64_t extent = 0;      // the end of the farthest record that writes a byte
+};
+
+// Reads the header and walks the whole record stream of the patch that starts
+// at `patchBase`, as applying it would, without a target.
+StreamCheck CheckPatch(CKOVA_xFile& patch, uint64_t patchBase);
+
+enum class Verdict {
+  kMatches,         // the CRC-32 is the expected one, or the patch checks none
+  kAlreadyPatched,  // the target already holds everything the patch writes
+  kCopierHeader,    // the expected file behind a 512-byte header
+  kOtherFile,       // none of the above
+  kBadPatch,        // the patch itself is damaged (see `patch`)
+  kUnreadable,      // the target cannot be read
+};
+
+struct Diagnosis {
+  Verdict verdict = Verdict::kBadPatch;
+  StreamCheck patch;
+  uint32_t expectedCrc = 0;  // 0: the patch checks no CRC
+  int64_t patchedSize = 0;   // the size of a patched file
+  uint32_t targetCrc = 0;    // the whole target's CRC-32
+  int64_t targetSize = 0;
+  uint32_t headerlessCrc = 0;  // CRC-32 of the target after its first 512 bytes
+};
+
+constexpr int64_t kCopierHeaderSize = 512;
+
+// Tells which verdict holds for `target` and the patch at `patchBase` in
+// `patch`. Both files are only read.
+Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase);
+
+}  // namespace zelp

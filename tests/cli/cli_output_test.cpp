@@ -1,0 +1,134 @@
+// Where `zelp create` and `zelp pack` put their output: through symlinks to
+// the real file (never replacing the link), with the mode of the file they
+// replace, under long names, to standard output with "-", and never leaving
+// a temporary file behind, even when interrupted.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/test_util.h"
+
+using testutil::ReadFile;
+using testutil::RunProgram;
+using testutil::TempDir;
+using testutil::WriteFile;
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+mode_t Umask() {
+  mode_t m = ::umask(0);
+  ::umask(m);
+  return m;
+}
+
+// Names left in `dir` that look like an output's temporary file.
+std::vector<std::string> Leftovers(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    if (name.rfind(".zelp-", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+struct Inputs {
+  TempDir dir;
+  Bytes reference;  // the patch, as made into a plain new file
+  Inputs() {
+    Bytes a = testutil::RandomBytes(30000, 5), b = a;
+    for (size_t i = 0; i < b.size(); i += 997) b[i] ^= 0x33;
+    WriteFile(dir.File("a.bin"), a);
+    WriteFile(dir.File("b.bin"), b);
+    auto r = Create(dir.File("ref.zelp"));
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    reference = ReadFile(dir.File("ref.zelp"));
+  }
+  testutil::RunResult Create(const std::string& out) const {
+    return RunProgram(ZELP_BIN, {"create", dir.File("a.bin"), dir.File("b.bin"), "-o", out});
+  }
+};
+
+}  // namespace
+
+TEST(CliOutput, WrittenThroughLinksWithTheModeKept) {
+  Inputs in;
+  const TempDir& d = in.dir;
+  fs::create_directory(d.File("real"));
+  WriteFile(d.File("real/old.zelp"), {1, 2, 3});
+  ::chmod(d.File("real/old.zelp").c_str(), 0640);
+  fs::create_symlink("real/old.zelp", d.File("link"));
+  fs::create_symlink("link", d.File("chain"));
+  fs::create_symlink("real/new.zelp", d.File("dangling"));
+  const std::string longName(250, 'n');  // the longest a folder entry may be is 255
+  const mode_t fresh = 0666 & ~Umask();
+  struct Case {
+    std::string output, written;
+    mode_t mode;
+  } cases[] = {
+      {d.File("link"), d.File("real/old.zelp"), 0640},
+      {d.File("chain"), d.File("real/old.zelp"), 0640},
+      {d.File("dangling"), d.File("real/new.zelp"), fresh},
+      {d.File(longName), d.File(longName), fresh},
+      {d.File(longName), d.File(longName), fresh},  // replacing it too
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    auto r = in.Create(c.output);
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ(in.reference, ReadFile(c.written));
+    EXPECT_EQ(c.mode, ModeOf(c.written));
+  }
+  for (const char* link : {"link", "chain", "dangling"})
+    EXPECT_TRUE(fs::is_symlink(d.File(link))) << link << " was replaced";
+  EXPECT_EQ(std::vector<std::string>{}, Leftovers(d.path()));
+}
+
+TEST(CliOutput, DashIsStandardOutput) {
+  Inputs in;
+  auto r = in.Create("-");
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ(in.reference, Bytes(r.out.begin(), r.out.end()));
+  EXPECT_EQ(0u, r.err.find("zelp: wrote patch '-': ")) << r.err;
+  EXPECT_FALSE(fs::exists("-"));
+
+  WriteFile(in.dir.File("stub"), ReadFile(ZELP_FAKE_STUB));
+  auto packed =
+      RunProgram(ZELP_BIN, {"pack", in.dir.File("stub"), in.dir.File("ref.zelp"), "-o", "-"});
+  ASSERT_EQ(0, packed.exitCode) << packed.err;
+  auto made = RunProgram(
+      ZELP_BIN, {"pack", in.dir.File("stub"), in.dir.File("ref.zelp"), "-o", in.dir.File("prog")});
+  ASSERT_EQ(0, made.exitCode) << made.err;
+  EXPECT_EQ(ReadFile(in.dir.File("prog")), Bytes(packed.out.begin(), packed.out.end()));
+}
+
+TEST(CliOutput, InterruptedRunsLeaveNoTemporaryFile) {
+  // Large enough inputs that most signals land while the output is built.
+  TempDir d;
+  Bytes a = testutil::RandomBytes(32 << 20, 7), b = testutil::RandomBytes(32 << 20, 8);
+  WriteFile(d.File("a.bin"), a);
+  WriteFile(d.File("b.bin"), b);
+  a.clear();
+  b.clear();
+  testutil::RunOptions direct;
+  direct.wrap = false;
+  int interrupted = 0;
+  for (const char* signal : {"INT", "TERM"}) {
+    for (const char* after : {"0.01", "0.02", "0.03", "0.05", "0.07"}) {
+      auto r = RunProgram("timeout",
+                          {"-s", signal, after, ZELP_BIN, "create", d.File("a.bin"),
+                           d.File("b.bin"), "-o", d.File("p.zelp")},
+                          direct);
+      interrupted += r.exitCode != 0;  // timeout passes the signal's death on
+      EXPECT_EQ(std::vector<std::string>{}, Leftovers(d.path())) << signal << " after " << after;
+    }
+  }
+  EXPECT_GT(interrupted, 0) << "no run was interrupted: the inputs are too small";
+}

@@ -1,0 +1,126 @@
+// The diagnosis of a refused target and the read-only check of a patch.
+#include "engine/diagnose.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/format.h"
+#include "file/crc32.h"
+#include "support/mem_file.h"
+#include "support/patch_builder.h"
+#include "support/test_util.h"
+
+using zelp::Diagnose;
+using zelp::PatchDamage;
+using zelp::Verdict;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+uint32_t Crc(const Bytes& b) { return zelp::Crc32Of(b.data(), b.size()); }
+
+Bytes WithoutLast(Bytes b, size_t n) {
+  b.resize(b.size() - n);
+  return b;
+}
+
+// What applying writes: the size, then each absolute record's bytes.
+Bytes Patched(Bytes file, size_t size, const std::vector<std::pair<size_t, Bytes>>& records) {
+  file.resize(size, 0);
+  for (const auto& r : records) {
+    if (file.size() < r.first + r.second.size()) file.resize(r.first + r.second.size(), 0);
+    std::copy(r.second.begin(), r.second.end(), file.begin() + r.first);
+  }
+  return file;
+}
+
+}  // namespace
+
+TEST(Diagnose, Verdicts) {
+  const Bytes original = testutil::RandomBytes(2000, 21);
+  const uint32_t crc = Crc(original);
+  const std::vector<std::pair<size_t, Bytes>> same = {{10, {1, 2, 3}}, {1500, {4, 5}}},
+                                              grow = {{10, {1, 2, 3}}, {2500, {0, 0, 9}}},
+                                              cut = {{10, {1, 2, 3}}};
+  auto make = [](int64_t size, uint32_t c, const std::vector<std::pair<size_t, Bytes>>& records) {
+    PatchBuilder p;
+    p.Header(size, c);
+    for (const auto& r : records) p.Abs(r.first, r.second);
+    return p.End().bytes;
+  };
+  Bytes header(512, 0xEE);
+  Bytes withHeader = header;
+  withHeader.insert(withHeader.end(), original.begin(), original.end());
+  Bytes nearlyPatched = Patched(original, 2000, same);
+  nearlyPatched[1501] ^= 1;
+  const Bytes other = testutil::RandomBytes(4096, 22);
+  struct Case {
+    const char* name;
+    Bytes patch, target;
+    Verdict verdict;
+  } cases[] = {
+      {"the original", make(2000, crc, same), original, Verdict::kMatches},
+      {"no CRC", make(2000, 0, same), other, Verdict::kMatches},
+      {"already patched", make(2000, crc, same), Patched(original, 2000, same),
+       Verdict::kAlreadyPatched},
+      {"already patched, grown (zeros written past the end)", make(2400, crc, grow),
+       Patched(original, 2400, grow), Verdict::kAlreadyPatched},
+      {"already patched, cut", make(1000, crc, cut), Patched(original, 1000, cut),
+       Verdict::kAlreadyPatched},
+      {"one written byte differs", make(2000, crc, same), nearlyPatched, Verdict::kOtherFile},
+      {"patched size, but a patch that writes nothing", make(4096, crc, {}), other,
+       Verdict::kOtherFile},
+      {"copier header", make(2000, crc, same), withHeader, Verdict::kCopierHeader},
+      {"another file", make(2000, crc, same), other, Verdict::kOtherFile},
+      {"an empty file", make(2000, crc, same), {}, Verdict::kOtherFile},
+      {"a damaged patch", WithoutLast(make(2000, crc, same), 3), original, Verdict::kBadPatch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The patch at an offset, as in a program that carries it.
+    Bytes holder(100, 0x77);
+    holder.insert(holder.end(), c.patch.begin(), c.patch.end());
+    MemFile patch(holder), target(c.target);
+    zelp::Diagnosis d = Diagnose(patch, target, 100);
+    EXPECT_EQ(c.verdict, d.verdict);
+    EXPECT_EQ(c.target, target.data);  // only read
+    if (c.verdict == Verdict::kBadPatch) continue;
+    EXPECT_EQ(zelp::Le32(c.patch.data() + zelp::kOffTargetCrc), d.expectedCrc);
+    EXPECT_EQ(c.target.empty() ? 0u : Crc(c.target), d.targetCrc);
+    EXPECT_EQ(static_cast<int64_t>(c.target.size()), d.targetSize);
+  }
+}
+
+TEST(Diagnose, CheckPatchFindsEveryDamage) {
+  auto header = [](const std::string& ident = "KOVA-PATCH3.0") {
+    return PatchBuilder().Header(10, 0, 40, 0, ident);
+  };
+  struct Case {
+    const char* name;
+    Bytes patch;
+    PatchDamage damage;
+    int64_t at;
+    uint64_t records;
+  } cases[] = {
+      {"whole", header().Abs(1, {1}).Rel(2, {2, 3}).End().bytes, PatchDamage::kNone, 61, 2},
+      {"no end record", header().Abs(1, {1}).bytes, PatchDamage::kCutShort, 52, 1},
+      {"cut in a position", header().Raw({0x01, 0, 0}).bytes, PatchDamage::kCutShort, 40, 0},
+      {"cut in the data", WithoutLast(header().Abs(1, {1, 2, 3}).bytes, 1), PatchDamage::kCutShort,
+       40, 0},
+      {"unknown record type", header().Abs(1, {1}).Raw({0x03}).bytes, PatchDamage::kRecordType, 52,
+       1},
+      {"position out of reach", header().Abs(1ull << 63, {1}).End().bytes,
+       PatchDamage::kUnreachable, 40, 0},
+      {"not a ZELP patch", Bytes(50, 'x'), PatchDamage::kIdentification, 0, 0},
+      {"another version", header("KOVA-PATCH2.0").End().bytes, PatchDamage::kVersion, 0, 0},
+      {"header cut short", WithoutLast(header().bytes, 10), PatchDamage::kHeader, 16, 0},
+      {"records outside the file", header().bytes, PatchDamage::kHeader, 28, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemFile patch(c.patch);
+    zelp::StreamCheck check = zelp::CheckPatch(patch, 0);
+    EXPECT_EQ(c.damage, check.damage);
+    EXPECT_EQ(c.at, check.at);
+    EXPECT_EQ(c.records, check.records);
+  }
+}

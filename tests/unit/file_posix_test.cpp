@@ -1,0 +1,119 @@
+// The POSIX file layer beyond the shared contract (tests/contract): locks
+// where the file system has none, files that are no regular files, and CRCs
+// of files that deliver fewer bytes than they claim.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "file/crc32.h"
+#include "file/file.h"
+#include "support/mem_file.h"
+#include "support/test_util.h"
+
+using testutil::TempDir;
+using testutil::U16;
+using testutil::WriteFile;
+
+namespace {
+
+// flock() is wrapped at link time (tests/CMakeLists.txt): with an errno set
+// here, every call fails with it, as on a file system without locks.
+int g_flockErrno = 0;
+
+}  // namespace
+
+extern "C" int __real_flock(int fd, int operation);
+extern "C" int __wrap_flock(int fd, int operation) {
+  if (!g_flockErrno) return __real_flock(fd, operation);
+  errno = g_flockErrno;
+  return -1;
+}
+
+namespace {
+
+TEST(PosixFile, WithoutLocksOnTheFileSystemFilesStillOpen) {
+  TempDir dir;
+  WriteFile(dir.File("f"), {1, 2});
+  const struct {
+    int error;
+    int opens;
+  } cases[] = {{ENOLCK, 1}, {EOPNOTSUPP, 1}, {ENOSYS, 1}, {EWOULDBLOCK, 0}, {EIO, 0}};
+  for (const auto& c : cases) {
+    g_flockErrno = c.error;
+    CKOVA_File f;
+    int got = zelp::Open(U16(dir.File("f")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead);
+    g_flockErrno = 0;
+    EXPECT_EQ(c.opens, got) << std::strerror(c.error);
+  }
+}
+
+TEST(PosixFile, OnlyRegularFilesOpen) {
+  TempDir dir;
+  ASSERT_EQ(0, mkfifo(dir.File("fifo").c_str(), 0600));
+  CKOVA_File f;
+  for (int mode : {zelp::kModeRead, zelp::kModeReadWrite}) {
+    // A FIFO must not even block the open.
+    EXPECT_EQ(0, zelp::Open(U16(dir.File("fifo")).c_str(), f, mode, zelp::kShareRead));
+    EXPECT_EQ(0, zelp::Open(U16(dir.path()).c_str(), f, mode, zelp::kShareRead));
+  }
+}
+
+// Files that deliver their bytes in pieces, or fewer than their size says.
+class Trickle : public MemFile {
+ public:
+  Trickle(std::vector<uint8_t> bytes, int64_t claimed)
+      : MemFile(std::move(bytes)), claimed_(claimed) {}
+  uint32_t Read(void* b, uint32_t n) override { return MemFile::Read(b, n < 1000 ? n : 1000); }
+  void GetSize(int64_t& size) override { size = static_cast<int64_t>(data.size()) + claimed_; }
+
+ private:
+  int64_t claimed_;
+};
+
+TEST(PosixFile, CrcOfAnyFileCompletesShortReadsAndNeverHashesPartOfIt) {
+  const auto data = testutil::RandomBytes(100000, 5);
+  for (int64_t extra : {int64_t{0}, int64_t{1}, int64_t{100}}) {
+    Trickle f(data, extra);
+    f.pos = 17;
+    // 0 never matches a header CRC (0 there means "no check").
+    EXPECT_EQ(extra ? 0u : zelp::Crc32Of(data.data(), data.size()), f.Crc32()) << extra;
+    EXPECT_EQ(17, f.pos);
+  }
+}
+
+// A platform file that claims more bytes than it holds, as when someone else
+// cuts the file short while its CRC is being taken through a mapping.
+class LongerThanItIs : public CKOVA_File {
+ public:
+  explicit LongerThanItIs(int64_t extra) : extra_(extra) {}
+  void GetSize(int64_t& size) override {
+    CKOVA_File::GetSize(size);
+    size += extra_;
+  }
+
+ private:
+  int64_t extra_;
+};
+
+TEST(PosixFile, AFileShorterThanItsSizeGivesCrcZeroWithoutDying) {
+  TempDir dir;
+  const auto bytes = testutil::RandomBytes((3 << 20) + 123, 41);
+  WriteFile(dir.File("t"), bytes);
+  const uint32_t crc = zelp::Crc32Of(bytes.data(), bytes.size());
+  // Past the last page (a fault when touched), within it (zeros), and the
+  // truthful file again after a fault was caught.
+  for (int64_t extra : {int64_t{5} << 20, int64_t{100}, int64_t{1}, int64_t{0}}) {
+    SCOPED_TRACE(extra);
+    LongerThanItIs f(extra);
+    ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
+    ASSERT_TRUE(f.Seek(777));
+    EXPECT_EQ(extra ? 0u : crc, f.Crc32());
+    int64_t pos = -1;
+    f.Tell(pos);
+    EXPECT_EQ(777, pos);
+  }
+}
+
+}  // namespace
