@@ -166,16 +166,21 @@ $('patch-file').addEventListener('change', async () => {
   showStatus($('apply-status'), '', '', '');
   showStatus(status, '', '', 'Reading the patch…');
   const m = await run({ op: 'patch', file });
-  if (m.type === 'error' || !m.ok) {
+  // 1: shown and ready; 2: shown, but damaged; anything else: not a patch.
+  if (m.type === 'error' || (m.code !== 1 && m.code !== 2)) {
     showStatus(status, 'bad', m.message, m.error || m.explanation);
     return;
   }
-  showStatus(status, '', '', '');
   $('caption').textContent = m.caption;
   $('description').value = m.description;
   $('summary').textContent = m.summary;
   $('summary-en').textContent = summaryInEnglish(m.summary);
   $('patch-info').hidden = false;
+  if (m.code === 2) {
+    showStatus(status, 'bad', '', m.error + '\nIt cannot be applied to any file.');
+    return;
+  }
+  showStatus(status, '', '', '');
   $('target-file').disabled = false;
   $('drop-target').removeAttribute('aria-disabled');
 });

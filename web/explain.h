@@ -1,11 +1,11 @@
 // What the page says about an outcome, in English beside the program's own
-// Chinese text, and why a file was refused.
+// Chinese text, and why a file was refused (the engine's diagnosis).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "file/xfile.h"
+#include "engine/diagnose.h"
 
 namespace zelp::web {
 
@@ -16,14 +16,10 @@ constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
 // The English for one of the engine's reports; empty for none known.
 std::string Explain(const char16_t* message);
 
-struct Diagnosis {
-  std::string text;         // English lines, LF-separated
-  bool notTheFile = false;  // the target is not the file the patch was made for
-};
+// What is wrong with a damaged patch, in English; empty when it is whole.
+std::string ExplainDamage(const StreamCheck& check);
 
-// Why applying the patch at `base` in `patch` to `target` failed with the
-// engine's report `message`. Leaves both files' positions unspecified.
-Diagnosis Diagnose(CKOVA_xFile& patch, uint64_t base, CKOVA_xFile& target,
-                   const std::u16string& message);
+// The diagnosis in English lines (LF-separated), the way `zelp check` says it.
+std::string ExplainDiagnosis(const Diagnosis& d);
 
 }  // namespace zelp::web

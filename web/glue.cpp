@@ -16,8 +16,10 @@
 #include "common/caption.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "engine/diagnose.h"
 #include "engine/format.h"
 #include "engine/messages.h"
+#include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/crc32.h"
@@ -212,15 +214,15 @@ bool FindBase(WebFile& file, const std::string& name, uint64_t& base, std::strin
     base = 0;
     return true;
   }
-  author::StampInfo stamp;
-  switch (author::LocateStamp(file, stamp)) {
-    case author::StampStatus::kOk: break;
-    case author::StampStatus::kRead: error = "cannot read " + Quote(name); return false;
-    case author::StampStatus::kNoMarker:
-    case author::StampStatus::kCutShort:
+  zelp::StampInfo stamp;
+  switch (zelp::LocateStamp(file, stamp)) {
+    case zelp::StampStatus::kOk: break;
+    case zelp::StampStatus::kRead: error = "cannot read " + Quote(name); return false;
+    case zelp::StampStatus::kNoMarker:
+    case zelp::StampStatus::kCutShort:
       error = Quote(name) + " is neither a ZELP patch nor a program that carries one";
       return false;
-    case author::StampStatus::kManyMarkers:
+    case zelp::StampStatus::kManyMarkers:
       error = Quote(name) + ": the patch stamp marker occurs " + std::to_string(stamp.markers) +
               " times, so where its patch begins is unknown";
       return false;
@@ -279,7 +281,9 @@ EMSCRIPTEN_KEEPALIVE void zelp_result_free() {
 }
 
 // Takes `data` (from zelp_alloc; freed here) as the patch or patch program
-// named `name`. 1 with caption, summary and description; 0 with the reason.
+// named `name`. 1 with caption, summary and description; 2 with those and
+// why the patch cannot be applied (its record stream is damaged: the dialog
+// would show it and refuse every file); 0 with the reason.
 EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char* name) {
   ClearOutcome();
   g_patch = std::make_unique<WebFile>(data, static_cast<size_t>(size));
@@ -301,6 +305,12 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   }
   g_out.summary = PageText(stub->summary);
   g_out.description = PageText(stub->info.description);
+  zelp::StreamCheck check = zelp::CheckPatch(*g_patch, g_base);
+  if (check.damage != zelp::PatchDamage::kNone) {
+    g_out.error = zelp::web::ExplainDamage(check);
+    g_patch.reset();
+    return 2;
+  }
   return 1;
 }
 
@@ -340,11 +350,12 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     g_out.error =
         "the browser would not give this page enough memory for the patched file. "
         "Close other tabs and try again, or use the zelp command.";
-  g_patch->Seek(0);
-  target->Seek(0);
-  zelp::web::Diagnosis d = zelp::web::Diagnose(*g_patch, g_base, *target, g_out.message16);
-  g_out.explanation = d.text;
-  return d.notTheFile ? 3 : 1;
+  g_out.explanation = zelp::web::Explain(g_out.message16.c_str());
+  if (g_out.message16 != zelp::kMsgCrcMismatch) return 1;
+  // Refused by its CRC-32 before anything was written: say why, as zelp does.
+  zelp::Diagnosis d = zelp::Diagnose(*g_patch, *target, g_base);
+  g_out.explanation += "\n" + zelp::web::ExplainDiagnosis(d);
+  return 3;
 }
 
 // Builds the patch that turns `original` into `modified` (both taken over and
@@ -389,9 +400,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
 
   WebFile out;
   if (stub) {
-    author::StampInfo stamp;
+    zelp::StampInfo stamp;
     bool readFailed = false;
-    if (author::LocateStamp(*stub, stamp) != author::StampStatus::kOk ||
+    if (zelp::LocateStamp(*stub, stamp) != zelp::StampStatus::kOk ||
+        !author::HasDialogMark(*stub, stamp.imageSize, readFailed) ||
         !author::WriteStampedImage(*stub, stamp, out, readFailed)) {
       g_out.error = "the dialog program beside this page is not a ZELP program";
       return 1;

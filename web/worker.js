@@ -84,9 +84,9 @@ function withString(M, s, fn) {
 const ops = {
   async patch(M, msg) {
     const f = await readInto(M, msg.file, "the patch '" + msg.file.name + "'");
-    const ok = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
+    const code = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
     return {
-      type: 'patch', ok: !!ok, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
+      type: 'patch', code, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
       message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
     };
   },
