@@ -226,11 +226,16 @@ $('description-file').addEventListener('change', async () => {
   if (!file) return;
   try {
     const bytes = await file.arrayBuffer();
-    $('create-description').value = new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+    // UTF-8, or UTF-16 when a byte order mark says so (Notepad's "Unicode").
+    const head = new Uint8Array(bytes.slice(0, 2));
+    const encoding = head[0] === 0xFF && head[1] === 0xFE ? 'utf-16le'
+                   : head[0] === 0xFE && head[1] === 0xFF ? 'utf-16be' : 'utf-8';
+    $('create-description').value = new TextDecoder(encoding, { fatal: true }).decode(bytes);
     showStatus($('create-status'), '', '', '');
   } catch (err) {
     showStatus($('create-status'), 'bad', '',
-               'the description “' + file.name + '” is not valid UTF-8 text. If it was written on ' +
+               'the description “' + file.name + '” is not valid UTF-8 (nor UTF-16 with a byte order ' +
+               'mark). If it was written on ' +
                'a Chinese Windows, save it again as UTF-8 (or convert it: iconv -f GBK -t UTF-8).');
   }
 });

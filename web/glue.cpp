@@ -423,6 +423,8 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   g_out.explanation = "wrote " + what + ": " + std::to_string(out.size()) + " bytes, " +
                       std::to_string(stats.records) + " records, " +
                       std::to_string(stats.dataBytes) + " data bytes";
+  if (stats.records == 0 && originalSize == modifiedSize)
+    g_out.explanation += "\nnote: the two files are identical: the patch changes nothing";
   // The format reads a CRC of 0 as "no check"; say so when that comes from
   // the file itself (an empty original, or one in four billion).
   if (options.crc && stats.targetCrc == 0)

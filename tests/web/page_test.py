@@ -51,6 +51,7 @@ class PageTest(unittest.TestCase):
         cls.write("game.sfc", cls.original)
         cls.write("game-new.sfc", cls.modified)
         cls.write("readme.txt", DESCRIPTION.replace("\r\n", "\n").encode())
+        cls.write("readme-utf16.txt", DESCRIPTION.encode("utf-16"))  # with its byte order mark
         zelp("create", cls.path("game.sfc"), cls.path("game-new.sfc"), "-o",
              cls.path("game-patch.exe"), "--description", cls.path("readme.txt"), "--stub", STUB)
         cls.server = Server(PAGE_DIR)
@@ -180,7 +181,7 @@ class PageTest(unittest.TestCase):
                         "document.getElementById('create-description').value = arguments[0]",
                         DESCRIPTION.replace("\r\n", "\n"))
                 else:
-                    p.pick("description-file", self.path("readme.txt"))
+                    p.pick("description-file", self.path("readme-utf16.txt"))
                     p.wait(lambda d: p.el("create-description").get_attribute("value"))
                 p.el("kind-" + kind).click()
                 p.el("create").click()
