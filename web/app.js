@@ -3,7 +3,16 @@
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const worker = new Worker('worker.js');
+// A page opened as a file cannot start its worker: say how to open it.
+let worker;
+try {
+  worker = new Worker('worker.js');
+} catch (err) {
+  document.querySelector('main').textContent =
+    'This page must be opened from a web server (for example `make web-demo`), not as a file: ' +
+    'the browser does not let a page opened as a file run its engine.';
+  throw err;
+}
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
 const pending = [];   // callers waiting for the worker's answers, in order
 let lastUrl = { apply: null, create: null };
@@ -155,6 +164,14 @@ function summaryInEnglish(summary) {
 }
 
 // ---- Apply ----
+// The worker lost the patch (it started afresh): it must be chosen again.
+function forgetPatch() {
+  $('patch-info').hidden = true;
+  $('patch-file').value = '';
+  $('target-file').disabled = true;
+  $('drop-target').setAttribute('aria-disabled', 'true');
+}
+
 $('patch-file').addEventListener('change', async () => {
   const file = $('patch-file').files[0];
   if (!file) return;
@@ -196,6 +213,7 @@ $('target-file').addEventListener('change', async () => {
   const m = await run({ op: 'apply', file }, $('apply-progress'));
   if (m.type === 'error') {
     showStatus(status, 'bad', '', m.error);
+    if (m.restarted) forgetPatch();
     return;
   }
   if (m.code !== 0) {

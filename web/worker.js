@@ -7,10 +7,13 @@ importScripts('zelp.js');
 const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
 const CHUNK = 8 << 20;  // bytes between progress reports
 
-const ready = ZelpModule({
-  onProgress: (phase, done, total) =>
-    postMessage({ type: 'progress', phase: PHASES[phase] || 'work', done, total }),
-});
+function start() {
+  return ZelpModule({
+    onProgress: (phase, done, total) =>
+      postMessage({ type: 'progress', phase: PHASES[phase] || 'work', done, total }),
+  });
+}
+const ready = start();
 
 class PageError extends Error {}
 
@@ -147,17 +150,23 @@ const ops = {
 };
 
 // One operation at a time, in the order asked: they share the engine's state.
+// After an unexpected failure (the engine out of memory) it starts afresh.
 let queue = ready;
 onmessage = (e) => {
   queue = queue.then(async (M) => {
     try {
       postMessage(await ops[e.data.op](M, e.data));
+      return M;
     } catch (err) {
-      const known = err instanceof PageError;
-      postMessage({ type: 'error', op: e.data.op,
-                    error: known ? err.message : 'the page failed unexpectedly: ' + err });
+      if (err instanceof PageError) {
+        postMessage({ type: 'error', op: e.data.op, error: err.message });
+        return M;
+      }
+      postMessage({ type: 'error', op: e.data.op, restarted: true,
+                    error: 'the page failed unexpectedly (' + err + '); it has started afresh: ' +
+                           'choose the patch again. A file this large may need the zelp command.' });
+      return start();
     }
-    return M;
   });
 };
 
