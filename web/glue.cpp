@@ -60,6 +60,10 @@ class WebFile : public CKOVA_xFile {
   uint32_t Write(const void* buffer, uint32_t count) override {
     if (count == 0) return 0;
     knownCrc_ = false;
+    if (pos_ > zelp::web::kMaxFileBytes - static_cast<int64_t>(count)) {
+      overLimit = true;  // also keeps pos_ + count from overflowing
+      return 0;
+    }
     if (!Grow(pos_ + count)) return 0;
     std::memcpy(data_ + pos_, buffer, count);
     pos_ += count;
@@ -214,15 +218,15 @@ bool FindBase(WebFile& file, const std::string& name, uint64_t& base, std::strin
     base = 0;
     return true;
   }
-  zelp::StampInfo stamp;
-  switch (zelp::LocateStamp(file, stamp)) {
-    case zelp::StampStatus::kOk: break;
-    case zelp::StampStatus::kRead: error = "cannot read " + Quote(name); return false;
-    case zelp::StampStatus::kNoMarker:
-    case zelp::StampStatus::kCutShort:
+  StampInfo stamp;
+  switch (LocateStamp(file, stamp)) {
+    case StampStatus::kOk: break;
+    case StampStatus::kRead: error = "cannot read " + Quote(name); return false;
+    case StampStatus::kNoMarker:
+    case StampStatus::kCutShort:
       error = Quote(name) + " is neither a ZELP patch nor a program that carries one";
       return false;
-    case zelp::StampStatus::kManyMarkers:
+    case StampStatus::kManyMarkers:
       error = Quote(name) + ": the patch stamp marker occurs " + std::to_string(stamp.markers) +
               " times, so where its patch begins is unknown";
       return false;
