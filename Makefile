@@ -3,11 +3,12 @@
 # machine.
 .PHONY: all deps native test unit-test demo bench clean win win-test wine-test dist install
 .PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
+.PHONY: web web-stub web-test web-demo web-bench
 
 all: native
 
 deps:
-	bash scripts/deps.sh native windows
+	bash scripts/deps.sh native windows web
 
 native:
 	cmake --preset native >/dev/null
@@ -32,6 +33,27 @@ win-test: win native
 # messages: every scenario against both widths.
 wine-test: win native
 	scripts/wine-env.sh run -- tests/wine/run.sh build/native $(foreach w,$(WIDTHS),build/$(w))
+
+# The page (build/web/page/): the engine in WebAssembly, with the dialog
+# program that "patch program for Windows" packs onto copied beside it.
+WEB_STUB_PRESET ?= win32
+WEB_STUB = $(CURDIR)/build/$(WEB_STUB_PRESET)/src/ui/zelp-stub.exe
+web-stub:
+	cmake --preset $(WEB_STUB_PRESET) >/dev/null
+	cmake --build --preset $(WEB_STUB_PRESET) --target zelp-stub
+
+web: web-stub
+	cmake --preset web -DZELP_WEB_STUB=$(WEB_STUB) >/dev/null
+	cmake --build --preset web
+
+# The page in headless Chromium against the native zelp; screenshots in
+# build/web/shots/.
+web-test: web native
+	/usr/bin/python3 tests/web/page_test.py build/native/src/cli/zelp build/web/page build/web/shots
+
+# Serves the page on 127.0.0.1 (WEB_PORT, default 8014) until interrupted.
+web-demo: web
+	/usr/bin/python3 scripts/web-serve.py build/web/page $(or $(WEB_PORT),8014)
 
 # Builds everything, makes a patch program from a sample ROM, applies it with
 # zelp and through the dialog under Wine, and takes screenshots (build/demo/).
@@ -69,7 +91,7 @@ fuzz-smoke: fuzz-build
 	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
 
 test: deps
-	$(MAKE) unit-test win-test wine-test asan-test valgrind-test fuzz-smoke
+	$(MAKE) unit-test win-test wine-test asan-test valgrind-test fuzz-smoke web-test
 
 # Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
 bench:
@@ -79,6 +101,15 @@ bench:
 	build/bench/bench/zelp_crc_bench
 	build/bench/bench/zelp_apply_bench
 	bench/compare.sh
+	$(MAKE) --no-print-directory web-bench
+
+# The page in headless Chromium against native zelp apply (128 MiB case).
+web-bench: web
+	bash scripts/deps.sh bench
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench --target zelp zelp_bench_gen
+	/usr/bin/python3 bench/web_bench.py build/bench/src/cli/zelp build/bench/bench/zelp_bench_gen \
+	  build/web/page build/bench-data
 
 # The files a release carries, in one archive under build/dist/: a static
 # Linux zelp, zelp.exe, the dialog program, the man page, README and licence.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests, the demo and the benchmarks need.
 # Idempotent: does nothing when every package is already present.
-# Usage: scripts/deps.sh [native|windows|bench|all]...   (default: all)
+# Usage: scripts/deps.sh [native|windows|bench|web|all]...   (default: all)
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libgtest-dev
@@ -12,6 +12,7 @@ windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-
          binutils-mingw-w64-i686 googletest wine wine64 wine32:i386 xvfb xdotool x11-utils
          imagemagick fonts-wqy-microhei fonts-wine)
 bench=(xdelta3 bsdiff hyperfine time)
+web=(emscripten chromium chromium-driver python3-selenium)
 
 pkgs=()
 for what in "${@:-all}"; do
@@ -19,8 +20,9 @@ for what in "${@:-all}"; do
     native) pkgs+=("${native[@]}") ;;
     windows) pkgs+=("${windows[@]}") ;;
     bench) pkgs+=("${native[@]}" "${bench[@]}") ;;
-    all) pkgs+=("${native[@]}" "${windows[@]}" "${bench[@]}") ;;
-    *) echo "usage: $0 [native|windows|bench|all]..." >&2; exit 2 ;;
+    web) pkgs+=("${web[@]}") ;;
+    all) pkgs+=("${native[@]}" "${windows[@]}" "${bench[@]}" "${web[@]}") ;;
+    *) echo "usage: $0 [native|windows|bench|web|all]..." >&2; exit 2 ;;
   esac
 done
 
