@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 native=${1:-build/native/src/cli/zelp}
 exe=${2:-build/win64/src/cli/zelp.exe}
-work="$PWD/build/win64/zelp-exe-check"
+work="$(cd "$(dirname "$exe")/../.." && pwd)/zelp-exe-check"
 rm -rf "$work"
 mkdir -p "$work"
 

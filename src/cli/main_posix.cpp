@@ -1,6 +1,7 @@
 // The zelp command on POSIX: arguments are bytes, printed text is UTF-8.
 #include <errno.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -14,9 +15,10 @@ class StdioConsole : public zelp::cli::Console {
   void Out(const std::u16string& text) override {
     if (!Write(stdout, text) && !outError_) outError_ = errno ? errno : EIO;
   }
-  void Err(const std::u16string& text) override { Write(stderr, text); }
+  void Err(const std::u16string& text) override { errFailed_ |= !Write(stderr, text); }
   // A failed write to standard output (a full disk, a closed pipe): errno.
   int outError() const { return outError_; }
+  bool errFailed() const { return errFailed_; }
 
  private:
   static bool Write(FILE* f, const std::u16string& text) {
@@ -26,6 +28,7 @@ class StdioConsole : public zelp::cli::Console {
     return std::fflush(f) == 0 && ok;
   }
   int outError_ = 0;
+  bool errFailed_ = false;
 };
 
 }  // namespace
@@ -33,6 +36,9 @@ class StdioConsole : public zelp::cli::Console {
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.push_back(zelp::PathFromNative(argv[i]));
+  // A closed pipe on standard output or error is a failed write, not the end
+  // of the process (which could come after patching, with no report).
+  std::signal(SIGPIPE, SIG_IGN);
   StdioConsole console;
   int code = zelp::cli::Run(args, console);
   // What was printed is the result: losing it is a failure.
@@ -41,5 +47,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zelp: cannot write to standard output: %s\n", std::strerror(e));
     return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
   }
-  return code;
+  // The report went to a closed or full standard error: at least the exit
+  // code must not claim success.
+  return console.errFailed() && code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
 }
