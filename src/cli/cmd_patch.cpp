@@ -189,6 +189,14 @@ class CopyWithKnownCrc : public CKOVA_xFile {
   int Tell(int64_t& position) override { return f_.Tell(position); }
   bool Seek(int64_t position) override { return f_.Seek(position); }
   uint32_t Crc32() override { return known_ ? crc_ : f_.Crc32(); }
+  bool WholeCrc32(uint32_t& crc) override {
+    if (!known_) return f_.WholeCrc32(crc);
+    crc = crc_;
+    return true;
+  }
+  bool SecureWrites(const std::vector<zelp::ByteRange>& ranges) override {
+    return f_.SecureWrites(ranges);
+  }
   bool IsOpen() override { return f_.IsOpen(); }
   bool SetEnd() override { return known_ = false, f_.SetEnd(); }
   bool Reserve(int64_t size) override { return known_ = false, f_.Reserve(size); }
