@@ -1,6 +1,7 @@
 // zelp info / check / apply: the engine's start-up read, diagnosis and
 // application procedure, run on files the user names. The engine's own
 // report line comes first, unchanged; English "zelp: " lines explain it.
+#include <csignal>
 #include <memory>
 
 #include "author/out_file.h"
@@ -127,14 +128,6 @@ std::u16string Explain(const std::u16string& report) {
 }
 
 // Reports of the engine, kept until the outcome is final.
-struct ReportCapture {
-  std::u16string report;
-};
-
-void Capture(void*, const char16_t* text, void* context) {
-  static_cast<ReportCapture*>(context)->report = text;
-}
-
 // Prints the report (success on stdout, anything else on stderr, then its
 // English lines) and returns the exit code.
 int Finish(const std::u16string& report, Console& console) {
@@ -144,6 +137,29 @@ int Finish(const std::u16string& report, Console& console) {
   }
   console.Err(report + u"\n" + Explain(report));
   return report == kMsgCrcMismatch ? kExitNotTheFile : kExitFailed;
+}
+
+// The engine's report. In place (`console` set) it is printed at once, while
+// the engine still holds the requests to end the run; once the target may
+// have been written, such requests are ignored from then on, so that the
+// run ends by itself with its report.
+struct ReportCapture {
+  std::u16string report;
+  Console* console = nullptr;
+  int code = kExitFailed;
+};
+
+void Capture(void*, const char16_t* text, void* context) {
+  auto* c = static_cast<ReportCapture*>(context);
+  c->report = text;
+  if (!c->console) return;
+#ifndef _WIN32
+  if (c->report == kMsgSuccess || c->report == kMsgWriteFailed || c->report == kMsgSeekTarget ||
+      c->report == kMsgResize) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
+  }
+#endif
+  c->code = Finish(c->report, *c->console);
 }
 
 int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
@@ -165,15 +181,17 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
                                                                               : kExitNotTheFile;
 }
 
-// The engine's one report from `run(stub)`, with the patch at `base`.
+// Runs `run(stub)` with the patch at `base` and keeps the engine's report;
+// with `console`, prints it as it comes (see ReportCapture).
 template <class Run>
-std::u16string Captured(uint64_t base, Run run) {
+ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
   auto stub = std::make_unique<CPatchStub>(base);
   ReportCapture capture;
+  capture.console = console;
   ReportSink old = SetReportSink(Capture, &capture);
   run(*stub);
   SetReportSink(old, nullptr);
-  return capture.report;
+  return capture;
 }
 
 // The copy that apply -o patches, with the CRC-32 its source was found to
@@ -255,7 +273,7 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   }
   CopyWithKnownCrc copy(out.file(), crc);
   std::u16string report =
-      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); });
+      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }).report;
   if (report == kMsgSuccess && !out.Commit()) {
     console.Err(u"zelp: cannot write " + Quote(output) + u"\n");
     return kExitFailed;
@@ -297,11 +315,13 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return kExitFailed;
     }
   }
-  int code = Finish(Captured(base,
-                             [&](CPatchStub& stub) {
-                               stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-                             }),
-                    console);
+  int code = Captured(
+                 base,
+                 [&](CPatchStub& stub) {
+                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                 },
+                 &console)
+                 .code;
   if (code == kExitOk)
     console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
   else
@@ -361,11 +381,13 @@ int CmdApply(const Args& a, Console& console) {
   if (output) return ApplyToCopy(a, base, *output, console);
   if (backup) return ApplyWithBackup(a, base, console);
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
-  int code = Finish(Captured(base,
-                             [&](CPatchStub& stub) {
-                               stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-                             }),
-                    console);
+  int code = Captured(
+                 base,
+                 [&](CPatchStub& stub) {
+                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                 },
+                 &console)
+                 .code;
   if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false);
   return code;
 }
