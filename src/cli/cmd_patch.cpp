@@ -4,7 +4,6 @@
 #include <csignal>
 #include <memory>
 
-#include "author/out_file.h"
 #include "cli/cli.h"
 #include "common/report.h"
 #include "common/text.h"
@@ -13,6 +12,7 @@
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
+#include "file/out_file.h"
 
 namespace zelp::cli {
 
@@ -246,7 +246,7 @@ int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a
 int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   for (const std::u16string* in : {&patchPath, &targetPath}) {
-    if (output != author::kStdoutName && author::SameFile(output, *in)) {
+    if (output != kStdoutName && SameFile(output, *in)) {
       console.Err(u"zelp: the output " + Quote(output) + u" is the input " + Quote(*in) +
                   u"; choose another name\n");
       return kExitFailed;
@@ -261,7 +261,7 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   }
   uint32_t crc = 0;
   if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
-  author::OutputFile out;
+  OutputFile out;
   std::u16string error;
   if (!out.Create(output, error)) {
     console.Err(u"zelp: " + error + u"\n");
@@ -298,7 +298,7 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return Finish(kMsgTargetOpen, console);
     uint32_t crc = 0;
     if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
-    author::OutputFile out;
+    OutputFile out;
     std::u16string error;
     if (!out.Create(backup, error)) {
       console.Err(u"zelp: " + error + u"\n");
