@@ -1,15 +1,17 @@
 // CKOVA_File over POSIX descriptors.
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <setjmp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -296,11 +298,16 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
 bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
   if (handle < 0) return false;
   struct stat st;
-  struct statfs fs;
-  if (::fstat(handle, &st) != 0 || ::fstatfs(handle, &fs) != 0) return false;
+  if (::fstat(handle, &st) != 0) return false;
   // A file system that copies on write needs new blocks for every block
   // written; elsewhere only holes need them.
+#ifdef __linux__
+  struct statfs fs;
+  if (::fstatfs(handle, &fs) != 0) return false;
   bool copies = fs.f_type == BTRFS_SUPER_MAGIC;
+#else
+  bool copies = false;
+#endif
   bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
   if (!copies && !holes) return true;
   const int64_t block = st.st_blksize > 0 ? st.st_blksize : 4096;
@@ -310,9 +317,11 @@ bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
     int64_t at = r.at / block * block, end = (r.end + block - 1) / block * block;
     need += static_cast<uint64_t>(end - at);
     if (copies) continue;
+#ifdef FALLOC_FL_KEEP_SIZE
     if (Retry([&] { return ::fallocate(handle, FALLOC_FL_KEEP_SIZE, r.at, r.end - r.at); }) == 0)
       continue;
     if (errno != EOPNOTSUPP && errno != ENOSYS) return false;  // ENOSPC above all
+#endif
     count = true;  // cannot allocate ahead here: the free space must do
   }
   struct statvfs vfs;

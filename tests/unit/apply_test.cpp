@@ -194,10 +194,7 @@ TEST(Apply, CrcCheck) {
 }
 
 TEST(Apply, PatchAtABaseInsideALargerFile) {
-  Bytes holder(300, 0x4D);
-  Bytes patch = Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10);
-  holder.insert(holder.end(), patch.begin(), patch.end());
-  Outcome o = Apply(holder, Ten(), 300);
+  Outcome o = Apply(WithPrefix(300, Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10)), Ten(), 300);
   EXPECT_EQ(1, o.ok);
   EXPECT_EQ(0x99, o.target[1]);
   // The records offset is bounded by the holder's size, not the patch's:
@@ -205,9 +202,7 @@ TEST(Apply, PatchAtABaseInsideALargerFile) {
   // passes and the stream, read from the program bytes, is refused.
   PatchBuilder p;
   p.Header(10, 0, 200).End();
-  Bytes h2(300, 0x4D);
-  h2.insert(h2.end(), p.bytes.begin(), p.bytes.end());
-  o = Apply(h2, Ten(), 300);
+  o = Apply(WithPrefix(300, p.bytes), Ten(), 300);
   EXPECT_EQ(std::u16string(kMsgDamaged5), o.report);
   EXPECT_EQ(Ten(), o.target);
 }

@@ -1,0 +1,288 @@
+// The page: two views over one worker that runs the engine. Plain DOM, no
+// framework; nothing is fetched but the page's own files at load.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+// A page opened as a file cannot start its worker: say how to open it.
+let worker;
+try {
+  worker = new Worker('worker.js');
+} catch (err) {
+  document.querySelector('main').textContent =
+    'This page must be opened from a web server (for example `make web-demo`), not as a file: ' +
+    'the browser does not let a page opened as a file run its engine.';
+  throw err;
+}
+let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
+const pending = [];   // callers waiting for the worker's answers, in order
+let lastUrl = { apply: null, create: null };
+
+// Timings of the last apply, from the file's choice to the download being
+// ready (read by the browser benchmark).
+window.zelpLast = null;
+
+// ---- tabs (arrow keys move between them, as with any tab list) ----
+const tabs = [$('tab-apply'), $('tab-create')];
+function selectTab(tab) {
+  for (const t of tabs) {
+    const on = t === tab;
+    t.setAttribute('aria-selected', on);
+    t.tabIndex = on ? 0 : -1;
+    $(t.getAttribute('aria-controls')).hidden = !on;
+  }
+  tab.focus();
+}
+tabs.forEach((t, i) => {
+  t.addEventListener('click', () => selectTab(t));
+  t.addEventListener('keydown', (e) => {
+    if (e.key === 'ArrowRight' || e.key === 'ArrowLeft') {
+      selectTab(tabs[(i + (e.key === 'ArrowRight' ? 1 : tabs.length - 1)) % tabs.length]);
+      e.preventDefault();
+    }
+  });
+});
+
+// ---- drop zones: a drop fills the file input inside, as choosing would ----
+for (const zone of document.querySelectorAll('.drop')) {
+  const input = zone.querySelector('input[type=file]');
+  zone.addEventListener('dragover', (e) => {
+    e.preventDefault();
+    if (!input.disabled) zone.classList.add('over');
+  });
+  zone.addEventListener('dragleave', () => zone.classList.remove('over'));
+  zone.addEventListener('drop', (e) => {
+    e.preventDefault();
+    zone.classList.remove('over');
+    if (input.disabled || !e.dataTransfer.files.length) return;
+    input.files = e.dataTransfer.files;
+    input.dispatchEvent(new Event('change'));
+  });
+  input.addEventListener('change', () => {
+    let shown = zone.querySelector('.chosen');
+    if (!shown) {
+      shown = document.createElement('span');
+      shown.className = 'chosen';
+      zone.appendChild(shown);
+    }
+    shown.textContent = input.files.length ? input.files[0].name : '';
+  });
+}
+
+// ---- talking to the worker ----
+function run(message, progressBox) {
+  return new Promise((resolve) => {
+    pending.push({ resolve, progressBox });
+    worker.postMessage(message);
+  });
+}
+
+const PHASE_WORDS = {
+  read: 'Reading', crc: 'Checking the CRC-32', records: 'Applying the records',
+  compare: 'Comparing the files',
+};
+
+worker.onmessage = (e) => {
+  const m = e.data;
+  if (m.type === 'ready') {
+    document.body.dataset.ready = 'true';
+    return;
+  }
+  if (m.type === 'progress') {
+    const box = pending.length && pending[0].progressBox;
+    // Small files finish before a bar would mean anything.
+    if (!box || m.total < (4 << 20)) return;
+    box.hidden = false;
+    box.dataset.seen = 'true';
+    box.querySelector('progress').value = m.total ? m.done / m.total : 1;
+    box.querySelector('span').textContent =
+      (PHASE_WORDS[m.phase] || 'Working') + ' ' + Math.floor((100 * m.done) / (m.total || 1)) + '%';
+    return;
+  }
+  if (m.type === 'error' && m.op === 'load') {
+    showStatus($('patch-status'), 'bad', '', m.error);
+    return;
+  }
+  const p = pending.shift();
+  if (p) {
+    if (p.progressBox) p.progressBox.hidden = true;
+    p.resolve(m);
+  }
+};
+
+// ---- showing outcomes ----
+// `zh` is the program's own text (as its message box shows it), `en` the
+// English; either may be empty.
+function showStatus(box, kind, zh, en) {
+  box.className = 'status ' + kind;
+  box.textContent = '';
+  if (zh) {
+    const span = document.createElement('span');
+    span.className = 'zh';
+    span.lang = 'zh';
+    span.textContent = zh;
+    box.appendChild(span);
+  }
+  if (en) box.appendChild(document.createTextNode(en));
+  box.dataset.outcome = kind;
+}
+
+function offer(link, which, blob, name) {
+  if (lastUrl[which]) URL.revokeObjectURL(lastUrl[which]);
+  lastUrl[which] = URL.createObjectURL(blob);
+  link.href = lastUrl[which];
+  link.download = name;
+  link.textContent = 'Download “' + name + '” (' + blob.size + ' bytes)';
+  link.hidden = false;
+}
+
+function withdraw(link, which) {
+  link.hidden = true;
+  link.removeAttribute('href');
+  if (lastUrl[which]) URL.revokeObjectURL(lastUrl[which]);
+  lastUrl[which] = null;
+}
+
+// "game.sfc" -> "game (patched).sfc"; a name without extension gets the words
+// at its end.
+function patchedName(name) {
+  const dot = name.lastIndexOf('.');
+  return dot > 0 ? name.slice(0, dot) + ' (patched)' + name.slice(dot) : name + ' (patched)';
+}
+
+function baseName(name) {
+  const dot = name.lastIndexOf('.');
+  return dot > 0 ? name.slice(0, dot) : name;
+}
+
+// The summary's three lines, in English.
+function summaryInEnglish(summary) {
+  const v = summary.split('\n').map((l) => l.slice(l.indexOf(': ') + 2));
+  if (v.length < 3) return '';
+  const crc = v[1] === '无' ? 'none (无: any file is accepted)' : v[1];
+  return 'Patch version ' + v[0] + '; CRC-32 the file to patch must have: ' + crc +
+         '; file size after patching: ' + v[2] + ' bytes.';
+}
+
+// ---- Apply ----
+// The worker lost the patch (it started afresh): it must be chosen again.
+function forgetPatch() {
+  $('patch-info').hidden = true;
+  $('patch-file').value = '';
+  $('target-file').disabled = true;
+  $('drop-target').setAttribute('aria-disabled', 'true');
+}
+
+$('patch-file').addEventListener('change', async () => {
+  const file = $('patch-file').files[0];
+  if (!file) return;
+  const status = $('patch-status');
+  $('patch-info').hidden = true;
+  $('target-file').disabled = true;
+  $('drop-target').setAttribute('aria-disabled', 'true');
+  withdraw($('download'), 'apply');
+  showStatus($('apply-status'), '', '', '');
+  showStatus(status, '', '', 'Reading the patch…');
+  const m = await run({ op: 'patch', file });
+  // 1: shown and ready; 2: shown, but damaged; anything else: not a patch.
+  if (m.type === 'error' || (m.code !== 1 && m.code !== 2)) {
+    showStatus(status, 'bad', m.message, m.error || m.explanation);
+    return;
+  }
+  $('caption').textContent = m.caption;
+  $('description').value = m.description;
+  $('summary').textContent = m.summary;
+  $('summary-en').textContent = summaryInEnglish(m.summary);
+  $('patch-info').hidden = false;
+  if (m.code === 2) {
+    showStatus(status, 'bad', '', m.error + '\nIt cannot be applied to any file.');
+    return;
+  }
+  showStatus(status, '', '', '');
+  $('target-file').disabled = false;
+  $('drop-target').removeAttribute('aria-disabled');
+});
+
+$('target-file').addEventListener('change', async () => {
+  const file = $('target-file').files[0];
+  if (!file) return;
+  const started = performance.now();
+  const status = $('apply-status');
+  const link = $('download');
+  withdraw(link, 'apply');
+  showStatus(status, '', '', 'Patching a copy of “' + file.name + '” in memory…');
+  const m = await run({ op: 'apply', file }, $('apply-progress'));
+  if (m.type === 'error') {
+    showStatus(status, 'bad', '', m.error);
+    if (m.restarted) forgetPatch();
+    return;
+  }
+  if (m.code !== 0) {
+    let en = [m.explanation, m.error].filter(Boolean).join('\n');
+    if (m.code === 3) en += '\nYour file was not changed.';
+    showStatus(status, 'bad', m.message, en);
+    return;
+  }
+  offer(link, 'apply', m.blob, patchedName(file.name));
+  window.zelpLast = Object.assign({ total: performance.now() - started }, m.timings);
+  showStatus(status, 'good', m.message,
+             'Patching succeeded. Your file was not changed; download the patched copy below.');
+});
+
+// ---- Create ----
+// The dialog program is fetched with the page, so that nothing goes out later.
+fetch('zelp-stub.exe').then((r) => (r.ok ? r.arrayBuffer() : null)).catch(() => null)
+  .then((bytes) => {
+    stubBytes = bytes;
+    if (!bytes) {
+      $('kind-exe').disabled = true;
+      $('kind-bare').checked = true;
+    }
+  });
+
+$('description-file').addEventListener('change', async () => {
+  const file = $('description-file').files[0];
+  if (!file) return;
+  try {
+    const bytes = await file.arrayBuffer();
+    // UTF-8, or UTF-16 when a byte order mark says so (Notepad's "Unicode").
+    const head = new Uint8Array(bytes.slice(0, 2));
+    const encoding = head[0] === 0xFF && head[1] === 0xFE ? 'utf-16le'
+                   : head[0] === 0xFE && head[1] === 0xFF ? 'utf-16be' : 'utf-8';
+    $('create-description').value = new TextDecoder(encoding, { fatal: true }).decode(bytes);
+    showStatus($('create-status'), '', '', '');
+  } catch (err) {
+    showStatus($('create-status'), 'bad', '',
+               'the description “' + file.name + '” is not valid UTF-8 (nor UTF-16 with a byte order ' +
+               'mark). If it was written on ' +
+               'a Chinese Windows, save it again as UTF-8 (or convert it: iconv -f GBK -t UTF-8).');
+  }
+});
+
+$('create').addEventListener('click', async () => {
+  const original = $('original-file').files[0];
+  const modified = $('modified-file').files[0];
+  const status = $('create-status');
+  const link = $('create-download');
+  withdraw(link, 'create');
+  if (!original || !modified) {
+    showStatus(status, 'bad', '', 'Choose the original file and the modified file first.');
+    return;
+  }
+  const exe = $('kind-exe').checked;
+  const text = $('create-description').value;
+  const button = $('create');
+  button.disabled = true;
+  showStatus(status, '', '', 'Comparing the files…');
+  const m = await run({
+    op: 'create', original, modified, description: text === '' ? null : text,
+    stub: exe ? stubBytes.slice(0) : null,
+  }, $('create-progress'));
+  button.disabled = false;
+  if (m.type === 'error' || m.code !== 0) {
+    showStatus(status, 'bad', '', m.error);
+    return;
+  }
+  const name = baseName(original.name) + (exe ? '-patch.exe' : '.zelp');
+  offer(link, 'create', m.blob, name);
+  showStatus(status, 'good', '', m.explanation);
+});

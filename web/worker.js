@@ -1,0 +1,175 @@
+// Runs the engine (zelp.js + zelp.wasm) off the page's thread: reads each
+// file the page sends into the engine's memory, calls it, and posts the
+// outcome back. Nothing is sent anywhere else.
+'use strict';
+importScripts('zelp.js');
+
+const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
+const CHUNK = 8 << 20;  // bytes between progress reports
+
+function start() {
+  return ZelpModule({
+    onProgress: (phase, done, total) =>
+      postMessage({ type: 'progress', phase: PHASES[phase] || 'work', done, total }),
+  });
+}
+const ready = start();
+
+class PageError extends Error {}
+
+function text(M, which) {
+  return M.UTF8ToString(M._zelp_text(which) >>> 0);
+}
+
+function tooLarge(M, what, size) {
+  if (size <= M._zelp_max_file()) return;
+  throw new PageError(what + ' is ' + size + ' bytes; this page works on files up to 1 GiB ' +
+                      '(1073741824 bytes). Use the zelp command or the Windows program for ' +
+                      'larger files.');
+}
+
+// Copies `file` (a File or an ArrayBuffer) into memory from zelp_alloc;
+// the engine takes the buffer over. With `hash`, the CRC-32 of the bytes is
+// taken piece by piece as they arrive, while the browser reads on.
+async function readInto(M, file, what, hash) {
+  const size = file.size !== undefined ? file.size : file.byteLength;
+  tooLarge(M, what, size);
+  const ptr = M._zelp_alloc(size) >>> 0;
+  if (!ptr) throw new PageError('the browser would not give this page enough memory for ' + what);
+  if (file instanceof ArrayBuffer) {
+    M.HEAPU8.set(new Uint8Array(file), ptr);
+    return { ptr, size };
+  }
+  const reader = file.stream().getReader();
+  let at = 0;
+  let crc = 0xFFFFFFFF;
+  let crcMs = 0;
+  let reported = 0;
+  for (;;) {
+    const { done, value } = await reader.read();
+    if (done) break;
+    if (at + value.length > size) throw new PageError(what + ' changed while it was read');
+    M.HEAPU8.set(value, ptr + at);
+    if (hash) {
+      const t = performance.now();
+      crc = M._zelp_crc_update(crc, ptr + at, value.length);
+      crcMs += performance.now() - t;
+    }
+    at += value.length;
+    if (at - reported >= CHUNK || at === size) {
+      reported = at;
+      postMessage({ type: 'progress', phase: 'read', done: at, total: size, what });
+    }
+  }
+  if (at !== size) throw new PageError(what + ' could not be read whole');
+  return { ptr, size, crc: (crc ^ 0xFFFFFFFF) >>> 0, crcMs };
+}
+
+// Copies the engine's result into a Blob (the download) and frees it.
+function takeResult(M) {
+  const ptr = M._zelp_result_data() >>> 0;
+  const size = M._zelp_result_size();
+  const blob = new Blob([M.HEAPU8.subarray(ptr, ptr + size)], { type: 'application/octet-stream' });
+  M._zelp_result_free();
+  return blob;
+}
+
+function withString(M, s, fn) {
+  const ptr = M._malloc(M.lengthBytesUTF8(s) + 1) >>> 0;
+  M.stringToUTF8(s, ptr, M.lengthBytesUTF8(s) + 1);
+  try {
+    return fn(ptr);
+  } finally {
+    M._free(ptr);
+  }
+}
+
+const ops = {
+  async patch(M, msg) {
+    const f = await readInto(M, msg.file, "the patch '" + msg.file.name + "'");
+    const code = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
+    return {
+      type: 'patch', code, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
+      message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
+    };
+  },
+
+  async apply(M, msg) {
+    const t0 = performance.now();
+    const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
+    const t1 = performance.now();
+    const code = M._zelp_apply(f.ptr, f.size, 1, f.crc);
+    const t2 = performance.now();
+    const out = {
+      type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
+    };
+    if (code === 0) out.blob = takeResult(M);
+    const t3 = performance.now();
+    out.timings = {
+      read: t1 - t0 - f.crcMs, crc: f.crcMs + M._zelp_timing(0), records: M._zelp_timing(1),
+      download: t3 - t2,
+    };
+    return out;
+  },
+
+  async create(M, msg) {
+    tooLarge(M, "the original '" + msg.original.name + "'", msg.original.size);
+    tooLarge(M, "the modified file '" + msg.modified.name + "'", msg.modified.size);
+    // Until the engine takes them over, the buffers are ours to free.
+    const held = [];
+    let original, modified, stub = { ptr: 0, size: 0 };
+    let description = 0;
+    let descriptionSize = 0;
+    try {
+      original = await readInto(M, msg.original, "the original '" + msg.original.name + "'");
+      held.push(original.ptr);
+      modified = await readInto(M, msg.modified, "the modified file '" + msg.modified.name + "'");
+      held.push(modified.ptr);
+      if (msg.stub) {
+        stub = await readInto(M, msg.stub, 'the dialog program');
+        held.push(stub.ptr);
+      }
+      if (msg.description !== null) {
+        const bytes = new TextEncoder().encode(msg.description);
+        descriptionSize = bytes.length;
+        description = M._zelp_alloc(bytes.length) >>> 0;
+        if (!description) throw new PageError('the browser would not give this page enough memory');
+        M.HEAPU8.set(bytes, description);
+      }
+    } catch (err) {
+      held.forEach((p) => M._zelp_free(p));
+      throw err;
+    }
+    const code = M._zelp_create(original.ptr, original.size, modified.ptr, modified.size,
+                                description, descriptionSize, stub.ptr, stub.size, 1);
+    if (description) M._zelp_free(description);
+    const out = { type: 'created', code, explanation: text(M, 4), error: text(M, 5) };
+    if (code === 0) out.blob = takeResult(M);
+    return out;
+  },
+};
+
+// One operation at a time, in the order asked: they share the engine's state.
+// After an unexpected failure (the engine out of memory) it starts afresh.
+let queue = ready;
+onmessage = (e) => {
+  queue = queue.then(async (M) => {
+    try {
+      postMessage(await ops[e.data.op](M, e.data));
+      return M;
+    } catch (err) {
+      if (err instanceof PageError) {
+        postMessage({ type: 'error', op: e.data.op, error: err.message });
+        return M;
+      }
+      postMessage({ type: 'error', op: e.data.op, restarted: true,
+                    error: 'the page failed unexpectedly (' + err + '); it has started afresh: ' +
+                           'choose the patch again. A file this large may need the zelp command.' });
+      return start();
+    }
+  });
+};
+
+ready.then(() => postMessage({ type: 'ready' }),
+           (err) => postMessage({ type: 'error', op: 'load',
+                                  error: 'the page could not start its engine: ' + err }));
