@@ -299,8 +299,8 @@ bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
   if (handle < 0) return false;
   struct stat st;
   if (::fstat(handle, &st) != 0) return false;
-  // A file system that copies on write needs new blocks for every block
-  // written; elsewhere only holes need them.
+    // A file system that copies on write needs new blocks for every block
+    // written; elsewhere only holes need them.
 #ifdef __linux__
   struct statfs fs;
   if (::fstatfs(handle, &fs) != 0) return false;
