@@ -135,17 +135,26 @@ bool WriteJournal(JournalSpot& spot, CKOVA_xFile& target, const JournalPlan& pla
     PutLe16(b, c);
     out.Put(b, 2);
   }
+  // Ranges mostly come in file order, close together (a patch of many small
+  // records): the target is read in whole chunks, each range taken from them,
+  // instead of a seek and a read per range.
   std::unique_ptr<uint8_t[]> buf(new uint8_t[kChunk]);
+  int64_t bufAt = 0;
+  size_t bufLen = 0;
   for (const ByteRange& r : plan.ranges) {
     for (int64_t at = r.at; at < r.end;) {
       uint32_t n = static_cast<uint32_t>(r.end - at < kChunk ? r.end - at : kChunk);
-      if (!target.Seek(at) || !ReadExact(target, buf.get(), n)) {
-        spot.Close();
-        return false;
+      if (at < bufAt || at + n > bufAt + static_cast<int64_t>(bufLen)) {
+        bufAt = at;
+        bufLen = target.Seek(at) ? ReadFull(target, buf.get(), kChunk) : 0;
+        if (bufLen < n) {
+          spot.Close();
+          return false;
+        }
       }
       out.Put64(static_cast<uint64_t>(at));
       out.Put32(n);
-      out.Put(buf.get(), n);
+      out.Put(buf.get() + (at - bufAt), n);
       at += n;
     }
   }

@@ -13,6 +13,7 @@
 #include <sys/statfs.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -59,6 +60,7 @@ void CKOVA_File::Close() {
   }
   handle = -1;
   joined_.reset();
+  unmappable_ = false;
   knownSize_ = -1;
   writtenFrom_ = writtenTo_ = 0;
   lostWrite_ = false;
@@ -207,6 +209,7 @@ bool CKOVA_File::Reserve(int64_t size) {
 namespace {
 
 constexpr uint32_t kJoinMax = 256 << 10;                 // bytes joined at most
+constexpr uint32_t kMapSlack = 64 << 10;                 // the largest write through a mapping
 constexpr int64_t kWritebackStretch = int64_t{1} << 20;  // started at a time
 
 // Starts the disk writing the range without waiting for it.
@@ -248,6 +251,68 @@ void CKOVA_File::NoteWritten(int64_t at, int64_t n) {
 }
 
 bool CKOVA_File::SettleWrites() {
+  Unmap();
+  return FlushJoined();
+}
+
+namespace {
+
+constexpr int64_t kMapWindow = int64_t{64} << 20;  // mapped for writing at a time
+sigjmp_buf* g_onWriteBus = nullptr;
+void OnWriteBus(int) { siglongjmp(*g_onWriteBus, 1); }
+struct sigaction g_oldBus;
+
+}  // namespace
+
+void CKOVA_File::Unmap() {
+  if (!map_) return;
+  ::munmap(map_, mapLen_);  // the written pages stay dirty in the page cache
+  map_ = nullptr;
+  ::sigaction(SIGBUS, &g_oldBus, nullptr);
+}
+
+int CKOVA_File::MappedWrite(int64_t position, const void* buffer, uint32_t count) {
+  if (unmappable_) return -1;
+  const int64_t end = position + count;
+  if (!map_ || position < mapAt_ || end > mapAt_ + static_cast<int64_t>(mapLen_)) {
+    Unmap();
+    // Whole windows, with room for a record that starts near a window's end.
+    const int64_t at = position / kMapWindow * kMapWindow;
+    const int64_t len = std::min<int64_t>(kMapWindow + kMapSlack, knownSize_ - at);
+    void* p = ::mmap(nullptr, static_cast<size_t>(len), PROT_READ | PROT_WRITE, MAP_SHARED, handle,
+                     static_cast<off_t>(at));
+    if (p == MAP_FAILED) {
+      unmappable_ = true;
+      return -1;
+    }
+    // A page that cannot be had (the file cut short by someone else, a
+    // failing disk) raises SIGBUS; it fails the write as an error would.
+    struct sigaction onBus = {};
+    onBus.sa_handler = OnWriteBus;
+    onBus.sa_flags = SA_NODEFER;  // jumped out of: it must not stay blocked
+    sigemptyset(&onBus.sa_mask);
+    if (::sigaction(SIGBUS, &onBus, &g_oldBus) != 0) {
+      ::munmap(p, static_cast<size_t>(len));
+      unmappable_ = true;
+      return -1;
+    }
+    map_ = static_cast<uint8_t*>(p);
+    mapAt_ = at;
+    mapLen_ = static_cast<size_t>(len);
+  }
+  sigjmp_buf jump;
+  g_onWriteBus = &jump;
+  if (sigsetjmp(jump, 0) != 0) {
+    g_onWriteBus = nullptr;
+    Unmap();
+    return 0;
+  }
+  std::memcpy(map_ + (position - mapAt_), buffer, count);
+  g_onWriteBus = nullptr;
+  return 1;
+}
+
+bool CKOVA_File::FlushJoined() {
   if (joinedLen_ == 0) return true;
   bool ok = PWriteAll(handle, joined_.get(), joinedLen_, joinedAt_);
   if (ok) NoteWritten(joinedAt_, joinedLen_);
@@ -267,15 +332,22 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
     joinedLen_ += count;
     return count;
   }
-  if (!SettleWrites()) return 0;
+  if (!FlushJoined()) return 0;
   // Only writes inside the file wait to be joined: elsewhere the outcome
   // (a position the file cannot reach, a full disk) must show now
   // (and only where writing can succeed at all).
-  if (count < kJoinMax && knownSize_ - count < position) {
+  if (knownSize_ - count < position) {
     struct stat st;
     int flags = ::fcntl(handle, F_GETFL);
     bool writable = flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
     knownSize_ = writable && ::fstat(handle, &st) == 0 ? st.st_size : -1;
+  }
+  if (count <= kMapSlack && position <= knownSize_ - count) {
+    switch (MappedWrite(position, buffer, count)) {
+      case 1: NoteWritten(position, count); return count;
+      case 0: lostWrite_ = true; return 0;
+      default: break;  // not mappable here: joined writes
+    }
   }
   if (count < kJoinMax && position <= knownSize_ - count) {
     if (!joined_) joined_.reset(new uint8_t[kJoinMax]);
