@@ -1,47 +1,48 @@
-# Thin wrappers over the CMake presets. `make test` and `make demo` work on a
-# fresh Debian machine: they install what they need first.
-.PHONY: all deps native test unit-test demo bench clean win win-test wine-test
+# Thin wrappers over the CMake presets. `make deps` installs what is missing;
+# `make test` and `make demo` do that first, so they work on a fresh Debian
+# machine.
+.PHONY: all deps native test unit-test demo bench clean win win-test wine-test dist install
 .PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
 .PHONY: web web-stub web-test web-demo web-bench
 
 all: native
 
 deps:
-	bash scripts/deps.sh native
+	bash scripts/deps.sh native windows web
 
-native: deps
+native:
 	cmake --preset native >/dev/null
 	cmake --build --preset native
 
 unit-test: native
-	ctest --test-dir build/native --output-on-failure -j2
+	ctest --preset native
 
-# The Windows programs, cross-built; their tests run under Wine.
+# The Windows programs in both widths, cross-built; their tests run under
+# Wine. The 32-bit patch program is the one authors ship.
+WIDTHS = win32 win64
 win:
-	bash scripts/deps.sh windows
-	cmake --preset win64 >/dev/null
-	cmake --build --preset win64
+	for w in $(WIDTHS); do cmake --preset $$w >/dev/null && cmake --build --preset $$w || exit; done
 
 win-test: win native
-	scripts/check-imports.sh build/win64/src/ui/zelp-stub.exe build/win64/src/cli/zelp.exe
-	scripts/run-win-unit.sh
-	scripts/check-zelp-exe.sh
+	scripts/check-imports.sh $(foreach w,$(WIDTHS),build/$(w)/src/ui/zelp-stub.exe build/$(w)/src/cli/zelp.exe)
+	scripts/check-stub-size.sh build/win32/src/ui/zelp-stub.exe build/win64/src/ui/zelp-stub.exe
+	for w in $(WIDTHS); do scripts/run-win-unit.sh build/$$w/tests/win32/zelp_win32_tests.exe || exit; done
+	for w in $(WIDTHS); do scripts/check-zelp-exe.sh build/native/src/cli/zelp build/$$w/src/cli/zelp.exe || exit; done
 
-# The real dialog program under Wine and Xvfb, worked through window messages.
+# The real dialog program under Wine and Xvfb, worked through window
+# messages: every scenario against both widths.
 wine-test: win native
-	scripts/wine-env.sh run -- tests/wine/run.sh build/native build/win64
+	scripts/wine-env.sh run -- tests/wine/run.sh build/native $(foreach w,$(WIDTHS),build/$(w))
 
 # The page (build/web/page/): the engine in WebAssembly, with the dialog
 # program that "patch program for Windows" packs onto copied beside it.
-WEB_STUB_PRESET ?= win64
+WEB_STUB_PRESET ?= win32
 WEB_STUB = $(CURDIR)/build/$(WEB_STUB_PRESET)/src/ui/zelp-stub.exe
 web-stub:
-	bash scripts/deps.sh windows
 	cmake --preset $(WEB_STUB_PRESET) >/dev/null
 	cmake --build --preset $(WEB_STUB_PRESET) --target zelp-stub
 
 web: web-stub
-	bash scripts/deps.sh web
 	cmake --preset web -DZELP_WEB_STUB=$(WEB_STUB) >/dev/null
 	cmake --build --preset web
 
@@ -62,12 +63,12 @@ demo:
 # The same unit and command-line tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails the test); the 5 GiB sparse-file
 # tests are left to the optimised build.
-asan: deps
+asan:
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan
 
 asan-test: asan
-	ctest --test-dir build/asan --output-on-failure -j2 -LE huge
+	ctest --preset asan
 
 # Every zelp run of the command-line tests under valgrind's memcheck: an error
 # makes zelp exit 99, which fails the test. (Races and huge files excluded: slow.)
@@ -79,7 +80,7 @@ valgrind-test: native
 # FUZZ_SECONDS (60); `make test` runs each briefly.
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 20
-fuzz-build: deps
+fuzz-build:
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
 
@@ -89,7 +90,8 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
 
-test: unit-test win-test wine-test asan-test valgrind-test fuzz-smoke web-test
+test: deps
+	$(MAKE) unit-test win-test wine-test asan-test valgrind-test fuzz-smoke web-test
 
 # Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
 bench:
@@ -108,6 +110,16 @@ web-bench: web
 	cmake --build --preset bench --target zelp zelp_bench_gen
 	/usr/bin/python3 bench/web_bench.py build/bench/src/cli/zelp build/bench/bench/zelp_bench_gen \
 	  build/web/page build/bench-data
+
+# The files a release carries, in one archive under build/dist/: a static
+# Linux zelp, zelp.exe, the dialog program, the man page, README and licence.
+dist:
+	bash scripts/dist.sh
+
+# zelp, its man page and the dialog program under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: native win
+	cmake --install build/native --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 native=${1:-build/native/src/cli/zelp}
 exe=${2:-build/win64/src/cli/zelp.exe}
-work="$PWD/build/win64/zelp-exe-check"
+work="$(cd "$(dirname "$exe")/../.." && pwd)/zelp-exe-check"
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -75,8 +75,19 @@ run_win pack "$(winpath "$work/stub.bin")" "$(winpath "$work/native.zelp")" \
   -o "$(winpath "$work/win.exe")" >/dev/null
 check "packed program" "$work/native.exe" "$work/win.exe"
 
+# apply -o and --backup: the target untouched (or kept), the same bytes written.
+for side in native win; do cp "$work/orig.rom" "$work/$side.t.rom"; rm -f "$work/$side.o.rom" "$work/$side.t.rom.bak"; done
+"$native" apply "$work/native.zelp" "$work/native.t.rom" -o "$work/native.o.rom" >/dev/null
+run_win apply "$(winpath "$work/win.zelp")" "$(winpath "$work/win.t.rom")" \
+  -o "$(winpath "$work/win.o.rom")" >/dev/null
+check "apply -o output" "$work/native.o.rom" "$work/win.o.rom"
+check "apply -o target" "$work/orig.rom" "$work/win.t.rom"
+run_win apply "$(winpath "$work/win.zelp")" "$(winpath "$work/win.t.rom")" --backup >/dev/null 2>&1
+check "apply --backup target" "$work/native.o.rom" "$work/win.t.rom"
+check "apply --backup copy" "$work/orig.rom" "$work/win.t.rom.bak"
+
 # The second run must have been refused by the CRC check.
 grep -q 'CRC32' "$work/second.win.err" || { echo "check-zelp-exe: second apply not refused" >&2; fail=1; }
 
-[ $fail -eq 0 ] && echo "check-zelp-exe: zelp.exe matches the native zelp (info, apply, refused re-apply, create, pack)"
+[ $fail -eq 0 ] && echo "check-zelp-exe: zelp.exe matches the native zelp (info, apply, refused re-apply, create, pack, apply -o, --backup)"
 exit $fail

@@ -8,21 +8,21 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 demo=build/demo
-stub=build/win64/src/ui/zelp-stub.exe
+# The 32-bit patch program is the one authors ship.
+stub=build/win32/src/ui/zelp-stub.exe
 zelp=build/native/src/cli/zelp
-driver=build/win64/tests/wine/zelp_wine_driver.exe
+driver=build/win32/tests/wine/zelp_wine_driver.exe
 
 step() { printf '\n== %s\n' "$*"; }
 
 step "Installing what is missing"
-bash scripts/deps.sh native
-bash scripts/deps.sh windows
+bash scripts/deps.sh native windows
 
 step "Building the zelp tool (Linux) and the Windows programs"
 cmake --preset native >/dev/null
 cmake --build --preset native
-cmake --preset win64 >/dev/null
-cmake --build --preset win64
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
 
 step "Making a sample ROM (4 MiB) and a modified copy"
 rm -rf "$demo"
@@ -87,7 +87,9 @@ EOF
 args=(program="$(winpath "$demo/patch-demo.exe")" original="$(winpath "$demo/game.rom")"
       expected="$(winpath "$demo/game-translated.rom")" desc="$(winpath "$demo/description.txt")"
       summary="$(winpath "$demo/summary.txt")" work="$(winpath "$demo")")
-wine "$(winpath "$driver")" apply "${args[@]}" target="$(winpath "$demo")\\by-dialog.rom" 2>/dev/null
+# The apply scenario patches a copy of game.rom in the work folder.
+wine "$(winpath "$driver")" apply "${args[@]}" 2>/dev/null
+mv "$demo/target-apply.rom" "$demo/by-dialog.rom"
 cmp "$demo/by-dialog.rom" "$demo/game-translated.rom"
 echo "by-dialog.rom equals game-translated.rom"
 

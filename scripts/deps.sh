@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests, the demo and the benchmarks need.
 # Idempotent: does nothing when every package is already present.
-# Usage: scripts/deps.sh [native|windows|bench|web|all]   (default: all)
+# Usage: scripts/deps.sh [native|windows|bench|web|all]...   (default: all)
 set -euo pipefail
 
-what=${1:-all}
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libgtest-dev
-        libbenchmark-dev zlib1g-dev valgrind python3 git)
-windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xdotool
-         x11-utils imagemagick fonts-wqy-microhei fonts-wine)
+        libbenchmark-dev zlib1g-dev valgrind python3 git help2man)
+# Both widths of the Windows programs: the win32 thread model's compilers (no
+# thread library linked in), and Wine with its 32-bit half.
+windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64
+         binutils-mingw-w64-i686 googletest wine wine64 wine32:i386 xvfb xdotool x11-utils
+         imagemagick fonts-wqy-microhei fonts-wine)
 bench=(xdelta3 bsdiff hyperfine time)
 web=(emscripten chromium chromium-driver python3-selenium)
 
 pkgs=()
-case "$what" in
-  native) pkgs=("${native[@]}") ;;
-  windows) pkgs=("${windows[@]}") ;;
-  bench) pkgs=("${native[@]}" "${bench[@]}") ;;
-  web) pkgs=("${web[@]}") ;;
-  all) pkgs=("${native[@]}" "${windows[@]}" "${bench[@]}" "${web[@]}") ;;
-  *) echo "usage: $0 [native|windows|bench|web|all]" >&2; exit 2 ;;
-esac
+for what in "${@:-all}"; do
+  case "$what" in
+    native) pkgs+=("${native[@]}") ;;
+    windows) pkgs+=("${windows[@]}") ;;
+    bench) pkgs+=("${native[@]}" "${bench[@]}") ;;
+    web) pkgs+=("${web[@]}") ;;
+    all) pkgs+=("${native[@]}" "${windows[@]}" "${bench[@]}" "${web[@]}") ;;
+    *) echo "usage: $0 [native|windows|bench|web|all]..." >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -32,5 +36,14 @@ echo "deps: installing ${missing[*]}" >&2
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
+# Packages of another architecture (wine32:i386) need it enabled first.
+for p in "${missing[@]}"; do
+  arch=${p##*:}
+  [ "$arch" != "$p" ] || continue
+  if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+     ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    $SUDO dpkg --add-architecture "$arch"
+  fi
+done
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -35,10 +35,19 @@ _wine_env_exports() {
   fi
 }
 
+# The program widths this Wine runs. A prefix made before Wine's 32-bit half
+# was installed cannot run 32-bit programs: prefixes record what they were
+# made with and are made again when it changes.
+wine_env_widths() {
+  if [ -x /usr/lib/wine/wine ]; then echo "win64 win32"; else echo "win64"; fi
+}
+
 # Creates and configures the prefix unless it is already current.
 _wine_env_prepare() {
-  local stamp="$WINEPREFIX/.zelp-prefix-$_wine_env_version"
-  [ -f "$stamp" ] && return 0
+  local stamp="$WINEPREFIX/.zelp-prefix"
+  local want="$_wine_env_version $(wine_env_widths)"
+  [ "$(cat "$stamp" 2>/dev/null)" = "$want" ] && return 0
+  rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   echo "wine-env: preparing the Wine prefix $WINEPREFIX" >&2
   timeout 300 wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed" >&2; return 1; }
@@ -68,8 +77,7 @@ REGEDIT4
 EOF
   timeout 120 wine regedit /S "$reg" >/dev/null 2>&1 || { echo "wine-env: regedit failed" >&2; return 1; }
   timeout 120 wineserver -w || { echo "wine-env: the prefix did not settle" >&2; return 1; }
-  rm -f "$WINEPREFIX"/.zelp-prefix-*
-  touch "$stamp"
+  echo "$want" >"$stamp"
 }
 
 # Starts Xvfb on a display it picks itself (-displayfd) and waits for it.

@@ -384,11 +384,14 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   if (description) {
     size_t units = 0;
     switch (
-        author::DescriptionFromUtf8(std::string(description, static_cast<size_t>(descriptionSize)),
+        author::DescriptionFromBytes(std::string(description, static_cast<size_t>(descriptionSize)),
                                     options.description, units)) {
       case author::DescriptionError::kNone: break;
       case author::DescriptionError::kInvalidUtf8:
         g_out.error = "the description is not valid UTF-8";
+        return 1;
+      case author::DescriptionError::kInvalidUtf16:
+        g_out.error = "the description is not valid UTF-16";
         return 1;
       case author::DescriptionError::kNul:
         g_out.error = "the description contains a NUL character";

@@ -25,4 +25,28 @@ DescriptionError DescriptionFromUtf8(const std::string& bytes, std::u16string& t
   return DescriptionError::kNone;
 }
 
+DescriptionError DescriptionFromBytes(const std::string& bytes, std::u16string& text,
+                                      size_t& units) {
+  const bool le = bytes.compare(0, 2, "\xFF\xFE") == 0, be = bytes.compare(0, 2, "\xFE\xFF") == 0;
+  if (!le && !be) return DescriptionFromUtf8(bytes, text, units);
+  text.clear();
+  units = 0;
+  if (bytes.size() % 2) return DescriptionError::kInvalidUtf16;
+  std::u16string wide;
+  for (size_t i = 2; i < bytes.size(); i += 2) {
+    auto lo = static_cast<unsigned char>(bytes[i + (be ? 1 : 0)]);
+    auto hi = static_cast<unsigned char>(bytes[i + (be ? 0 : 1)]);
+    wide.push_back(static_cast<char16_t>(lo | hi << 8));
+  }
+  // Through UTF-8, so that both encodings meet the same rules; an unpaired
+  // surrogate would come back as U+FFFD, so it is refused first.
+  for (size_t i = 0; i < wide.size(); ++i) {
+    bool high = wide[i] >= 0xD800 && wide[i] < 0xDC00, low = wide[i] >= 0xDC00 && wide[i] < 0xE000;
+    if (low) return DescriptionError::kInvalidUtf16;
+    if (high && (++i >= wide.size() || wide[i] < 0xDC00 || wide[i] >= 0xE000))
+      return DescriptionError::kInvalidUtf16;
+  }
+  return DescriptionFromUtf8(Utf16ToUtf8(wide), text, units);
+}
+
 }  // namespace zelp::author

@@ -9,12 +9,18 @@ namespace zelp::author {
 // The most units a reader takes (65,536 bytes); longer text would be cut.
 constexpr size_t kMaxDescriptionUnits = 32768;
 
-enum class DescriptionError { kNone, kInvalidUtf8, kNul, kTooLong };
+enum class DescriptionError { kNone, kInvalidUtf8, kInvalidUtf16, kNul, kTooLong };
 
 // Converts UTF-8 bytes (a leading byte order mark is skipped) to UTF-16.
 // LF and CR LF both become CR LF. Refuses malformed UTF-8, a NUL character
 // (it would end the text early) and a result of more than
 // kMaxDescriptionUnits units; `units` then holds the length it would have had.
 DescriptionError DescriptionFromUtf8(const std::string& bytes, std::u16string& text, size_t& units);
+
+// The same for a file's bytes: UTF-16 when they start with a byte order mark
+// (FF FE little-endian, FE FF big-endian; an odd length or an unpaired
+// surrogate is kInvalidUtf16), UTF-8 otherwise.
+DescriptionError DescriptionFromBytes(const std::string& bytes, std::u16string& text,
+                                      size_t& units);
 
 }  // namespace zelp::author

@@ -24,7 +24,7 @@ class RunSink {
 };
 
 struct DiffOptions {
-  bool crc = true;                     // also take the CRC-32 of the original
+  bool crc = true;                       // also take the CRC-32 of the original
   size_t blockSize = size_t{256} << 10;  // bytes read from each file at a time
 };
 

@@ -28,9 +28,14 @@ class OutputFile {
   CKOVA_File& file() { return file_; }
   // An existing file is being replaced.
   bool replaces() const { return replaces_; }
+  // Makes the temporary file a copy of `source` (open for reading, named
+  // `sourcePath`), with the system's own copy where it has one (a reflink,
+  // copy_file_range, CopyFileW). The file stays open for reading and writing.
+  bool CopyFrom(CKOVA_File& source, const std::u16string& sourcePath);
   // Makes the data durable, closes the file and renames it to the output
-  // (or copies it to standard output).
-  bool Commit();
+  // (or copies it to standard output). With `replace` false an output that
+  // has appeared meanwhile is kept and Commit fails.
+  bool Commit(bool replace = true);
 
  private:
   void Discard();

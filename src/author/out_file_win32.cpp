@@ -169,7 +169,28 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
   return true;
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::CopyFrom(CKOVA_File&, const std::u16string& sourcePath) {
+  if (!created_) return false;
+  // CopyFileW needs the file closed; it is opened again only if it is still
+  // the plain file made here (not a link put in its place meanwhile).
+  BY_HANDLE_FILE_INFORMATION before, after;
+  if (!GetFileInformationByHandle(static_cast<HANDLE>(file_.handle), &before)) return false;
+  file_.Close();
+  if (!CopyFileW(as_wcstr(sourcePath.c_str()), as_wcstr(temp_.c_str()), FALSE)) return false;
+  SetFileAttributesW(as_wcstr(temp_.c_str()), FILE_ATTRIBUTE_NORMAL);  // not read-only
+  HANDLE h = CreateFileW(as_wcstr(temp_.c_str()), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  file_.handle = h;
+  return GetFileInformationByHandle(h, &after) &&
+         !(after.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         after.dwVolumeSerialNumber == before.dwVolumeSerialNumber &&
+         after.nFileIndexHigh == before.nFileIndexHigh &&
+         after.nFileIndexLow == before.nFileIndexLow;
+}
+
+bool OutputFile::Commit(bool replace) {
   if (!file_.IsOpen()) return false;
   if (toStdout_) {
     bool ok = CopyToStdout(static_cast<HANDLE>(file_.handle));
@@ -179,7 +200,7 @@ bool OutputFile::Commit() {
   if (!created_ || !file_.Flush()) return false;
   file_.Close();
   if (!MoveFileExW(as_wcstr(temp_.c_str()), as_wcstr(final_.c_str()),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                   (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
     return false;
   created_ = false;
   Untrack();

@@ -2,60 +2,142 @@
 
 #include <algorithm>
 
+#include "file/file.h"
+
 namespace zelp::cli {
 
 namespace {
 
 struct Command {
   const char16_t* name;
-  int (*run)(const std::vector<std::u16string>&, Console&);
+  int (*run)(const Args&, Console&);
+  size_t minFiles, maxFiles;
+  std::vector<std::u16string> valued, bare;
+  const char16_t* usage;  // after "usage: zelp "
+  const char16_t* help;   // what `zelp NAME --help` adds to the usage
+  const char16_t* missingFiles;
 };
 
+int CmdVersion(const Args&, Console& console) {
+  console.Out(VersionText() + u"\n");
+  return kExitOk;
+}
+
 const Command kCommands[] = {
-    {u"info", CmdInfo},
-    {u"apply", CmdApply},
-    {u"create", CmdCreate},
-    {u"pack", CmdPack},
+    {u"info",
+     CmdInfo,
+     1,
+     1,
+     {u"--base"},
+     {},
+     u"info FILE [--base N]",
+     u"Shows the summary of the patch in FILE (the patch version, the CRC-32 the target must\n"
+     u"have, the size after patching) and its description, and checks its whole record\n"
+     u"stream: a damaged or cut-short patch exits with 1.\n",
+     u"info needs the patch FILE"},
+    {u"check",
+     CmdCheck,
+     2,
+     2,
+     {u"--base"},
+     {},
+     u"check FILE TARGET [--base N]",
+     u"Tells, without changing TARGET, whether the patch in FILE applies to it, and when not,\n"
+     u"why: the file is already patched, carries a 512-byte copier header, or is another\n"
+     u"file (with the CRC-32 expected and found). Exit 0 when the patch would apply, 3 when\n"
+     u"TARGET is not the file the patch was made for, 1 when the patch is damaged.\n",
+     u"check needs the patch FILE and the TARGET"},
+    {u"apply",
+     CmdApply,
+     2,
+     2,
+     {u"--base", u"-o"},
+     {u"--backup", u"--force"},
+     u"apply FILE TARGET [--base N] [-o OUT | --backup [--force]]",
+     u"Applies the patch in FILE to TARGET in place, as the patch program's button does, and\n"
+     u"prints its report (\"补丁成功\" on stdout, or the failure on stderr followed by\n"
+     u"English \"zelp: \" lines).\n"
+     u"  -o OUT     leave TARGET untouched and write the patched file to OUT\n"
+     u"  --backup   first keep TARGET's bytes as TARGET.bak (refused if that exists)\n"
+     u"  --force    with --backup: replace an existing TARGET.bak\n"
+     u"Exit 0 done, 1 failed, 3 TARGET is not the file the patch was made for.\n",
+     u"apply needs the patch FILE and the TARGET"},
+    {u"create",
+     CmdCreate,
+     2,
+     2,
+     {u"-o", u"--description", u"--stub"},
+     {u"--no-crc"},
+     u"create ORIGINAL MODIFIED -o OUT [--description FILE] [--no-crc] [--stub STUB]",
+     u"Writes the ZELP 3.0 patch that turns ORIGINAL into MODIFIED. With --stub, or when OUT\n"
+     u"ends in .exe, the patch is appended to the dialog program (STUB, or the one installed\n"
+     u"with zelp): one program to distribute.\n"
+     u"  -o OUT               the output; - writes it to standard output\n"
+     u"  --description FILE   text the program shows: UTF-8, or UTF-16 with a byte order mark\n"
+     u"  --no-crc             the patch applies to any file, without the CRC-32 check\n"
+     u"  --stub STUB          the dialog program to append the patch to\n",
+     u"create needs ORIGINAL and MODIFIED"},
+    {u"pack",
+     CmdPack,
+     2,
+     2,
+     {u"-o"},
+     {},
+     u"pack STUB PATCH -o OUT",
+     u"Appends the bare patch PATCH to the dialog program STUB (a patch it already carries is\n"
+     u"left out); OUT is the program to distribute, - for standard output.\n",
+     u"pack needs the dialog program STUB and the PATCH"},
+    {u"version", CmdVersion, 0, 0, {}, {}, u"version", u"Shows the version and the build.\n", u""},
 };
 
 const char16_t kUsage[] =
     u"usage: zelp <command> [arguments]\n"
     u"\n"
     u"  zelp info FILE [--base N]          show a patch's summary and description\n"
-    u"  zelp apply FILE TARGET [--base N]  apply the patch in FILE to TARGET in place\n"
+    u"  zelp check FILE TARGET [--base N]  tell whether the patch applies to TARGET, and why not\n"
+    u"  zelp apply FILE TARGET [--base N] [-o OUT | --backup [--force]]\n"
+    u"                                     apply the patch in FILE to TARGET (in place, or\n"
+    u"                                     to OUT, or keeping TARGET.bak)\n"
     u"  zelp create ORIGINAL MODIFIED -o OUT [--description FILE] [--no-crc] [--stub STUB]\n"
     u"                                     write the patch that turns ORIGINAL into MODIFIED\n"
-    u"                                     (with --stub, the distributable program)\n"
+    u"                                     (with --stub or OUT.exe, the distributable program)\n"
     u"  zelp pack STUB PATCH -o OUT        append PATCH to the program STUB\n"
+    u"  zelp version                       show the version and the build\n"
     u"\n"
     u"FILE is a ZELP 3.0 patch or a program that carries one; --base N says at\n"
     u"which byte of FILE the patch starts (decimal or 0x-hexadecimal).\n"
-    u"--description FILE: UTF-8 text shown by the program; --no-crc: the patch\n"
-    u"applies to any file, without the CRC-32 check.\n";
+    u"`zelp COMMAND --help` tells more about each command.\n"
+    u"\n"
+    u"Exit status: 0 done; 1 failed; 2 wrong usage; 3 TARGET is not the file the\n"
+    u"patch was made for (or is already patched).\n";
 
-}  // namespace
-
-int Usage(Console& console, bool toStdout) {
-  if (toStdout) {
-    console.Out(kUsage);
-    return kExitOk;
-  }
-  console.Err(kUsage);
-  return kExitUsage;
+const Command* FindCommand(const std::u16string& name) {
+  for (const Command& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
 }
 
-int Run(const std::vector<std::u16string>& args, Console& console) {
-  if (args.empty()) return Usage(console, false);
-  if (args[0] == u"--help" || args[0] == u"-h" || args[0] == u"help") return Usage(console, true);
-  for (const Command& c : kCommands) {
-    if (args[0] == c.name) return c.run({args.begin() + 1, args.end()}, console);
-  }
-  console.Err(u"zelp: unknown command '" + args[0] + u"'\n");
-  return Usage(console, false);
+std::u16string CommandUsage(const Command& c) {
+  return std::u16string(u"usage: zelp ") + c.usage + u"\n";
 }
 
-bool ParseArgs(const std::vector<std::u16string>& in, const std::vector<std::u16string>& valued,
-               const std::vector<std::u16string>& bare, Args& out, std::u16string& error) {
+size_t Distance(const std::u16string& a, const std::u16string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// Splits `in` by the command's table entry; kExitOk, or the usage error.
+int Parse(const Command& c, const std::vector<std::u16string>& in, Args& out, Console& console) {
   auto has = [](const std::vector<std::u16string>& v, const std::u16string& s) {
     return std::find(v.begin(), v.end(), s) != v.end();
   };
@@ -66,20 +148,88 @@ bool ParseArgs(const std::vector<std::u16string>& in, const std::vector<std::u16
       out.positional.push_back(a);
     } else if (a == u"--") {
       onlyPositional = true;
-    } else if (has(valued, a)) {
-      if (i + 1 >= in.size()) {
-        error = a + u" needs a value";
-        return false;
-      }
+    } else if (has(c.valued, a)) {
+      if (i + 1 >= in.size()) return UsageError(console, c.name, a + u" needs a value");
       out.options.emplace_back(a, in[++i]);
-    } else if (has(bare, a)) {
+    } else if (has(c.bare, a)) {
       out.flags.push_back(a);
     } else {
-      error = u"unknown option '" + a + u"'";
-      return false;
+      std::vector<std::u16string> known = c.valued;
+      known.insert(known.end(), c.bare.begin(), c.bare.end());
+      known.push_back(u"--help");
+      std::u16string close = DidYouMean(a, known);
+      return UsageError(
+          console, c.name,
+          u"unknown option " + a + (close.empty() ? u"" : u"; did you mean " + close + u"?"));
     }
   }
-  return true;
+  if (out.positional.size() < c.minFiles) return UsageError(console, c.name, c.missingFiles);
+  if (out.positional.size() > c.maxFiles)
+    return UsageError(console, c.name,
+                      u"unexpected argument '" + out.positional[c.maxFiles] + u"'");
+  return kExitOk;
+}
+
+bool AsksForHelp(const std::vector<std::u16string>& args) {
+  for (const std::u16string& a : args) {
+    if (a == u"--") return false;
+    if (a == u"--help" || a == u"-h") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int UsageError(Console& console, const char16_t* command, const std::u16string& message) {
+  const Command* c = command ? FindCommand(command) : nullptr;
+  console.Err(u"zelp: " + message + u"\n" + (c ? CommandUsage(*c) : std::u16string(kUsage)));
+  return kExitUsage;
+}
+
+int Run(const std::vector<std::u16string>& args, Console& console) {
+  if (args.empty()) {
+    console.Err(kUsage);
+    return kExitUsage;
+  }
+  const std::u16string& name = args[0];
+  if (name == u"--help" || name == u"-h" || name == u"help") {
+    const Command* c = args.size() > 1 ? FindCommand(args[1]) : nullptr;
+    console.Out(c ? CommandUsage(*c) + u"\n" + c->help : std::u16string(kUsage));
+    return kExitOk;
+  }
+  if (name == u"--version" || name == u"-V") return CmdVersion({}, console);
+  const Command* c = FindCommand(name);
+  if (!c) {
+    std::vector<std::u16string> names;
+    for (const Command& k : kCommands) names.push_back(k.name);
+    std::u16string close = DidYouMean(name, names);
+    return UsageError(console, nullptr,
+                      u"unknown command '" + name + u"'" +
+                          (close.empty() ? u"" : u"; did you mean '" + close + u"'?"));
+  }
+  std::vector<std::u16string> rest(args.begin() + 1, args.end());
+  if (AsksForHelp(rest)) {
+    console.Out(CommandUsage(*c) + u"\n" + c->help);
+    return kExitOk;
+  }
+  Args a;
+  if (int code = Parse(*c, rest, a, console)) return code;
+  return c->run(a, console);
+}
+
+std::u16string DidYouMean(const std::u16string& word,
+                          const std::vector<std::u16string>& candidates) {
+  std::u16string best;
+  size_t bestDistance = SIZE_MAX;
+  for (const std::u16string& c : candidates) {
+    size_t d = Distance(word, c);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = c;
+    }
+  }
+  // Close: a typo or two, not a different word.
+  return bestDistance <= std::max<size_t>(1, std::min<size_t>(2, best.size() / 3)) ? best : u"";
 }
 
 const std::u16string* FindOption(const Args& a, const std::u16string& name) {
@@ -118,6 +268,34 @@ bool ParseNumber(const std::u16string& text, uint64_t& value) {
   }
   value = v;
   return true;
+}
+
+std::u16string InstalledStub(std::vector<std::u16string>& looked) {
+  looked.clear();
+  std::u16string self = OwnProgramPath();
+  if (self.empty()) return u"";
+  size_t slash = self.find_last_of(u"/\\");
+  std::u16string dir = slash == std::u16string::npos ? u"." : self.substr(0, slash);
+  for (const std::u16string& candidate :
+       {dir + u"/" + kStubName, dir + u"/../share/zelp/" + kStubName}) {
+    looked.push_back(candidate);
+    CKOVA_File file;
+    if (Open(candidate.c_str(), file, kModeRead, kShareRead)) return candidate;
+  }
+  return u"";
+}
+
+std::u16string Decimal(uint64_t n) {
+  std::u16string s;
+  do s.insert(s.begin(), static_cast<char16_t>(u'0' + n % 10));
+  while (n /= 10);
+  return s;
+}
+
+std::u16string Hex8(uint32_t n) {
+  std::u16string s;
+  for (int shift = 28; shift >= 0; shift -= 4) s += u"0123456789ABCDEF"[(n >> shift) & 15];
+  return s;
 }
 
 }  // namespace zelp::cli

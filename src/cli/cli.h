@@ -20,32 +20,49 @@ class Console {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNotTheFile = 3;  // the target is not the file the patch was made for
 
 // Runs `zelp args...` (args excludes the program name); returns the exit code.
 int Run(const std::vector<std::u16string>& args, Console& console);
 
-// Shared by the subcommands.
+// The arguments of one command, split by its table entry.
 struct Args {
   std::vector<std::u16string> positional;
   std::vector<std::pair<std::u16string, std::u16string>> options;  // --name value
   std::vector<std::u16string> flags;                               // --name
 };
-// Splits args into positionals, options taking a value (`valued`) and bare
-// flags (`bare`); false, with a message in `error`, on anything unknown.
-bool ParseArgs(const std::vector<std::u16string>& in, const std::vector<std::u16string>& valued,
-               const std::vector<std::u16string>& bare, Args& out, std::u16string& error);
 const std::u16string* FindOption(const Args& a, const std::u16string& name);
 bool HasFlag(const Args& a, const std::u16string& name);
 // Decimal or 0x-hexadecimal unsigned 64-bit number.
 bool ParseNumber(const std::u16string& text, uint64_t& value);
+// The closest of `candidates` to a mistyped `word`, or "" when none is close.
+std::u16string DidYouMean(const std::u16string& word,
+                          const std::vector<std::u16string>& candidates);
 
-// Subcommands: `args` excludes the subcommand's name.
-int CmdInfo(const std::vector<std::u16string>& args, Console& console);
-int CmdApply(const std::vector<std::u16string>& args, Console& console);
-int CmdCreate(const std::vector<std::u16string>& args, Console& console);
-int CmdPack(const std::vector<std::u16string>& args, Console& console);
+// Prints "zelp: <message>" and the command's usage on stderr; returns kExitUsage.
+int UsageError(Console& console, const char16_t* command, const std::u16string& message);
 
-// Writes the usage text (to Out or Err) and returns the exit code to use.
-int Usage(Console& console, bool toStdout);
+// Text helpers shared by the subcommands.
+std::u16string Decimal(uint64_t n);
+std::u16string Hex8(uint32_t n);
+
+// Subcommands: arguments already checked against their table entry.
+int CmdInfo(const Args& a, Console& console);
+int CmdCheck(const Args& a, Console& console);
+int CmdApply(const Args& a, Console& console);
+int CmdCreate(const Args& a, Console& console);
+int CmdPack(const Args& a, Console& console);
+
+// The version line: "zelp VERSION (BUILD)".
+std::u16string VersionText();
+
+// The dialog program installed with zelp (beside it, or in ../share/zelp/),
+// or "" with the places looked at in `looked`.
+std::u16string InstalledStub(std::vector<std::u16string>& looked);
+// The platform part: the path of the running zelp, "" when unknown.
+std::u16string OwnProgramPath();
+
+// The name the dialog program is installed under.
+inline constexpr char16_t kStubName[] = u"zelp-stub.exe";
 
 }  // namespace zelp::cli

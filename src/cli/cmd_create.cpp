@@ -1,6 +1,5 @@
-// zelp create: a patch (or, with --stub, a distributable program) that turns
-// one file into another.
-#include <cstdio>
+// zelp create: a patch (or, with --stub or an OUT ending in .exe, a
+// distributable program) that turns one file into another.
 #include <string>
 
 #include "author/description.h"
@@ -34,18 +33,26 @@ bool LoadDescription(const std::u16string& path, std::u16string& text, Console& 
   bytes.resize(have);
   size_t units = 0;
   auto result = have > cap ? author::DescriptionError::kTooLong
-                           : author::DescriptionFromUtf8(bytes, text, units);
+                           : author::DescriptionFromBytes(bytes, text, units);
+  const std::u16string name = u"zelp: the description '" + path + u"' ";
   switch (result) {
     case author::DescriptionError::kNone: return true;
     case author::DescriptionError::kInvalidUtf8:
-      console.Err(u"zelp: the description '" + path + u"' is not valid UTF-8\n");
+      console.Err(name +
+                  u"is not valid UTF-8 (nor UTF-16 with a byte order mark); if it was "
+                  u"written on a Chinese Windows system, convert it first: iconv -f GBK "
+                  u"-t UTF-8 '" +
+                  path + u"' > description-utf8.txt\n");
+      return false;
+    case author::DescriptionError::kInvalidUtf16:
+      console.Err(name + u"is not valid UTF-16\n");
       return false;
     case author::DescriptionError::kNul:
-      console.Err(u"zelp: the description '" + path + u"' contains a NUL character\n");
+      console.Err(name + u"contains a NUL character\n");
       return false;
     case author::DescriptionError::kTooLong:
       console.Err(
-          u"zelp: the description '" + path + u"' is too long: " +
+          name + u"is too long: " +
           (units ? Decimal(units) + u" UTF-16 units, at most " +
                        Decimal(author::kMaxDescriptionUnits) + u" fit\n"
                  : u"more than " + Decimal(author::kMaxDescriptionUnits) + u" UTF-16 units\n"));
@@ -54,22 +61,45 @@ bool LoadDescription(const std::u16string& path, std::u16string& text, Console& 
   return false;
 }
 
+bool EndsWithExe(const std::u16string& path) {
+  if (path.size() < 4) return false;
+  std::u16string tail = path.substr(path.size() - 4);
+  for (char16_t& c : tail)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return tail == u".exe";
+}
+
+int64_t SizeOf(const std::u16string& path) {
+  CKOVA_File file;
+  int64_t size = -1;
+  if (Open(path.c_str(), file, kModeRead, kShareRead)) file.GetSize(size);
+  return size;
+}
+
 }  // namespace
 
-int CmdCreate(const std::vector<std::u16string>& args, Console& console) {
-  Args a;
-  std::u16string error;
-  if (!ParseArgs(args, {u"-o", u"--description", u"--stub"}, {u"--no-crc"}, a, error) ||
-      a.positional.size() != 2 || !FindOption(a, u"-o")) {
-    if (!error.empty()) console.Err(u"zelp: " + error + u"\n");
-    return Usage(console, false);
-  }
+int CmdCreate(const Args& a, Console& console) {
+  if (!FindOption(a, u"-o")) return UsageError(console, u"create", u"missing -o OUT");
   author::CreateRequest request;
   request.original = a.positional[0];
   request.modified = a.positional[1];
   request.output = *FindOption(a, u"-o");
   request.crc = !HasFlag(a, u"--no-crc");
-  if (const std::u16string* stub = FindOption(a, u"--stub")) request.stub = *stub;
+  if (const std::u16string* stub = FindOption(a, u"--stub")) {
+    request.stub = *stub;
+  } else if (EndsWithExe(request.output)) {
+    std::vector<std::u16string> looked;
+    request.stub = InstalledStub(looked);
+    if (request.stub.empty()) {
+      std::u16string places;
+      for (const std::u16string& p : looked) places += u"\n  " + p;
+      console.Err(u"zelp: '" + request.output +
+                  u"' ends in .exe, but no dialog program was found to put the patch in; name "
+                  u"one with --stub (looked for:" +
+                  places + u")\n");
+      return kExitFailed;
+    }
+  }
   if (const std::u16string* description = FindOption(a, u"--description")) {
     if (author::SameFile(request.output, *description)) {
       console.Err(u"zelp: the output '" + request.output + u"' is the description '" +
@@ -81,23 +111,31 @@ int CmdCreate(const std::vector<std::u16string>& args, Console& console) {
   }
   author::PatchStats stats;
   author::OutputInfo info;
+  std::u16string error;
   if (!author::CreatePatchFile(request, stats, info, error)) {
     console.Err(u"zelp: " + error + u"\n");
     return kExitFailed;
   }
+  if (stats.records == 0 && SizeOf(request.original) == stats.targetSize)
+    console.Err(u"zelp: warning: '" + request.original + u"' and '" + request.modified +
+                u"' are identical: the patch changes nothing\n");
   // The format reads a CRC of 0 as "no check"; say so when that comes from
   // the file itself (an empty ORIGINAL, or one in four billion).
   if (request.crc && stats.targetCrc == 0)
     console.Err(u"zelp: note: the CRC-32 of '" + request.original +
                 u"' is 0, which patches read as \"no check\": it applies to any file\n");
+  if (info.replacedOutput) console.Err(u"zelp: replaced the existing '" + request.output + u"'\n");
   std::u16string what = request.stub.empty() ? u"patch" : u"program";
+  std::u16string line = u"zelp: wrote " + what + u" '" + request.output + u"': " +
+                        Decimal(static_cast<uint64_t>(info.fileSize)) + u" bytes, " +
+                        Decimal(stats.records) + u" records, " + Decimal(stats.dataBytes) +
+                        u" data bytes" +
+                        (FindOption(a, u"--stub") || request.stub.empty()
+                             ? u""
+                             : u" (dialog program " + request.stub + u")") +
+                        u"\n";
   // With -o -, standard output holds the patch: the report goes beside it.
-  auto report = [&](const std::u16string& line) {
-    request.output == author::kStdoutName ? console.Err(line) : console.Out(line);
-  };
-  report(u"zelp: wrote " + what + u" '" + request.output + u"': " + Decimal(info.fileSize) +
-         u" bytes, " + Decimal(stats.records) + u" records, " + Decimal(stats.dataBytes) +
-         u" data bytes\n");
+  request.output == author::kStdoutName ? console.Err(line) : console.Out(line);
   return kExitOk;
 }
 

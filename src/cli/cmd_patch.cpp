@@ -1,10 +1,13 @@
-// zelp info / zelp apply: the engine's start-up read and application
-// procedure, run on a file the user names.
+// zelp info / check / apply: the engine's start-up read, diagnosis and
+// application procedure, run on files the user names. The engine's own
+// report line comes first, unchanged; English "zelp: " lines explain it.
 #include <memory>
 
+#include "author/out_file.h"
 #include "cli/cli.h"
 #include "common/report.h"
 #include "common/text.h"
+#include "engine/diagnose.h"
 #include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
@@ -14,16 +17,17 @@ namespace zelp::cli {
 
 namespace {
 
+std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
+
 // Finds where the patch starts in `file`: --base when given, else 0 for a
 // bare patch or the stamped offset of a program that carries one. Returns
 // kExitOk, or the exit code after printing why not.
-int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Console& console) {
+int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Console& console,
+                const char16_t* command) {
   base = 0;
   if (const std::u16string* text = FindOption(a, u"--base")) {
-    if (!ParseNumber(*text, base)) {
-      console.Err(u"zelp: --base takes a decimal or 0x-hexadecimal number\n");
-      return kExitUsage;
-    }
+    if (!ParseNumber(*text, base))
+      return UsageError(console, command, u"--base takes a decimal or 0x-hexadecimal number");
     return kExitOk;
   }
   // A file that cannot be opened is left to the engine, which reports that
@@ -39,41 +43,278 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
   return kExitOk;
 }
 
-bool ParsePatchArgs(const std::vector<std::u16string>& args, size_t files, Args& a,
-                    Console& console) {
-  std::u16string error;
-  if (!ParseArgs(args, {u"--base"}, {}, a, error) || a.positional.size() != files) {
-    if (!error.empty()) console.Err(u"zelp: " + error + u"\n");
-    return false;
+std::u16string DamageText(const StreamCheck& c) {
+  const std::u16string at = u" at byte " + Decimal(static_cast<uint64_t>(c.at));
+  switch (c.damage) {
+    case PatchDamage::kNone: return u"";
+    case PatchDamage::kRead: return u"it cannot be read";
+    case PatchDamage::kIdentification: return u"it does not start with a ZELP identification";
+    case PatchDamage::kVersion: return u"it is not a ZELP 3.0 patch";
+    case PatchDamage::kHeader: return u"its header is cut short or invalid" + at;
+    case PatchDamage::kCutShort:
+      return (c.at >= c.fileSize
+                  ? u"it is cut short: it ends" + at + u", before its end record"
+                  : u"it is cut short: the record" + at + u" runs past the end of the file") +
+             u" (an incomplete download?)";
+    case PatchDamage::kRecordType: return u"a record of unknown type" + at;
+    case PatchDamage::kUnreachable:
+      return u"the record" + at + u" writes at a position no file can have";
   }
-  return true;
+  return u"";
 }
 
+// The diagnosis as "zelp: " lines.
+std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target) {
+  switch (d.verdict) {
+    case Verdict::kMatches:
+      return d.expectedCrc
+                 ? u"zelp: the patch applies to this file (CRC-32 " + Hex8(d.targetCrc) + u")\n"
+                 : std::u16string(u"zelp: the patch checks no CRC-32: it applies to any file\n");
+    case Verdict::kAlreadyPatched:
+      return u"zelp: this file is already patched: it holds everything the patch writes\n";
+    case Verdict::kCopierHeader:
+      return u"zelp: this file starts with a 512-byte copier header; the patch was made for the "
+             u"file without it\n"
+             u"zelp: remove the header first (tail -c +513 " +
+             Quote(target) + u" > headerless-copy) and apply the patch to that copy\n";
+    case Verdict::kOtherFile:
+      return u"zelp: expected CRC-32 " + Hex8(d.expectedCrc) + u", this file has " +
+             Hex8(d.targetCrc) + u" (" + Decimal(static_cast<uint64_t>(d.targetSize)) +
+             u" bytes)\n"
+             u"zelp: this is another file or another version of it; the patch's description may "
+             u"say which one it needs\n";
+    case Verdict::kBadPatch: return u"zelp: the patch is damaged: " + DamageText(d.patch) + u"\n";
+    case Verdict::kUnreadable: return u"zelp: cannot read " + Quote(target) + u"\n";
+  }
+  return u"";
+}
+
+// English for each report of the application procedure.
+std::u16string Explain(const std::u16string& report) {
+  struct Entry {
+    const char16_t* report;
+    const char16_t* english;
+  };
+  static const Entry kEntries[] = {
+      {kMsgPatchOpen, u"cannot open the patch file"},
+      {kMsgTargetOpen,
+       u"cannot open the target for writing: it is missing, not a regular file, read-only, or "
+       u"in use"},
+      {kMsgIdentShort, u"the patch is damaged: it is too short to hold a header"},
+      {kMsgIdentBad, u"the patch is damaged: it does not start with a ZELP identification"},
+      {kMsgOldVersion, u"this is a patch of an older ZELP version, which is not supported"},
+      {kMsgUnknownVersion, u"this is a patch of an unknown ZELP version"},
+      {kMsgHeader1, u"the patch is damaged: its header's target size is missing or invalid"},
+      {kMsgHeader2, u"the patch is damaged: its header is cut short"},
+      {kMsgHeader3, u"the patch is damaged: its header is cut short"},
+      {kMsgHeader4, u"the patch is damaged: its records lie outside the file"},
+      {kMsgCrcMismatch, u"this is not the file the patch was made for; nothing was changed"},
+      {kMsgResize, u"cannot give the target its new size: the disk may be full"},
+      {kMsgSeekRecords, u"cannot position the patch file at its records"},
+      {kMsgDamaged5, u"the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged61, u"the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged62, u"the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged7, u"the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged8, u"the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgBadRecordType, u"the patch is damaged: a record of unknown type; nothing was changed"},
+      {kMsgSeekTarget, u"a record lies at a position the target's file system cannot reach"},
+      {kMsgWriteFailed,
+       u"writing the target failed (disk full or an I/O error); it may be partly patched"},
+  };
+  for (const Entry& e : kEntries)
+    if (report == e.report) return u"zelp: " + std::u16string(e.english) + u"\n";
+  return u"";
+}
+
+// Reports of the engine, kept until the outcome is final.
 struct ReportCapture {
-  Console* console;
-  bool succeeded = false;
+  std::u16string report;
 };
 
-// Success goes to stdout, every other report to stderr, as text lines.
-void PrintReport(void*, const char16_t* text, void* context) {
-  auto* capture = static_cast<ReportCapture*>(context);
-  std::u16string line = std::u16string(text) + u"\n";
-  if (std::u16string(text) == kMsgSuccess)
-    capture->console->Out(line);
+void Capture(void*, const char16_t* text, void* context) {
+  static_cast<ReportCapture*>(context)->report = text;
+}
+
+// Prints the report (success on stdout, anything else on stderr, then its
+// English lines) and returns the exit code.
+int Finish(const std::u16string& report, Console& console) {
+  if (report == kMsgSuccess) {
+    console.Out(report + u"\n");
+    return kExitOk;
+  }
+  console.Err(report + u"\n" + Explain(report));
+  return report == kMsgCrcMismatch ? kExitNotTheFile : kExitFailed;
+}
+
+int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
+              Console& console, bool toStdout) {
+  CKOVA_File patch, target;
+  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) {
+    console.Err(u"zelp: cannot open " + Quote(patchPath) + u"\n");
+    return kExitFailed;
+  }
+  if (!Open(targetPath.c_str(), target, kModeRead, kShareReadWrite)) {
+    console.Err(u"zelp: cannot open " + Quote(targetPath) + u"\n");
+    return kExitFailed;
+  }
+  Diagnosis d = Diagnose(patch, target, base);
+  std::u16string text = DiagnosisText(d, targetPath);
+  toStdout&& d.verdict == Verdict::kMatches ? console.Out(text) : console.Err(text);
+  if (d.verdict == Verdict::kMatches) return kExitOk;
+  return d.verdict == Verdict::kBadPatch || d.verdict == Verdict::kUnreadable ? kExitFailed
+                                                                              : kExitNotTheFile;
+}
+
+// Runs the engine over two open files and prints its outcome.
+std::u16string ApplyOpened(uint64_t base, CKOVA_xFile& patch, CKOVA_xFile& target) {
+  auto stub = std::make_unique<CPatchStub>(base);
+  ReportCapture capture;
+  ReportSink old = SetReportSink(Capture, &capture);
+  stub->ApplyOpened(patch, target, nullptr);
+  SetReportSink(old, nullptr);
+  return capture.report;
+}
+
+// The copy that apply -o patches, with the CRC-32 its source was found to
+// have: the engine's check then needs no second pass over the same bytes.
+// Any write before that check makes it read the file again.
+class CopyWithKnownCrc : public CKOVA_xFile {
+ public:
+  CopyWithKnownCrc(CKOVA_File& file, uint32_t crc) : f_(file), crc_(crc) {}
+  uint32_t Read(void* b, uint32_t n) override { return f_.Read(b, n); }
+  uint32_t Write(const void* b, uint32_t n) override { return known_ = false, f_.Write(b, n); }
+  void Close() override { f_.Close(); }
+  void GetSize(int64_t& size) override { f_.GetSize(size); }
+  int Tell(int64_t& position) override { return f_.Tell(position); }
+  bool Seek(int64_t position) override { return f_.Seek(position); }
+  uint32_t Crc32() override { return known_ ? crc_ : f_.Crc32(); }
+  bool IsOpen() override { return f_.IsOpen(); }
+  bool SetEnd() override { return known_ = false, f_.SetEnd(); }
+  bool Reserve(int64_t size) override { return known_ = false, f_.Reserve(size); }
+  bool Flush() override { return f_.Flush(); }
+  int64_t WriteAt(int64_t at, const void* b, uint32_t n) override {
+    return known_ = false, f_.WriteAt(at, b, n);
+  }
+
+ private:
+  CKOVA_File& f_;
+  uint32_t crc_;
+  bool known_ = true;
+};
+
+// A copy of `target` that -o or --backup write: refused when the CRC
+// already tells that the patch is for another file (kExitOk when not).
+int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a, Console& console,
+             uint32_t& crc) {
+  StreamCheck header = CheckPatch(patch, base);
+  crc = target.Crc32();
+  // A damaged patch is left to the engine, which reports it in its words.
+  if (header.damage != PatchDamage::kNone || header.targetCrc == 0 || crc == header.targetCrc)
+    return kExitOk;
+  Finish(kMsgCrcMismatch, console);
+  console.Err(DiagnosisText(Diagnose(patch, target, base), a.positional[1]));
+  return kExitNotTheFile;
+}
+
+int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  for (const std::u16string* in : {&patchPath, &targetPath}) {
+    if (output != author::kStdoutName && author::SameFile(output, *in)) {
+      console.Err(u"zelp: the output " + Quote(output) + u" is the input " + Quote(*in) +
+                  u"; choose another name\n");
+      return kExitFailed;
+    }
+  }
+  CKOVA_File patch, target;
+  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) return Finish(kMsgPatchOpen, console);
+  if (!Open(targetPath.c_str(), target, kModeRead, kShareRead)) {
+    console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
+                Quote(targetPath) + u" for reading\n");
+    return kExitFailed;
+  }
+  uint32_t crc = 0;
+  if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
+  author::OutputFile out;
+  std::u16string error;
+  if (!out.Create(output, error)) {
+    console.Err(u"zelp: " + error + u"\n");
+    return kExitFailed;
+  }
+  if (!out.CopyFrom(target, targetPath)) {
+    console.Err(u"zelp: cannot copy " + Quote(targetPath) + u" to " + Quote(output) + u"\n");
+    return kExitFailed;
+  }
+  CopyWithKnownCrc copy(out.file(), crc);
+  std::u16string report = ApplyOpened(base, patch, copy);
+  if (report == kMsgSuccess && !out.Commit()) {
+    console.Err(u"zelp: cannot write " + Quote(output) + u"\n");
+    return kExitFailed;
+  }
+  int code = Finish(report, console);
+  // The engine's words are about the file it wrote: the copy, now gone.
+  if (code != kExitOk)
+    console.Err(u"zelp: " + Quote(targetPath) + u" is unchanged; " + Quote(output) +
+                u" was not written\n");
+  return code;
+}
+
+int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  const std::u16string backup = targetPath + u".bak";
+  const bool force = HasFlag(a, u"--force");
+  {
+    CKOVA_File patch, target;
+    if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead))
+      return Finish(kMsgPatchOpen, console);
+    if (!Open(targetPath.c_str(), target, kModeRead, kShareRead))
+      return Finish(kMsgTargetOpen, console);
+    uint32_t crc = 0;
+    if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
+    author::OutputFile out;
+    std::u16string error;
+    if (!out.Create(backup, error)) {
+      console.Err(u"zelp: " + error + u"\n");
+      return kExitFailed;
+    }
+    if (out.replaces() && !force) {
+      console.Err(u"zelp: the backup " + Quote(backup) +
+                  u" already exists; remove it or add --force to replace it\n");
+      return kExitFailed;
+    }
+    // Durable (data and name) before the target is opened for writing.
+    if (!out.CopyFrom(target, targetPath) || !out.Commit(force)) {
+      console.Err(u"zelp: cannot write the backup " + Quote(backup) + u"; nothing was changed\n");
+      return kExitFailed;
+    }
+  }
+  auto stub = std::make_unique<CPatchStub>(base);
+  ReportCapture capture;
+  ReportSink old = SetReportSink(Capture, &capture);
+  stub->ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+  SetReportSink(old, nullptr);
+  int code = Finish(capture.report, console);
+  if (code == kExitOk)
+    console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
   else
-    capture->console->Err(line);
+    console.Err(u"zelp: the target's bytes before this run are in " + Quote(backup) + u"\n");
+  return code;
 }
 
 }  // namespace
 
-int CmdInfo(const std::vector<std::u16string>& args, Console& console) {
-  Args a;
-  if (!ParsePatchArgs(args, 1, a, console)) return Usage(console, false);
+int CmdInfo(const Args& a, Console& console) {
+  const std::u16string& path = a.positional[0];
   uint64_t base;
-  if (int code = ResolveBase(a.positional[0], a, base, console)) return code;
+  if (int code = ResolveBase(path, a, base, console, u"info")) return code;
   auto stub = std::make_unique<CPatchStub>(base);
-  if (!stub->LoadPatchInfoFrom(a.positional[0].c_str())) {
-    console.Err(std::u16string(kMsgInitFailed) + u"\n");
+  CKOVA_File file;
+  bool opened = Open(path.c_str(), file, kModeRead, kShareRead);
+  if (!opened || !stub->LoadPatchInfoFromFile(file)) {
+    StreamCheck check;
+    if (opened) check = CheckPatch(file, base);
+    console.Err(std::u16string(kMsgInitFailed) + u"\n" +
+                (!opened ? u"zelp: cannot open " + Quote(path) + u"\n"
+                         : u"zelp: the patch is damaged: " + DamageText(check) + u"\n"));
     return kExitFailed;
   }
   std::u16string out = CrLfToLf(stub->summary) + u"\n";
@@ -83,20 +324,41 @@ int CmdInfo(const std::vector<std::u16string>& args, Console& console) {
     if (description.back() != u'\n') out += u"\n";
   }
   console.Out(out);
+  // The summary reads only the header: a patch cut short shows it too.
+  StreamCheck check = CheckPatch(file, base);
+  if (check.damage != PatchDamage::kNone) {
+    console.Err(u"zelp: the patch is damaged: " + DamageText(check) + u"\n");
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
-int CmdApply(const std::vector<std::u16string>& args, Console& console) {
-  Args a;
-  if (!ParsePatchArgs(args, 2, a, console)) return Usage(console, false);
+int CmdCheck(const Args& a, Console& console) {
   uint64_t base;
-  if (int code = ResolveBase(a.positional[0], a, base, console)) return code;
+  if (int code = ResolveBase(a.positional[0], a, base, console, u"check")) return code;
+  return Diagnosed(a.positional[0], a.positional[1], base, console, true);
+}
+
+int CmdApply(const Args& a, Console& console) {
+  const std::u16string* output = FindOption(a, u"-o");
+  const bool backup = HasFlag(a, u"--backup");
+  if (output && backup)
+    return UsageError(console, u"apply",
+                      u"-o and --backup exclude each other: with -o the target stays untouched");
+  if (HasFlag(a, u"--force") && !backup)
+    return UsageError(console, u"apply", u"--force goes with --backup");
+  uint64_t base;
+  if (int code = ResolveBase(a.positional[0], a, base, console, u"apply")) return code;
+  if (output) return ApplyToCopy(a, base, *output, console);
+  if (backup) return ApplyWithBackup(a, base, console);
   auto stub = std::make_unique<CPatchStub>(base);
-  ReportCapture capture{&console};
-  ReportSink old = SetReportSink(PrintReport, &capture);
-  int ok = stub->ApplyPatchFiles(a.positional[0].c_str(), a.positional[1].c_str(), nullptr);
+  ReportCapture capture;
+  ReportSink old = SetReportSink(Capture, &capture);
+  stub->ApplyPatchFiles(a.positional[0].c_str(), a.positional[1].c_str(), nullptr);
   SetReportSink(old, nullptr);
-  return ok ? kExitOk : kExitFailed;
+  int code = Finish(capture.report, console);
+  if (code == kExitNotTheFile) Diagnosed(a.positional[0], a.positional[1], base, console, false);
+  return code;
 }
 
 }  // namespace zelp::cli

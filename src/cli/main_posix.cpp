@@ -1,5 +1,9 @@
 // The zelp command on POSIX: arguments are bytes, printed text is UTF-8.
+#include <errno.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/cli.h"
 #include "common/text.h"
@@ -8,15 +12,23 @@ namespace {
 
 class StdioConsole : public zelp::cli::Console {
  public:
-  void Out(const std::u16string& text) override { Write(stdout, text); }
-  void Err(const std::u16string& text) override { Write(stderr, text); }
+  void Out(const std::u16string& text) override {
+    if (!Write(stdout, text) && !outError_) outError_ = errno ? errno : EIO;
+  }
+  void Err(const std::u16string& text) override { errFailed_ |= !Write(stderr, text); }
+  // A failed write to standard output (a full disk, a closed pipe): errno.
+  int outError() const { return outError_; }
+  bool errFailed() const { return errFailed_; }
 
  private:
-  static void Write(FILE* f, const std::u16string& text) {
+  static bool Write(FILE* f, const std::u16string& text) {
     std::string s = zelp::Utf16ToUtf8(text);
-    std::fwrite(s.data(), 1, s.size(), f);
-    std::fflush(f);
+    errno = 0;
+    bool ok = std::fwrite(s.data(), 1, s.size(), f) == s.size();
+    return std::fflush(f) == 0 && ok;
   }
+  int outError_ = 0;
+  bool errFailed_ = false;
 };
 
 }  // namespace
@@ -24,6 +36,18 @@ class StdioConsole : public zelp::cli::Console {
 int main(int argc, char** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.push_back(zelp::PathFromNative(argv[i]));
+  // A closed pipe on standard output or error is a failed write, not the end
+  // of the process (which could come after patching, with no report).
+  std::signal(SIGPIPE, SIG_IGN);
   StdioConsole console;
-  return zelp::cli::Run(args, console);
+  int code = zelp::cli::Run(args, console);
+  // What was printed is the result: losing it is a failure.
+  if (console.outError() || std::fclose(stdout) != 0) {
+    int e = console.outError() ? console.outError() : errno;
+    std::fprintf(stderr, "zelp: cannot write to standard output: %s\n", std::strerror(e));
+    return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
+  }
+  // The report went to a closed or full standard error: at least the exit
+  // code must not claim success.
+  return console.errFailed() && code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
 }

@@ -13,13 +13,18 @@ namespace {
 
 class Win32Console : public zelp::cli::Console {
  public:
-  void Out(const std::u16string& text) override { Write(STD_OUTPUT_HANDLE, text); }
+  void Out(const std::u16string& text) override {
+    if (!Write(STD_OUTPUT_HANDLE, text)) outFailed_ = true;
+  }
   void Err(const std::u16string& text) override { Write(STD_ERROR_HANDLE, text); }
+  bool outFailed() const { return outFailed_; }
 
  private:
-  static void Write(DWORD which, const std::u16string& text) {
+  // False when the text could not be written whole.
+  static bool Write(DWORD which, const std::u16string& text) {
     HANDLE h = GetStdHandle(which);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE || text.empty()) return;
+    if (text.empty()) return true;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
     DWORD mode;
     if (GetConsoleMode(h, &mode)) {
       // A console shows UTF-16 whatever its code page.
@@ -28,11 +33,11 @@ class Win32Console : public zelp::cli::Console {
       while (left > 0) {
         DWORD chunk = left > 16384 ? 16384 : static_cast<DWORD>(left);
         DWORD done = 0;
-        if (!WriteConsoleW(h, p, chunk, &done, nullptr) || done == 0) return;
+        if (!WriteConsoleW(h, p, chunk, &done, nullptr) || done == 0) return false;
         p += done;
         left -= done;
       }
-      return;
+      return true;
     }
     std::string bytes = zelp::Utf16ToUtf8(text);
     const char* p = bytes.data();
@@ -40,11 +45,13 @@ class Win32Console : public zelp::cli::Console {
     while (left > 0) {
       DWORD done = 0;
       DWORD chunk = left > 65536 ? 65536 : static_cast<DWORD>(left);
-      if (!WriteFile(h, p, chunk, &done, nullptr) || done == 0) return;
+      if (!WriteFile(h, p, chunk, &done, nullptr) || done == 0) return false;
       p += done;
       left -= done;
     }
+    return true;
   }
+  bool outFailed_ = false;
 };
 
 }  // namespace
@@ -53,5 +60,11 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(as_u16cstr(argv[i]));
   Win32Console console;
-  return zelp::cli::Run(args, console);
+  int code = zelp::cli::Run(args, console);
+  // What was printed is the result: losing it is a failure.
+  if (console.outFailed()) {
+    console.Err(u"zelp: cannot write to standard output\n");
+    return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
+  }
+  return code;
 }

@@ -35,9 +35,11 @@ std::u16string PathFromNative(const std::string& bytes);
 // is no escape, or an embedded NUL): never open a different file instead.
 bool PathToNative(const std::u16string& path, std::string& bytes);
 
-// ASCII text (one unit per byte) and decimal numbers as UTF-16.
+// ASCII text (one unit per byte), decimal numbers, and 32-bit numbers as
+// eight upper-case hexadecimal digits, as UTF-16.
 std::u16string AsciiToUtf16(const std::string& ascii);
 std::u16string Decimal(int64_t n);
+std::u16string Hex32(uint32_t n);
 
 // CR LF -> LF, for printing texts made for message boxes on a terminal.
 std::u16string CrLfToLf(const std::u16string& s);

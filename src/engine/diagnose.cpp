@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "engine/format.h"
@@ -78,7 +79,7 @@ PatchDamage ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& chec
   check.targetSize = static_cast<int64_t>(Le64(header + kOffTargetSize));
   check.targetCrc = Le32(header + kOffTargetCrc);
   uint64_t recordsOffset = Le32(header + kOffRecords);
-  int64_t holderSize = 0;
+  int64_t& holderSize = check.fileSize;
   patch.GetSize(holderSize);
   if (check.targetSize < 0) return PatchDamage::kHeader;
   check.at = static_cast<int64_t>(base) + kOffRecords;
@@ -105,6 +106,33 @@ bool TargetCrcs(CKOVA_xFile& target, int64_t size, uint32_t& whole, uint32_t& he
   whole = size ? all ^ 0xFFFFFFFFu : 0;  // as the file interface reports an empty file
   headerless = tail ^ 0xFFFFFFFFu;
   return true;
+}
+
+constexpr size_t kMaxDiffering = 100000;
+
+// Removes [from, to) from a set of disjoint ranges (start -> end).
+void Forget(std::map<uint64_t, uint64_t>& ranges, uint64_t from, uint64_t to) {
+  auto it = ranges.lower_bound(from);
+  if (it != ranges.begin()) {
+    auto before = std::prev(it);
+    if (before->second > from) {
+      uint64_t end = before->second;
+      before->second = from;
+      if (end > to) {
+        ranges[to] = end;
+        return;
+      }
+    }
+  }
+  while (it != ranges.end() && it->first < to) {
+    if (it->second > to) {
+      uint64_t end = it->second;
+      ranges.erase(it);
+      ranges[to] = end;
+      return;
+    }
+    it = ranges.erase(it);
+  }
 }
 
 }  // namespace
@@ -134,10 +162,13 @@ Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) 
     d.verdict = Verdict::kMatches;
     return d;
   }
-  // Already patched: the final size, and every byte a record writes is
-  // there. A patch that writes nothing proves nothing either way.
+  // Already patched: the final size, and every byte that the last record
+  // writing it writes is there (records may overwrite earlier ones). A patch
+  // that writes nothing proves nothing either way.
   if (d.targetSize == d.patchedSize) {
-    bool same = true;
+    // Byte ranges that differ and that no later record has written yet.
+    std::map<uint64_t, uint64_t> differing;
+    bool unreadable = false;
     uint64_t compared = 0;
     std::unique_ptr<uint8_t[]> have(new uint8_t[kMaxRecordData]);
     StreamCheck walk;
@@ -145,12 +176,25 @@ Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) 
     ReadPatchHeader(patch, patchBase, walk, recordsAt);
     WalkRecords(patch, recordsAt, walk, [&](uint64_t position, const uint8_t* data, uint32_t n) {
       if (n == 0) return true;
-      same = target.Seek(static_cast<int64_t>(position)) && ReadExact(target, have.get(), n) &&
-             std::memcmp(have.get(), data, n) == 0;
+      Forget(differing, position, position + n);
+      if (!target.Seek(static_cast<int64_t>(position)) || !ReadExact(target, have.get(), n)) {
+        unreadable = true;
+        return false;
+      }
+      for (uint32_t i = 0; i < n;) {
+        if (have[i] == data[i]) {
+          ++i;
+          continue;
+        }
+        uint32_t from = i;
+        while (i < n && have[i] != data[i]) ++i;
+        differing[position + from] = position + i;
+      }
       compared += n;
-      return same;
+      // So many differences are not a file that is already patched.
+      return differing.size() <= kMaxDiffering;
     });
-    if (same && compared > 0) {
+    if (!unreadable && differing.empty() && compared > 0) {
       d.verdict = Verdict::kAlreadyPatched;
       return d;
     }

@@ -28,6 +28,7 @@ struct StreamCheck {
   int64_t targetSize = 0;  // from the header
   uint32_t targetCrc = 0;  // from the header; 0 checks nothing
   int64_t extent = 0;      // the end of the farthest record that writes a byte
+  int64_t fileSize = 0;    // of the file that holds the patch
 };
 
 // Reads the header and walks the whole record stream of the patch that starts

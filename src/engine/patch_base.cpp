@@ -19,8 +19,8 @@ static_assert(sizeof kStampMarker == kMarkerSize);
 
 }  // namespace
 
-bool ScanMarker(CKOVA_xFile& file, int64_t end, const uint8_t* needle,
-                std::vector<int64_t>& found, int64_t& total) {
+bool ScanMarker(CKOVA_xFile& file, int64_t end, const uint8_t* needle, std::vector<int64_t>& found,
+                int64_t& total) {
   found.clear();
   total = 0;
   if (!file.Seek(0)) return false;

@@ -28,8 +28,8 @@ constexpr size_t kKeep = 64;  // occurrences remembered; more is refused anyway
 
 // Finds every occurrence of the 16-byte `needle` in the first `end` bytes:
 // their count in `total`, the first kKeep positions in `found`.
-bool ScanMarker(CKOVA_xFile& file, int64_t end, const uint8_t* needle,
-                std::vector<int64_t>& found, int64_t& total);
+bool ScanMarker(CKOVA_xFile& file, int64_t end, const uint8_t* needle, std::vector<int64_t>& found,
+                int64_t& total);
 
 // Scans the whole file for the marker. It must occur exactly once in the
 // program image (an appended patch may contain the same bytes by chance:

@@ -1,6 +1,5 @@
 #include "engine/patch_stub.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -20,13 +19,9 @@ std::u16string SummaryText(const char16_t* version, uint32_t crc, int64_t size) 
   std::u16string s = u"补丁版本: ";
   s += version;
   s += u"\r\n目标文件的CRC32验证: ";
-  if (crc != 0) {
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
-    s += zelp::AsciiToUtf16(hex);
-  } else {
-    s += u"无";
-  }
+  // Formatted without printf, which would add its library code to the
+  // patch program.
+  s += crc != 0 ? zelp::Hex32(crc) : u"无";
   s += u"\r\n打补丁后的文件大小: ";
   s += zelp::Decimal(size);
   return s;

@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "file/xfile.h"
+
+namespace zelp {
+class StreamReader;
+}
 
 // What start-up read from the patch header.
 class CWD_ZELP信息 {
@@ -55,9 +60,12 @@ class CPatchStub {
   // One pass over the record stream. With a target it writes; without, it
   // only checks the stream (same parsing, same messages) and yields in
   // `extent` the end of the farthest record that writes a byte.
-  int RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* owner, int64_t* extent);
+  // With `writes`, also the ranges the records write, in the order written.
+  int RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* owner, int64_t* extent,
+                 std::vector<zelp::ByteRange>* writes = nullptr);
   // Sets the target to `targetSize`, then to `extent` when records reach
   // farther, reserving the space first; the target is left as it was when
   // the space cannot be had. 1, or 0 after reporting.
-  int ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent, void* owner);
+  int ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent,
+                   std::vector<zelp::ByteRange>& writes, void* owner);
 };

@@ -7,13 +7,13 @@
 #include "engine/stream_reader.h"
 
 int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
-  return RunRecords(patchFile, &target, owner, nullptr);
+  zelp::StreamReader in(patchFile);
+  return RunRecords(in, &target, owner, nullptr);
 }
 
-int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* owner,
-                           int64_t* extent) {
+int CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* owner,
+                           int64_t* extent, std::vector<zelp::ByteRange>* writes) {
   using namespace zelp;
-  StreamReader in(patchFile);
   uint64_t position = 0;  // not advanced by the data a record writes
   int64_t farthest = 0;
   for (;;) {
@@ -44,6 +44,15 @@ int CPatchStub::RunRecords(CKOVA_xFile& patchFile, CKOVA_xFile* target, void* ow
       uint64_t end = position + length;  // position < 2^63: no wrap
       if (end > static_cast<uint64_t>(INT64_MAX)) end = INT64_MAX;
       if (length && static_cast<int64_t>(end) > farthest) farthest = static_cast<int64_t>(end);
+      if (length && writes) {
+        // Consecutive records mostly continue or overlap the last range.
+        const auto at = static_cast<int64_t>(position), to = static_cast<int64_t>(end);
+        if (!writes->empty() && at >= writes->back().at && at <= writes->back().end) {
+          if (to > writes->back().end) writes->back().end = to;
+        } else {
+          writes->push_back({at, to});
+        }
+      }
       continue;
     }
     int64_t written = target->WriteAt(static_cast<int64_t>(position), scratch, length);

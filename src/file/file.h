@@ -45,6 +45,10 @@ class CKOVA_File : public CKOVA_xFile {
   bool Reserve(int64_t size) override;
   bool Flush() override;
   int64_t WriteAt(int64_t position, const void* buffer, uint32_t count) override;
+#ifndef _WIN32
+  bool WholeCrc32(uint32_t& crc) override;
+  bool SecureWrites(const std::vector<zelp::ByteRange>& ranges) override;
+#endif
 
 #ifdef _WIN32
   void* handle = nullptr;  // HANDLE; null while closed
@@ -52,20 +56,20 @@ class CKOVA_File : public CKOVA_xFile {
   int handle = -1;  // descriptor; -1 while closed
 
  private:
-  // Small positioned writes close to one another are gathered in a copy of
-  // the file's bytes and written back as one: far fewer calls, and dirty
-  // pages in long runs, which the disk takes several times faster than the
-  // same pages scattered. Every other operation writes the gathered bytes
-  // back first; a failure there makes Flush fail.
+  // Positioned writes that follow one another without a gap are joined and
+  // written as one. Bytes between them are never read and written back:
+  // another program may be changing them. Every other operation writes the
+  // joined bytes first; a failure there makes Flush fail.
   bool SettleWrites();
-  bool GatherWrite(int64_t position, const void* buffer, uint32_t count);
-  std::unique_ptr<uint8_t[]> window_;
-  int64_t windowAt_ = 0;    // file position of window_[0]
-  uint32_t windowLen_ = 0;  // bytes of the file in the window; 0 while none
-  uint32_t dirtyFrom_ = 0;  // the written part of the window
-  uint32_t dirtyTo_ = 0;
-  int64_t lastEnd_ = -1;    // where the previous positioned write ended
-  bool lostWrite_ = false;  // gathered bytes could not be written
+  // Starts the disk on what was written, in stretches of some size.
+  void NoteWritten(int64_t at, int64_t n);
+  std::unique_ptr<uint8_t[]> joined_;
+  int64_t joinedAt_ = 0;     // file position of joined_[0]
+  uint32_t joinedLen_ = 0;   // 0 while nothing waits
+  int64_t knownSize_ = -1;   // the size last seen; -1 when unknown
+  int64_t writtenFrom_ = 0;  // written since the disk was last started
+  int64_t writtenTo_ = 0;
+  bool lostWrite_ = false;  // joined bytes could not be written
 #endif
 };
 

@@ -6,7 +6,12 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
 
 #include <cstring>
 #include <memory>
@@ -41,6 +46,7 @@ uint32_t CKOVA_File::Read(void* buffer, uint32_t count) {
 uint32_t CKOVA_File::Write(const void* buffer, uint32_t count) {
   if (handle < 0) return 0;
   SettleWrites();
+  knownSize_ = -1;
   ssize_t n = Retry([&] { return ::write(handle, buffer, count); });
   return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
@@ -51,14 +57,17 @@ void CKOVA_File::Close() {
     ::close(handle);  // also drops the sharing lock
   }
   handle = -1;
-  window_.reset();
-  lastEnd_ = -1;
+  joined_.reset();
+  knownSize_ = -1;
+  writtenFrom_ = writtenTo_ = 0;
   lostWrite_ = false;
 }
 
 void CKOVA_File::GetSize(int64_t& size) {
+  if (handle < 0) return;
+  SettleWrites();  // joined bytes may end past the end
   struct stat st;
-  if (handle >= 0 && ::fstat(handle, &st) == 0) size = st.st_size;
+  if (::fstat(handle, &st) == 0) size = st.st_size;
 }
 
 int CKOVA_File::Tell(int64_t& position) {
@@ -84,9 +93,10 @@ void OnBus(int) { siglongjmp(*g_onBus, 1); }
 // as fast as reading when the file is in the page cache; see
 // bench/crc_read.cpp). A page that cannot be had (the file was cut short by
 // someone else meanwhile, or the disk failed) raises SIGBUS: it is caught
-// for the time of the computation and gives 0, as a failed read does.
-// False when the file cannot be mapped.
-bool MappedCrc(int fd, int64_t size, uint32_t& result) {
+// for the time of the computation and makes it fail, as a failed read does.
+// Returns 1 with the CRC, 0 when the file could not be read, -1 when it
+// cannot be mapped.
+int MappedCrc(int fd, int64_t size, uint32_t& result) {
   struct sigaction onBus = {}, old = {};
   onBus.sa_handler = OnBus;
   sigemptyset(&onBus.sa_mask);
@@ -120,18 +130,18 @@ bool MappedCrc(int fd, int64_t size, uint32_t& result) {
   if (map != MAP_FAILED) ::munmap(map, mapLen);
   g_onBus = nullptr;
   ::sigaction(SIGBUS, &old, nullptr);
-  if (state == 2) return false;
+  if (state == 2) return -1;
   // Bytes past a new end within the last page read as zeros, not as a
-  // fault: a file shorter now than it was gives 0 as well.
+  // fault: a file shorter now than it was fails as well.
   struct stat st;
-  bool whole = state == 1 && ::fstat(fd, &st) == 0 && st.st_size >= size;
-  result = whole ? running ^ 0xFFFFFFFFu : 0;
-  return true;
+  if (state != 1 || ::fstat(fd, &st) != 0 || st.st_size < size) return 0;
+  result = running ^ 0xFFFFFFFFu;
+  return 1;
 }
 
 // Positioned reads, 1 MiB at a time (hashed while still in cache; a 32 MiB
-// buffer measured four times slower).
-uint32_t ReadCrc(int fd, int64_t size) {
+// buffer measured four times slower). False when the file could not be read.
+bool ReadCrc(int fd, int64_t size, uint32_t& result) {
   const size_t bufSize = static_cast<size_t>(size < zelp::kCrcReadSize ? size : zelp::kCrcReadSize);
   std::unique_ptr<unsigned char[]> buf(new unsigned char[bufSize]);
   _m_CRC32 crc;
@@ -140,25 +150,35 @@ uint32_t ReadCrc(int fd, int64_t size) {
         static_cast<size_t>(size - at < static_cast<int64_t>(bufSize) ? size - at : bufSize);
     ssize_t n = Retry([&] { return ::pread(fd, buf.get(), want, static_cast<off_t>(at)); });
     // An error, or an end before the size the file had: never a CRC of part of it.
-    if (n <= 0) return 0;
+    if (n <= 0) return false;
     crc.Update(buf.get(), static_cast<size_t>(n));
     at += n;
   }
-  return crc.Final();
+  result = crc.Final();
+  return true;
 }
 
 }  // namespace
 
+uint32_t CKOVA_File::Crc32() { return Crc32OfFile(*this); }
+
 // Neither way moves the file position, so nothing needs putting back.
-uint32_t CKOVA_File::Crc32() {
-  if (handle < 0) return 0;
-  SettleWrites();
-  int64_t size = 0;
+bool CKOVA_File::WholeCrc32(uint32_t& crc) {
+  if (handle < 0) return false;
+  int64_t size = -1;
   GetSize(size);
-  if (size <= 0) return 0;
-  uint32_t crc;
-  if (MappedCrc(handle, size, crc)) return crc;
-  return ReadCrc(handle, size);
+  struct stat st;
+  if (size < 0 || ::fstat(handle, &st) != 0) return false;
+  if (size == 0) return (crc = 0), true;
+  // Reading a hole through a mapping allocates its pages on some file
+  // systems (tmpfs): a check must never fill the disk, so files with holes
+  // (fewer blocks than bytes) are read, which gives zeros for a hole.
+  bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
+  if (!holes) {
+    int mapped = MappedCrc(handle, size, crc);
+    if (mapped >= 0) return mapped == 1;
+  }
+  return ReadCrc(handle, size, crc);
 }
 
 bool CKOVA_File::IsOpen() { return handle >= 0; }
@@ -166,6 +186,7 @@ bool CKOVA_File::IsOpen() { return handle >= 0; }
 bool CKOVA_File::SetEnd() {
   if (handle < 0) return false;
   SettleWrites();
+  knownSize_ = -1;
   off_t p = ::lseek(handle, 0, SEEK_CUR);
   return p >= 0 && ::ftruncate(handle, p) == 0;
 }
@@ -173,6 +194,7 @@ bool CKOVA_File::SetEnd() {
 bool CKOVA_File::Reserve(int64_t size) {
   if (handle < 0 || size < 0) return false;
   SettleWrites();
+  knownSize_ = -1;
   struct stat st;
   if (::fstat(handle, &st) != 0) return false;
   if (size <= st.st_size) return true;
@@ -183,9 +205,17 @@ bool CKOVA_File::Reserve(int64_t size) {
 
 namespace {
 
-constexpr uint32_t kWindowSize = 256 << 10;  // bytes gathered at most
-constexpr uint32_t kGatherMax = 4096;        // larger writes go straight out
-constexpr int64_t kNear = 16 << 10;          // how close writes must follow
+constexpr uint32_t kJoinMax = 256 << 10;                 // bytes joined at most
+constexpr int64_t kWritebackStretch = int64_t{1} << 20;  // started at a time
+
+// Starts the disk writing the range without waiting for it.
+void StartWriteback(int fd, int64_t at, int64_t n) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  ::sync_file_range(fd, static_cast<off_t>(at), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd, (void)at, (void)n;
+#endif
+}
 
 bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at) {
   while (n > 0) {
@@ -198,85 +228,105 @@ bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at) {
   return true;
 }
 
-// Starts writing the range to the disk without waiting, so that the disk
-// works while later records are prepared and the final flush has less left.
-void StartWriteback(int fd, int64_t at, size_t n) {
-#ifdef SYNC_FILE_RANGE_WRITE
-  ::sync_file_range(fd, static_cast<off_t>(at), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
-#else
-  (void)fd, (void)at, (void)n;
-#endif
-}
-
 }  // namespace
 
+// The disk starts on what was written without anyone waiting, so that it
+// works while later records are prepared and the final flush has less left.
+// Writes close to one another are started together, in stretches of 1 MiB.
+void CKOVA_File::NoteWritten(int64_t at, int64_t n) {
+  if (writtenTo_ > writtenFrom_ && (at < writtenFrom_ || at > writtenTo_ + kWritebackStretch)) {
+    StartWriteback(handle, writtenFrom_, writtenTo_ - writtenFrom_);
+    writtenTo_ = writtenFrom_;
+  }
+  if (writtenTo_ <= writtenFrom_) writtenFrom_ = at;
+  if (at + n > writtenTo_) writtenTo_ = at + n;
+  if (writtenTo_ - writtenFrom_ >= kWritebackStretch) {
+    StartWriteback(handle, writtenFrom_, writtenTo_ - writtenFrom_);
+    writtenFrom_ = writtenTo_;
+  }
+}
+
 bool CKOVA_File::SettleWrites() {
-  if (windowLen_ == 0) return true;
-  bool ok = dirtyTo_ <= dirtyFrom_ || PWriteAll(handle, window_.get() + dirtyFrom_,
-                                                dirtyTo_ - dirtyFrom_, windowAt_ + dirtyFrom_);
-  if (ok && dirtyTo_ > dirtyFrom_)
-    StartWriteback(handle, windowAt_ + dirtyFrom_, dirtyTo_ - dirtyFrom_);
-  windowLen_ = 0;
+  if (joinedLen_ == 0) return true;
+  bool ok = PWriteAll(handle, joined_.get(), joinedLen_, joinedAt_);
+  if (ok) NoteWritten(joinedAt_, joinedLen_);
+  joinedLen_ = 0;  // inside the file: the size stands
   if (!ok) lostWrite_ = true;
   return ok;
 }
 
-// Copies the write into the window when it falls inside, opening a window
-// at it when it follows the previous write closely; false when it must go
-// straight to the file.
-bool CKOVA_File::GatherWrite(int64_t position, const void* buffer, uint32_t count) {
-  if (windowLen_ == 0) {
-    if (count == 0 || count > kGatherMax || lastEnd_ < 0 || position < lastEnd_ - kNear ||
-        position > lastEnd_ + kNear)
-      return false;
-    if (!window_) window_.reset(new uint8_t[kWindowSize]);
-    int64_t at = position & ~int64_t{4095};  // whole pages
-    ssize_t n =
-        Retry([&] { return ::pread(handle, window_.get(), kWindowSize, static_cast<off_t>(at)); });
-    if (n <= 0) return false;
-    windowAt_ = at;
-    windowLen_ = static_cast<uint32_t>(n);
-    dirtyFrom_ = windowLen_;
-    dirtyTo_ = 0;
-  }
-  if (position < windowAt_ || position + count > windowAt_ + windowLen_) return false;
-  uint32_t from = static_cast<uint32_t>(position - windowAt_);
-  if (count > 0) {
-    std::memcpy(window_.get() + from, buffer, count);
-    if (from < dirtyFrom_) dirtyFrom_ = from;
-    if (from + count > dirtyTo_) dirtyTo_ = from + count;
-  }
-  return true;
-}
-
-// One positioned write instead of a seek and a write, or none at all when
-// the write can be gathered with its neighbours.
+// One positioned write instead of a seek and a write; writes that continue
+// the one before are joined to it.
 int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count) {
   if (handle < 0 || position < 0) return -1;
   // Writing nothing needs no position: a file system may not reach it.
   if (count == 0) return 0;
-  if (GatherWrite(position, buffer, count)) {
-    lastEnd_ = position + count;
+  if (joinedLen_ > 0 && position == joinedAt_ + joinedLen_ && count <= kJoinMax - joinedLen_) {
+    std::memcpy(joined_.get() + joinedLen_, buffer, count);
+    joinedLen_ += count;
     return count;
   }
-  // Outside the window: what it gathered goes out first, in order.
   if (!SettleWrites()) return 0;
-  if (GatherWrite(position, buffer, count)) {
-    lastEnd_ = position + count;
+  // Only writes inside the file wait to be joined: elsewhere the outcome
+  // (a position the file cannot reach, a full disk) must show now
+  // (and only where writing can succeed at all).
+  if (count < kJoinMax && knownSize_ - count < position) {
+    struct stat st;
+    int flags = ::fcntl(handle, F_GETFL);
+    bool writable = flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+    knownSize_ = writable && ::fstat(handle, &st) == 0 ? st.st_size : -1;
+  }
+  if (count < kJoinMax && position <= knownSize_ - count) {
+    if (!joined_) joined_.reset(new uint8_t[kJoinMax]);
+    std::memcpy(joined_.get(), buffer, count);
+    joinedAt_ = position;
+    joinedLen_ = count;
     return count;
   }
   ssize_t n = Retry([&] { return ::pwrite(handle, buffer, count, static_cast<off_t>(position)); });
-  if (n == static_cast<ssize_t>(count)) {
-    lastEnd_ = position + count;
-    StartWriteback(handle, position, count);
-    return n;
-  }
+  knownSize_ = -1;
+  if (n > 0) NoteWritten(position, n);
+  if (n == static_cast<ssize_t>(count)) return n;
   // Not all written: tell a position the file cannot reach (a seek would
   // have failed) from a failed write, as Seek+Write do.
   if (::lseek(handle, static_cast<off_t>(position), SEEK_SET) != static_cast<off_t>(position))
     return -1;
-  if (n > 0) lastEnd_ = position + n;
   return n < 0 ? 0 : n;
+}
+
+bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
+  if (handle < 0) return false;
+  struct stat st;
+  if (::fstat(handle, &st) != 0) return false;
+  // A file system that copies on write needs new blocks for every block
+  // written; elsewhere only holes need them.
+#ifdef __linux__
+  struct statfs fs;
+  if (::fstatfs(handle, &fs) != 0) return false;
+  bool copies = fs.f_type == BTRFS_SUPER_MAGIC;
+#else
+  bool copies = false;
+#endif
+  bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
+  if (!copies && !holes) return true;
+  const int64_t block = st.st_blksize > 0 ? st.st_blksize : 4096;
+  uint64_t need = 0;
+  bool count = copies;
+  for (const zelp::ByteRange& r : ranges) {
+    int64_t at = r.at / block * block, end = (r.end + block - 1) / block * block;
+    need += static_cast<uint64_t>(end - at);
+    if (copies) continue;
+#ifdef FALLOC_FL_KEEP_SIZE
+    if (Retry([&] { return ::fallocate(handle, FALLOC_FL_KEEP_SIZE, r.at, r.end - r.at); }) == 0)
+      continue;
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return false;  // ENOSPC above all
+#endif
+    count = true;  // cannot allocate ahead here: the free space must do
+  }
+  struct statvfs vfs;
+  if (!count) return true;
+  return ::fstatvfs(handle, &vfs) == 0 &&
+         static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize >= need;
 }
 
 bool CKOVA_File::Flush() {

@@ -19,6 +19,8 @@ int64_t CKOVA_xFile::WriteAt(int64_t position, const void* buffer, uint32_t coun
   return Write(buffer, count);
 }
 
+bool CKOVA_xFile::SecureWrites(const std::vector<zelp::ByteRange>&) { return true; }
+
 namespace {
 // Larger requests go out in pieces that a uint32_t count can carry.
 constexpr size_t kPiece = size_t{1} << 30;
@@ -53,30 +55,31 @@ int zelp::SetSize(CKOVA_xFile& file, int64_t size) {
   return file.SetEnd() ? 1 : 0;
 }
 
-uint32_t Crc32OfFile(CKOVA_xFile& file) {
-  if (!file.IsOpen()) return 0;
-  int64_t saved = 0;
-  file.Tell(saved);
-  file.Seek(0);
-  int64_t size = 0;
-  file.GetSize(size);
-  uint32_t result = 0;
+bool CKOVA_xFile::WholeCrc32(uint32_t& crc) {
+  if (!IsOpen()) return false;
+  int64_t saved = 0, size = -1;
+  Tell(saved);
+  GetSize(size);
+  if (size < 0 || !Seek(0)) return false;
+  _m_CRC32 running;
+  bool ok = true;
   if (size > 0) {
     const int64_t chunkMax = zelp::kCrcReadSize;
     size_t bufSize = static_cast<size_t>(size < chunkMax ? size : chunkMax);
     std::unique_ptr<unsigned char[]> buf(new unsigned char[bufSize]);
-    _m_CRC32 crc;
-    int64_t remaining = size;
-    bool ok = true;
-    while (ok && remaining > 0) {
+    for (int64_t remaining = size; ok && remaining > 0;) {
       uint32_t chunk = static_cast<uint32_t>(remaining < chunkMax ? remaining : chunkMax);
-      ok = zelp::ReadExact(file, buf.get(), chunk);
-      if (!ok) break;
-      crc.Update(buf.get(), chunk);
+      ok = zelp::ReadExact(*this, buf.get(), chunk);
+      if (ok) running.Update(buf.get(), chunk);
       remaining -= chunk;
     }
-    result = ok ? crc.Final() : 0;
   }
-  file.Seek(saved);
-  return result;
+  Seek(saved);
+  if (ok) crc = running.Final();
+  return ok;
+}
+
+uint32_t Crc32OfFile(CKOVA_xFile& file) {
+  uint32_t crc = 0;
+  return file.WholeCrc32(crc) ? crc : 0;
 }

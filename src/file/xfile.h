@@ -4,6 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+namespace zelp {
+// A stretch of a file: bytes [at, end).
+struct ByteRange {
+  int64_t at, end;
+};
+}  // namespace zelp
 
 class CKOVA_xFile {
  public:
@@ -42,6 +50,17 @@ class CKOVA_xFile {
   // the count written, or -1 when the file cannot be positioned there
   // (nothing written). The file position afterwards is unspecified.
   virtual int64_t WriteAt(int64_t position, const void* buffer, uint32_t count);
+  // The CRC-32 of the whole file into `crc`, position preserved; false when
+  // the file could not be read completely (which says nothing about its
+  // contents). Never allocates space in the file.
+  virtual bool WholeCrc32(uint32_t& crc);
+  // Makes sure that writing the ranges (inside the file, sorted, apart)
+  // will need no space the disk does not have: holes in them are allocated
+  // without changing the size or any byte, and where the file system copies
+  // on write, its free space must hold them. False when it would not; the
+  // file's bytes and size are unchanged either way. The default has nothing
+  // to secure.
+  virtual bool SecureWrites(const std::vector<zelp::ByteRange>& ranges);
 };
 
 namespace zelp {
@@ -61,7 +80,7 @@ bool WriteAll(CKOVA_xFile& file, const void* data, size_t count);
 
 }  // namespace zelp
 
-// The whole-file CRC-32 over any CKOVA_xFile through Tell/Seek/GetSize/Read.
-// Each chunk is read until complete; a failed or short read yields 0 (which
-// can never match, as a CRC of 0 in a header means "no check").
+// The whole-file CRC-32 over any CKOVA_xFile through Tell/Seek/GetSize/Read,
+// as WholeCrc32 defines it, or 0 when the file could not be read (which can
+// never match, as a CRC of 0 in a header means "no check").
 uint32_t Crc32OfFile(CKOVA_xFile& file);

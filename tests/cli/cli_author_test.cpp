@@ -62,9 +62,14 @@ TEST(CliCreate, RoundTripThroughTheCommand) {
     auto made = RunProgram(
         ZELP_BIN, {"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("p.zelp")});
     ASSERT_EQ(0, made.exitCode) << c.name << made.err;
-    EXPECT_EQ(c.sizeA ? ""
-                      : "zelp: note: the CRC-32 of '" + dir.File("a.bin") +
-                            "' is 0, which patches read as \"no check\": it applies to any file\n",
+    std::string identical = a == b ? "zelp: warning: '" + dir.File("a.bin") + "' and '" +
+                                         dir.File("b.bin") +
+                                         "' are identical: the patch changes nothing\n"
+                                   : "";
+    EXPECT_EQ(identical + (c.sizeA ? ""
+                                   : "zelp: note: the CRC-32 of '" + dir.File("a.bin") +
+                                         "' is 0, which patches read as \"no check\": it "
+                                         "applies to any file\n"),
               made.err);
     EXPECT_EQ(0u, made.out.find("zelp: wrote patch '" + dir.File("p.zelp") + "': ")) << made.out;
 
@@ -141,7 +146,10 @@ TEST(CliCreate, RefusalsLeaveNothingBehind) {
       {{"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("old.zelp"), "--description",
         dir.File("bad.txt")},
        1,
-       "zelp: the description '" + dir.File("bad.txt") + "' is not valid UTF-8\n"},
+       "zelp: the description '" + dir.File("bad.txt") +
+           "' is not valid UTF-8 (nor UTF-16 with a byte order mark); if it was written on a "
+           "Chinese Windows system, convert it first: iconv -f GBK -t UTF-8 '" +
+           dir.File("bad.txt") + "' > description-utf8.txt\n"},
       {{"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("bad.txt"), "--description",
         dir.File("bad.txt")},
        1,
@@ -166,10 +174,11 @@ TEST(CliCreate, RefusalsLeaveNothingBehind) {
     EXPECT_EQ((std::vector<std::string>{"a.bin", "b.bin", "bad.txt", "long.txt", "old.zelp"}),
               Listing(dir.path()));
   }
-  // A successful run replaces the old output.
+  // A successful run replaces the old output, and says so.
   auto r = RunProgram(ZELP_BIN,
                       {"create", dir.File("a.bin"), dir.File("b.bin"), "-o", dir.File("old.zelp")});
   EXPECT_EQ(0, r.exitCode) << r.err;
+  EXPECT_EQ("zelp: replaced the existing '" + dir.File("old.zelp") + "'\n", r.err);
   EXPECT_EQ(0, std::memcmp(ReadFile(dir.File("old.zelp")).data(), "KOVA-PATCH3.0", 13));
 }
 

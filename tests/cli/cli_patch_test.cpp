@@ -48,8 +48,9 @@ TEST(CliInfo, BaseSelectsWhereThePatchStarts) {
   // Without --base: neither a bare patch nor a stamped program.
   auto r = RunProgram(ZELP_BIN, {"info", dir.File("prog")});
   EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ("zelp: '" + dir.File("prog") + "' is neither a ZELP patch nor a program that carries one\n",
-            r.err);
+  EXPECT_EQ(
+      "zelp: '" + dir.File("prog") + "' is neither a ZELP patch nor a program that carries one\n",
+      r.err);
 }
 
 TEST(CliApply, SuccessOnStdoutFailureOnStderr) {
@@ -66,7 +67,10 @@ TEST(CliApply, SuccessOnStdoutFailureOnStderr) {
   auto missing = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("none.bin")});
   EXPECT_EQ(1, missing.exitCode);
   EXPECT_EQ("", missing.out);
-  EXPECT_EQ("目标文件打开失败\n", missing.err);
+  EXPECT_EQ(
+      "目标文件打开失败\nzelp: cannot open the target for writing: it is missing, not a regular "
+      "file, read-only, or in use\n",
+      missing.err);
 }
 
 TEST(CliApply, MultiLineFailureTextPrintsAsTwoLines) {
@@ -78,7 +82,10 @@ TEST(CliApply, MultiLineFailureTextPrintsAsTwoLines) {
   WriteFile(dir.File("t.bin"), {9, 9, 9, 9, 9});
   auto r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("t.bin")});
   EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ("打补丁失败\n补丁文件已损坏(6.1)\n", r.err);
+  EXPECT_EQ(
+      "打补丁失败\n补丁文件已损坏(6.1)\nzelp: the patch is damaged: it is cut short; nothing was "
+      "changed\n",
+      r.err);
   EXPECT_EQ((std::vector<uint8_t>{9, 9, 9, 9, 9}), ReadFile(dir.File("t.bin")));
 }
 

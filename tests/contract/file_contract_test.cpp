@@ -311,6 +311,34 @@ TEST_F(FileContract, WriteAtIsSeekThenWriteAndNothingNeedsNoSeek) {
   EXPECT_EQ(kTen, Get("r"));
 }
 
+// Bytes between positioned writes are never written back: another program
+// may change them meanwhile, and its change must stand.
+TEST_F(FileContract, PositionedWritesTouchOnlyTheirBytes) {
+  Put("t", Bytes(1 << 16, 0x11));
+  CKOVA_File f;
+  ASSERT_EQ(1, Open("t", f, zelp::kModeReadWrite, zelp::kShareReadWrite));
+  Bytes want(1 << 16, 0x11);
+  auto write = [&](int64_t at, uint8_t v) {
+    ASSERT_EQ(3, f.WriteAt(at, Bytes(3, v).data(), 3));
+    std::fill(want.begin() + at, want.begin() + at + 3, v);
+  };
+  write(1000, 0xA1);
+  write(1003, 0xA2);  // adjacent
+  write(1100, 0xA3);
+  {
+    std::fstream other(Path("t"), std::ios::binary | std::ios::in | std::ios::out);
+    other.seekp(1050);
+    other.put(static_cast<char>(0x77));
+    ASSERT_TRUE(other.good());
+  }
+  want[1050] = 0x77;
+  write(1200, 0xA4);
+  write(900, 0xA5);  // back before the others
+  ASSERT_TRUE(f.Flush());
+  f.Close();
+  EXPECT_EQ(want, Get("t"));
+}
+
 // Runs of writes as a record stream makes them: mostly small and close
 // together (which a platform file may gather), some far, large, overlapping,
 // repeated or empty, with reads, plain writes, CRCs, resizes and closes in

@@ -214,8 +214,11 @@ TEST(HugeFiles, RecordsAtThe2And4And5GiBBoundaries) {
 
   // Applied again, the CRC no longer matches and nothing changes.
   auto again = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), target}, {0, false});
-  EXPECT_EQ(1, again.exitCode);
-  EXPECT_EQ("目标文件没有通过CRC32验证\n", again.err);
+  EXPECT_EQ(3, again.exitCode);
+  EXPECT_EQ(
+      "目标文件没有通过CRC32验证\nzelp: this is not the file the patch was made for; nothing was "
+      "changed\nzelp: this file is already patched: it holds everything the patch writes\n",
+      again.err);
   EXPECT_EQ(newSize, SizeOf(target));
 }
 

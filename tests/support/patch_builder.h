@@ -1,6 +1,7 @@
 // Builds ZELP patch bytes by hand, field by field, for tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,3 +75,12 @@ class PatchBuilder {
     for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
 };
+
+// `n` bytes of program (0x4D), then the patch: a patch carried by a program.
+// Sized once and copied into: GCC 12 at -O3 takes an insert at the end of a
+// sized vector for an access out of bounds (-Warray-bounds).
+inline std::vector<uint8_t> WithPrefix(size_t n, const std::vector<uint8_t>& patch) {
+  std::vector<uint8_t> v(n + patch.size(), 0x4D);
+  std::copy(patch.begin(), patch.end(), v.begin() + static_cast<std::ptrdiff_t>(n));
+  return v;
+}

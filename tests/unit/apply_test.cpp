@@ -1,11 +1,14 @@
 // The application procedure and the record stream: what is written, which
 // message is shown, and that a failed run leaves the target untouched.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
+#include "engine/stream_reader.h"
 #include "file/crc32.h"
 #include "support/mem_file.h"
 #include "support/patch_builder.h"
@@ -191,10 +194,7 @@ TEST(Apply, CrcCheck) {
 }
 
 TEST(Apply, PatchAtABaseInsideALargerFile) {
-  Bytes holder(300, 0x4D);
-  Bytes patch = Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10);
-  holder.insert(holder.end(), patch.begin(), patch.end());
-  Outcome o = Apply(holder, Ten(), 300);
+  Outcome o = Apply(WithPrefix(300, Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10)), Ten(), 300);
   EXPECT_EQ(1, o.ok);
   EXPECT_EQ(0x99, o.target[1]);
   // The records offset is bounded by the holder's size, not the patch's:
@@ -202,9 +202,7 @@ TEST(Apply, PatchAtABaseInsideALargerFile) {
   // passes and the stream, read from the program bytes, is refused.
   PatchBuilder p;
   p.Header(10, 0, 200).End();
-  Bytes h2(300, 0x4D);
-  h2.insert(h2.end(), p.bytes.begin(), p.bytes.end());
-  o = Apply(h2, Ten(), 300);
+  o = Apply(WithPrefix(300, p.bytes), Ten(), 300);
   EXPECT_EQ(std::u16string(kMsgDamaged5), o.report);
   EXPECT_EQ(Ten(), o.target);
 }
@@ -271,4 +269,172 @@ TEST(Apply, ThroughRealFiles) {
   want[0] = 0x31;
   EXPECT_EQ(want, testutil::ReadFile(dir.File("t")));
   EXPECT_EQ(Stream({0x01, 0, 0, 0, 0, 1, 0, 0x31, 0xFF}, 10), testutil::ReadFile(dir.File("p")));
+}
+
+// Someone rewrites or cuts the patch file between the checking pass and the
+// writing pass (a POSIX lock is only advisory): only what was checked is
+// written.
+class SwapsPatchOnResize : public MemFile {
+ public:
+  SwapsPatchOnResize(Bytes bytes, MemFile& patch, Bytes replacement)
+      : MemFile(std::move(bytes)), patch_(patch), replacement_(std::move(replacement)) {}
+  bool Reserve(int64_t size) override {
+    patch_.data = replacement_;
+    return MemFile::Reserve(size);
+  }
+
+ private:
+  MemFile& patch_;
+  Bytes replacement_;
+};
+
+TEST(Apply, OnlyTheCheckedStreamIsWritten) {
+  const Bytes checked = Stream({0x01, 1, 0, 0, 0, 2, 0, 0xA1, 0xA2, 0xFF}, 12);
+  const Bytes other = Stream({0x02, 0x40, 0x4B, 0x4C, 0, 0, 0, 0, 0, 1, 0, 0xEE, 0xFF}, 12);
+  struct Case {
+    const char* name;
+    Bytes replacement;
+  } cases[] = {
+      {"rewritten", other},
+      {"cut short", Bytes(checked.begin(), checked.begin() + 45)},
+      {"emptied", {}},
+  };
+  Bytes want = Ten();
+  want[1] = 0xA1, want[2] = 0xA2;
+  want.resize(12, 0);
+  for (const auto& c : cases) {
+    auto stub = std::make_unique<CPatchStub>(0);
+    MemFile patch(checked);
+    SwapsPatchOnResize target(Ten(), patch, c.replacement);
+    testutil::ReportLog log;
+    EXPECT_EQ(1, stub->ApplyOpened(patch, target, nullptr)) << c.name;
+    EXPECT_EQ(std::u16string(kMsgSuccess), log.Only()) << c.name;
+    EXPECT_EQ(want, target.data) << c.name;
+  }
+}
+
+// A stream too large to keep is read again in pieces, each compared with
+// what the checking pass read before any of it is given out.
+TEST(Apply, AStreamReadAgainStopsAtTheFirstPieceThatChanged) {
+  const Bytes original = testutil::RandomBytes(3 * StreamReader::kPiece + 100, 9);
+  MemFile file(original);
+  CheckedStream checked;
+  Bytes first(original.size());
+  StreamReader note(file, &checked, /*keepMax=*/StreamReader::kPiece);
+  ASSERT_EQ(original.size(), note.Read(first.data(), static_cast<uint32_t>(first.size())));
+  ASSERT_FALSE(checked.kept);
+  for (size_t changedAt :
+       {size_t{0}, size_t{StreamReader::kPiece + 5}, original.size() - 1, original.size()}) {
+    file.data = original;
+    if (changedAt < original.size()) file.data[changedAt] ^= 1;
+    file.pos = 0;
+    StreamReader again(file, checked);
+    Bytes got(original.size());
+    uint32_t n = again.Read(got.data(), static_cast<uint32_t>(got.size()));
+    bool same = changedAt == original.size();
+    EXPECT_EQ(same ? original.size() : changedAt / StreamReader::kPiece * StreamReader::kPiece, n)
+        << changedAt;
+    EXPECT_EQ(!same, again.changed()) << changedAt;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, original.begin())) << changedAt;
+  }
+}
+
+// Writing inside the target can need space too (holes, copy on write): the
+// ranges the records write inside the file are secured before anything
+// changes, and when they cannot be, the target stays as it was.
+class SecuringTarget : public MemFile {
+ public:
+  using MemFile::MemFile;
+  bool SecureWrites(const std::vector<ByteRange>& ranges) override {
+    asked = ranges;
+    return allow;
+  }
+  std::vector<ByteRange> asked;
+  bool allow = true;
+};
+
+TEST(Apply, SpaceForWritesInsideTheFileIsSecuredFirst) {
+  const Bytes d10(10, 0xD1), d3(3, 0xD2);
+  struct Case {
+    const char* name;
+    int64_t size;  // the header's target size (the file holds 10,000 bytes)
+    PatchBuilder records;
+    std::vector<std::pair<int64_t, int64_t>> want;
+  } cases[] = {
+      {"overlapping, and apart",
+       10000,
+       std::move(PatchBuilder().Abs(100, d10).Rel(5, d10).Abs(9000, d3)),
+       {{100, 115}, {9000, 9003}}},
+      {"in one block, out of order",
+       10000,
+       std::move(PatchBuilder().Abs(5000, d3).Abs(4200, d3)),
+       {{4200, 5003}}},
+      {"past the old end: reserved instead",
+       20000,
+       std::move(PatchBuilder().Abs(9995, d10).Abs(15000, d3)),
+       {{9995, 10000}}},
+      {"past a cut: reserved instead",
+       50,
+       std::move(PatchBuilder().Abs(40, d10).Abs(9000, d3)),
+       {{40, 50}}},
+  };
+  const Bytes original = testutil::RandomBytes(10000, 3);
+  for (auto& c : cases) {
+    for (bool allow : {true, false}) {
+      PatchBuilder p;
+      p.Header(c.size, 0).Raw(c.records.bytes).End();
+      auto stub = std::make_unique<CPatchStub>(0);
+      MemFile patch(p.bytes);
+      SecuringTarget target(original);
+      target.allow = allow;
+      testutil::ReportLog log;
+      EXPECT_EQ(allow ? 1 : 0, stub->ApplyOpened(patch, target, nullptr)) << c.name;
+      std::vector<std::pair<int64_t, int64_t>> asked;
+      for (const ByteRange& r : target.asked) asked.push_back({r.at, r.end});
+      EXPECT_EQ(c.want, asked) << c.name;
+      if (!allow) {
+        EXPECT_EQ(std::u16string(kMsgResize), log.Only()) << c.name;
+        EXPECT_EQ(original, target.data) << c.name;
+      }
+    }
+  }
+}
+
+// Ctrl-C, SIGTERM or SIGHUP in the writing pass wait until the run has made
+// its report, and are then taken: the target is never left half written by
+// one. (Before the writing pass they end the run as usual.)
+volatile sig_atomic_t g_endRequests = 0;
+
+class RequestsEndWhileWriting : public MemFile {
+ public:
+  using MemFile::MemFile;
+  int64_t WriteAt(int64_t position, const void* buffer, uint32_t count) override {
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::raise(s);
+    return MemFile::WriteAt(position, buffer, count);
+  }
+};
+
+TEST(Apply, RequestsToEndWaitForTheReportAndAreTaken) {
+  struct sigaction count = {}, old[3];
+  count.sa_handler = [](int) { g_endRequests = g_endRequests + 1; };
+  sigemptyset(&count.sa_mask);
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(0, ::sigaction(signals[i], &count, &old[i]));
+  g_endRequests = 0;
+  auto stub = std::make_unique<CPatchStub>(0);
+  MemFile patch(Stream({0x01, 1, 0, 0, 0, 1, 0, 0x5A, 0x01, 2, 0, 0, 0, 1, 0, 0x5B, 0xFF}));
+  RequestsEndWhileWriting target(Ten());
+  int ok;
+  {
+    testutil::ReportLog log;
+    ok = stub->ApplyOpened(patch, target, nullptr);
+    EXPECT_EQ(std::u16string(kMsgSuccess), log.Only());
+  }
+  int handled = g_endRequests;
+  for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &old[i], nullptr);
+  EXPECT_EQ(1, ok);
+  EXPECT_EQ(0, handled) << "a request to end the run came through during the writing pass";
+  Bytes want = Ten();
+  want[1] = 0x5A, want[3] = 0x5B;
+  EXPECT_EQ(want, target.data);
 }

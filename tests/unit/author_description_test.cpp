@@ -5,7 +5,7 @@
 #include "author/description.h"
 
 using zelp::author::DescriptionError;
-using zelp::author::DescriptionFromUtf8;
+using zelp::author::DescriptionFromBytes;
 
 TEST(AuthorDescription, Conversions) {
   struct Case {
@@ -24,11 +24,18 @@ TEST(AuthorDescription, Conversions) {
       {"a\rb", u"a\rb"},  // a lone CR is no line break here; left as it is
       {"日本語\n한국어", u"日本語\r\n한국어"},
       {"\xF0\x9F\x98\x80", u"\U0001F600"},  // outside the BMP: a surrogate pair
+      // UTF-16 with a byte order mark, either way round.
+      {std::string("\xFF\xFE"
+                   "a\0\n\0\x57\x5B",
+                   8),
+       u"a\r\n字"},
+      {std::string("\xFE\xFF\0a\0\n\x5B\x57", 8), u"a\r\n字"},
+      {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), u"\U0001F600"},
   };
   for (const auto& c : cases) {
     std::u16string text;
     size_t units = 99;
-    ASSERT_EQ(DescriptionError::kNone, DescriptionFromUtf8(c.in, text, units)) << c.in;
+    ASSERT_EQ(DescriptionError::kNone, DescriptionFromBytes(c.in, text, units)) << c.in;
     EXPECT_EQ(c.out, text) << c.in;
     EXPECT_EQ(c.out.size(), units) << c.in;
   }
@@ -45,11 +52,17 @@ TEST(AuthorDescription, Refusals) {
       {"\xFF", DescriptionError::kInvalidUtf8},
       {"\xEF\xBB\xBF\x80", DescriptionError::kInvalidUtf8},  // bad after the mark
       {std::string("a\0b", 3), DescriptionError::kNul},
+      {"\xFF\xFE"
+       "a",
+       DescriptionError::kInvalidUtf16},                                      // an odd length
+      {std::string("\xFF\xFE\x00\xD8", 4), DescriptionError::kInvalidUtf16},  // a lone high half
+      {std::string("\xFE\xFF\xDC\x00", 4), DescriptionError::kInvalidUtf16},  // a lone low half
+      {std::string("\xFF\xFEx\0\0\0", 6), DescriptionError::kNul},
   };
   for (const auto& c : cases) {
     std::u16string text = u"unchanged?";
     size_t units = 0;
-    EXPECT_EQ(c.error, DescriptionFromUtf8(c.in, text, units)) << c.in;
+    EXPECT_EQ(c.error, DescriptionFromBytes(c.in, text, units)) << c.in;
     EXPECT_TRUE(text.empty());
   }
 }
@@ -72,12 +85,12 @@ TEST(AuthorDescription, LimitCountsUnitsAfterConversion) {
     std::u16string text;
     size_t units = 0;
     EXPECT_EQ(c.fits ? DescriptionError::kNone : DescriptionError::kTooLong,
-              DescriptionFromUtf8(c.in, text, units));
+              DescriptionFromBytes(c.in, text, units));
     EXPECT_EQ(c.units, units);
   }
   std::u16string text;
   size_t units = 0;
-  EXPECT_EQ(DescriptionError::kNone, DescriptionFromUtf8(cjk, text, units));
-  EXPECT_EQ(DescriptionError::kTooLong, DescriptionFromUtf8(cjk + "字", text, units));
+  EXPECT_EQ(DescriptionError::kNone, DescriptionFromBytes(cjk, text, units));
+  EXPECT_EQ(DescriptionError::kTooLong, DescriptionFromBytes(cjk + "字", text, units));
   EXPECT_EQ(32769u, units);
 }

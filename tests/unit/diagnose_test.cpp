@@ -40,7 +40,8 @@ TEST(Diagnose, Verdicts) {
   const uint32_t crc = Crc(original);
   const std::vector<std::pair<size_t, Bytes>> same = {{10, {1, 2, 3}}, {1500, {4, 5}}},
                                               grow = {{10, {1, 2, 3}}, {2500, {0, 0, 9}}},
-                                              cut = {{10, {1, 2, 3}}};
+                                              cut = {{10, {1, 2, 3}}},
+                                              overwrite = {{10, {1, 2, 3}}, {11, {9}}};
   auto make = [](int64_t size, uint32_t c, const std::vector<std::pair<size_t, Bytes>>& records) {
     PatchBuilder p;
     p.Header(size, c);
@@ -66,6 +67,10 @@ TEST(Diagnose, Verdicts) {
        Patched(original, 2400, grow), Verdict::kAlreadyPatched},
       {"already patched, cut", make(1000, crc, cut), Patched(original, 1000, cut),
        Verdict::kAlreadyPatched},
+      {"already patched, a later record overwrites an earlier one", make(2000, crc, overwrite),
+       Patched(original, 2000, overwrite), Verdict::kAlreadyPatched},
+      {"the overwritten byte holds the earlier record's", make(2000, crc, overwrite),
+       Patched(original, 2000, {{10, {1, 2, 3}}}), Verdict::kOtherFile},
       {"one written byte differs", make(2000, crc, same), nearlyPatched, Verdict::kOtherFile},
       {"patched size, but a patch that writes nothing", make(4096, crc, {}), other,
        Verdict::kOtherFile},

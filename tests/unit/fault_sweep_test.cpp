@@ -173,7 +173,10 @@ class Sweep {
           if (field < 40) return {kSuccess};  // the description offset, not needed
           std::vector<uint8_t> cut(b_.holder.begin() + static_cast<long>(b_.recordsAt),
                                    b_.holder.begin() + c.position);
-          return {reference::ParseRecords(cut, nullptr, nullptr), leaves};
+          std::u16string message = reference::ParseRecords(cut, nullptr, nullptr);
+          // A read past the complete stream loses nothing.
+          if (message.empty()) return {kSuccess};
+          return {message, leaves};
         }
         case Op::kSeek:
           // To the base: the file stands at 0, where junk precedes the patch.
@@ -191,14 +194,18 @@ class Sweep {
         Op next = index + 1 < log.size() ? log[index + 1].op : Op::kCount;
         if (next == Op::kSetEnd) return {u"改变文件大小失败,可能是磁盘容量不足"};
         if (next == Op::kWrite) return {u"打补丁失败\n设置ROM文件位置失败", State::kWriting};
-        return {kSuccess};  // the CRC's moves: the file stands at 0 already
+        // The CRC's move to the start, before its reads: the file cannot be
+        // read, which is no CRC verdict. Its move back afterwards may fail.
+        if (s_.crc && !TargetHadBefore(Op::kRead, c.seq) && !TargetTouchedBefore(c.seq))
+          return {u"目标文件打开失败"};
+        return {kSuccess};
       }
       case Op::kSize:
         // The CRC's size comes before its reads.
         if (s_.crc && !TargetHadBefore(Op::kRead, c.seq) && !TargetTouchedBefore(c.seq))
-          return {u"目标文件没有通过CRC32验证"};
+          return {u"目标文件打开失败"};
         return {u"改变文件大小失败,可能是磁盘容量不足"};
-      case Op::kRead: return {fault == Fault::kShort ? kSuccess : u"目标文件没有通过CRC32验证"};
+      case Op::kRead: return {fault == Fault::kShort ? kSuccess : u"目标文件打开失败"};
       case Op::kReserve:
         return {u"改变文件大小失败,可能是磁盘容量不足",
                 TargetHadBefore(Op::kSetEnd, c.seq) ? State::kTruncated : State::kUnchanged};

@@ -3,9 +3,15 @@
 // of files that deliver fewer bytes than they claim.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "file/crc32.h"
 #include "file/file.h"
@@ -79,6 +85,8 @@ TEST(PosixFile, CrcOfAnyFileCompletesShortReadsAndNeverHashesPartOfIt) {
     f.pos = 17;
     // 0 never matches a header CRC (0 there means "no check").
     EXPECT_EQ(extra ? 0u : zelp::Crc32Of(data.data(), data.size()), f.Crc32()) << extra;
+    uint32_t crc = 0;
+    EXPECT_EQ(extra == 0, f.WholeCrc32(crc)) << extra;
     EXPECT_EQ(17, f.pos);
   }
 }
@@ -110,10 +118,62 @@ TEST(PosixFile, AFileShorterThanItsSizeGivesCrcZeroWithoutDying) {
     ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeRead, zelp::kShareRead));
     ASSERT_TRUE(f.Seek(777));
     EXPECT_EQ(extra ? 0u : crc, f.Crc32());
+    uint32_t got = 0;
+    EXPECT_EQ(extra == 0, f.WholeCrc32(got));  // a read fault, not a CRC
     int64_t pos = -1;
     f.Tell(pos);
     EXPECT_EQ(777, pos);
   }
+}
+
+// Taking the CRC of a sparse file must not allocate its holes: on a nearly
+// full tmpfs that filled the disk and turned into a wrong-file verdict.
+TEST(PosixFile, TheCrcOfASparseFileAllocatesNothing) {
+  struct statfs fs;
+  if (::statfs("/dev/shm", &fs) != 0 || fs.f_type != TMPFS_MAGIC)
+    GTEST_SKIP() << "no tmpfs at /dev/shm";
+  const std::string path = "/dev/shm/zelp-sparse-" + std::to_string(::getpid());
+  const int64_t size = int64_t{16} << 20;
+  WriteFile(path, {1, 2, 3});
+  ASSERT_EQ(0, ::truncate(path.c_str(), size));
+  struct stat before, after;
+  ASSERT_EQ(0, ::stat(path.c_str(), &before));
+  std::vector<uint8_t> whole(static_cast<size_t>(size), 0);
+  whole[0] = 1, whole[1] = 2, whole[2] = 3;
+  CKOVA_File f;
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeRead, zelp::kShareRead));
+  uint32_t crc = 0;
+  EXPECT_TRUE(f.WholeCrc32(crc));
+  EXPECT_EQ(zelp::Crc32Of(whole.data(), whole.size()), crc);
+  f.Close();
+  ASSERT_EQ(0, ::stat(path.c_str(), &after));
+  ::unlink(path.c_str());
+  EXPECT_EQ(before.st_blocks, after.st_blocks);
+}
+
+// The holes in the ranges to be written are allocated before the first write
+// (a full disk shows there, with nothing changed), size and bytes untouched.
+TEST(PosixFile, SecuringWritesAllocatesTheirHolesOnly) {
+  TempDir dir;
+  const std::string path = dir.File("sparse");
+  const int64_t size = int64_t{64} << 20;
+  WriteFile(path, {9, 8, 7});
+  ASSERT_EQ(0, ::truncate(path.c_str(), size));
+  struct stat before, after;
+  ASSERT_EQ(0, ::stat(path.c_str(), &before));
+  if (before.st_blocks * 512 >= size) GTEST_SKIP() << "no sparse files here";
+  CKOVA_File f;
+  ASSERT_EQ(1, zelp::Open(U16(path).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
+  const int64_t mib = 1 << 20;
+  ASSERT_TRUE(f.SecureWrites({{mib, 2 * mib}, {10 * mib, 10 * mib + 5}}));
+  f.Close();
+  ASSERT_EQ(0, ::stat(path.c_str(), &after));
+  EXPECT_EQ(size, after.st_size);
+  EXPECT_GE((after.st_blocks - before.st_blocks) * 512, mib + 5);
+  EXPECT_LT((after.st_blocks - before.st_blocks) * 512, 2 * mib);  // the gap stays a hole
+  const auto bytes = testutil::ReadFile(path);
+  EXPECT_TRUE(bytes[0] == 9 && bytes[1] == 8 && bytes[2] == 7 &&
+              std::all_of(bytes.begin() + 3, bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
 }  // namespace

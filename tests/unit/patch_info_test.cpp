@@ -23,12 +23,6 @@ Loaded Load(const std::vector<uint8_t>& holder, uint64_t base = 0) {
   return r;
 }
 
-std::vector<uint8_t> WithPrefix(size_t n, const std::vector<uint8_t>& patch) {
-  std::vector<uint8_t> v(n, 0x4D);
-  v.insert(v.end(), patch.begin(), patch.end());
-  return v;
-}
-
 }  // namespace
 
 TEST(PatchInfo, SummaryLines) {

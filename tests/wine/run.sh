@@ -1,94 +1,49 @@
 #!/usr/bin/env bash
 # Runs the real Windows patch program under Wine, scenario by scenario, with
-# the driver program (driver.cpp). Call it inside scripts/wine-env.sh run,
-# which provides the prefix and the X server:
+# the driver program (harness.cpp, scenarios.cpp), once for each Windows build
+# given. Call it inside scripts/wine-env.sh run, which provides the prefix and
+# the X server:
 #
-#   scripts/wine-env.sh run -- tests/wine/run.sh NATIVE_BUILD WIN64_BUILD [SCENARIO...]
+#   scripts/wine-env.sh run -- tests/wine/run.sh NATIVE_BUILD WIN_BUILD... [SCENARIO...]
 #
-# Prints each scenario's result and a closing line "N passed, N failed".
+# The scenarios are the driver's (`--list`). Prints each scenario's result and
+# a closing line "N passed, N failed".
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 native=$(cd "${1:?native build folder}" && pwd)
-win=$(cd "${2:?win64 build folder}" && pwd)
-shift 2
-
-driver="$win/tests/wine/zelp_wine_driver.exe"
-stub="$win/src/ui/zelp-stub.exe"
-zelp="$native/src/cli/zelp"
-for f in "$driver" "$stub" "$zelp"; do
-  [ -f "$f" ] || { echo "wine tests: missing $f" >&2; exit 1; }
-done
+shift
+builds=()
+while [ $# -gt 0 ] && [ -d "$1" ]; do builds+=("$(cd "$1" && pwd)"); shift; done
+[ ${#builds[@]} -gt 0 ] || { echo "wine tests: no Windows build folder given" >&2; exit 2; }
+only=("$@")
 : "${WINEPREFIX:?run inside scripts/wine-env.sh run}"
+source "$root/scripts/wine-env.sh"
 
-# Everything the scenarios touch lives here; Wine sees it through drive Z:.
-work="$win/wine-tests"
-rm -rf "$work"
-mkdir -p "$work"
+zelp="$native/src/cli/zelp"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-python3 "$root/tests/wine/fixtures.py" --zelp "$zelp" --stub "$stub" --out "$work" || {
-  echo "wine tests: cannot make the test programs" >&2
-  echo "0 passed, 1 failed"
-  exit 1
-}
-
-W=$(winpath "$work")
-common=(original="$W\\original.rom" expected="$W\\expected.rom" desc="$W\\desc.txt"
-        summary="$W\\summary.txt" work="$W")
-good="program=$W\\patch-good.exe"
-
-# name | driver scenario | arguments
-scenarios=(
-  "info|info|$good"
-  "apply|apply|$good|target=$W\\target-apply.rom"
-  "cancel|cancel|$good|target=$W\\target-cancel.rom"
-  "locked|locked|$good|target=$W\\target-locked.rom"
-  "readonly|readonly|$good|target=$W\\nobody\\target-readonly.rom"
-  "damaged|damaged|program=$W\\patch-damaged.exe|target=$W\\target-damaged.rom"
-  "nopatch|nopatch|program=$W\\patch-none.exe"
-  "escape|escape|$good"
-  "cmd|cmd|$good|target=$W\\target-cmd.rom"
-  "cjk|cjk|$good"
-  "shortname|shortname|$good"
-  "path259|path259|$good"
-  "path260|path260|$good"
-  "longprogram|longprogram|$good"
-  "banners|banners|$good"
-  "self|self|$good"
-  "folder|folder|$good"
-  "fifo|fifo|$good|target=$W\\target.fifo"
-  "dash|dash|$good"
-  "selflink|selflink|program=$W\\patch-linked.exe|target=$W\\link-to-program.rom"
-)
-
-# A FIFO the Windows side cannot make: no writer ever opens it, so a program
-# that waited on it would hang (the driver's deadlines catch that).
-mkfifo "$work/target.fifo"
-# A link to a program, made here for the same reason.
-cp "$work/patch-good.exe" "$work/patch-linked.exe"
-ln -s patch-linked.exe "$work/link-to-program.rom"
-
 # Root opens read-only files for writing whatever their mode bits, and so
-# does Wine run by root: the read-only scenario then runs as the user nobody,
-# in a prefix of its own.
-mkdir -p "$work/nobody"
+# does Wine run by root: scenarios marked so run as the user nobody, in a
+# prefix of its own. Nobody cannot reach a checkout in a private folder, so
+# everything a scenario touches lives in a world-readable temporary folder.
 runner=()
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
-  nobody_prefix="$WINEPREFIX-nobody"
+  nobody_prefix="${TMPDIR:-/tmp}/zelp-wine-nobody-$(printf '%s' "$WINEPREFIX" | md5sum | cut -c1-8)"
   runner=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups
           env HOME="$nobody_prefix" WINEPREFIX="$nobody_prefix")
-  chown nobody "$work/nobody"
-  if [ ! -f "$nobody_prefix/.zelp-ready" ]; then
+  want="$(wine_env_widths)"
+  if [ "$(cat "$nobody_prefix/.zelp-ready" 2>/dev/null)" != "$want" ]; then
     rm -rf "$nobody_prefix"
     mkdir -p "$nobody_prefix"
     chown nobody "$nobody_prefix"
     # The same settings as the main prefix (fonts, unmanaged windows).
+    cp "$WINEPREFIX/zelp-settings.reg" "$nobody_prefix/"
     if "${runner[@]}" timeout 300 wineboot -i >/dev/null 2>&1 &&
-       "${runner[@]}" wine regedit /S "$(winpath "$WINEPREFIX/zelp-settings.reg")" >/dev/null 2>&1; then
-      "${runner[@]}" touch "$nobody_prefix/.zelp-ready"
+       "${runner[@]}" wine regedit /S "$(winpath "$nobody_prefix/zelp-settings.reg")" >/dev/null 2>&1; then
+      echo "$want" | "${runner[@]}" tee "$nobody_prefix/.zelp-ready" >/dev/null
     else
-      echo "wine tests: cannot make a prefix for nobody; read-only case as root" >&2
+      echo "wine tests: cannot make a prefix for nobody; its scenarios run as root" >&2
       runner=()
     fi
   fi
@@ -96,36 +51,77 @@ fi
 
 passed=0 failed=0 skipped=0
 failures=()
-for entry in "${scenarios[@]}"; do
-  IFS='|' read -r -a parts <<<"$entry"
-  name=${parts[0]}
-  if [ $# -gt 0 ] && ! printf '%s\n' "$@" | grep -qx "$name"; then continue; fi
-  log="$work/$name.log"
-  start=$(date +%s%N)
-  # The driver bounds every wait itself; the timeout only guards the driver.
-  as=()
-  [ "$name" = readonly ] && as=("${runner[@]}")
-  timeout -k 5 120 "${as[@]}" wine "$(winpath "$driver")" "${parts[1]}" "${parts[@]:2}" \
-    "${common[@]}" >"$log" 2>&1
-  status=$?
-  [ ${#as[@]} -gt 0 ] && "${as[@]}" wineserver -k >/dev/null 2>&1
-  ms=$((($(date +%s%N) - start) / 1000000))
-  took=$((ms / 1000)).$((ms / 100 % 10))
-  case $status in
-    0) passed=$((passed + 1)); echo "PASS $name (${took}s)" ;;
-    77) skipped=$((skipped + 1)); echo "SKIP $name:$(grep -m1 '^SKIP' "$log" | cut -d: -f2-)" ;;
-    *)
-      failed=$((failed + 1))
-      failures+=("$name")
-      echo "FAIL $name (status $status, ${took}s)"
-      grep -v 'FS volume label' "$log" | sed 's/^/    /'
-      # Whatever the failed scenario left running must not disturb the next.
-      wineserver -k >/dev/null 2>&1
-      timeout 60 wineserver -w >/dev/null 2>&1
-      wineserver -p >/dev/null 2>&1
-      ;;
-  esac
-done
+
+# Runs every scenario against the patch program of one Windows build.
+run_build() {
+  local win=$1 width
+  width=$(basename "$win")
+  local driver_built="$win/tests/wine/zelp_wine_driver.exe" stub="$win/src/ui/zelp-stub.exe"
+  for f in "$driver_built" "$stub" "$zelp"; do
+    [ -f "$f" ] || { echo "wine tests: missing $f" >&2; failed=$((failed + 1)); return; }
+  done
+  local work
+  work=$(mktemp -d "${TMPDIR:-/tmp}/zelp-wine-$width.XXXXXX")
+  chmod 755 "$work"
+  if ! python3 "$root/tests/wine/fixtures.py" --zelp "$zelp" --stub "$stub" --out "$work" >/dev/null; then
+    echo "wine tests: cannot make the test programs for $width" >&2
+    failed=$((failed + 1))
+    return
+  fi
+  local driver="$work/zelp_wine_driver.exe"
+  cp "$driver_built" "$driver"
+  # What the Windows side cannot make: a FIFO that no writer ever opens (a
+  # program that waited on it would hang; the driver's deadlines catch
+  # that), and a link to a program.
+  mkfifo "$work/target.fifo"
+  cp "$work/patch-good.exe" "$work/patch-linked.exe"
+  ln -s patch-linked.exe "$work/link-to-program.rom"
+  mkdir -p "$work/nobody"
+  [ ${#runner[@]} -gt 0 ] && chown nobody "$work/nobody"
+  chmod -R a+rX "$work"
+
+  local W
+  W=$(winpath "$work")
+  local args=(program="$W\\patch-good.exe" original="$W\\original.rom" expected="$W\\expected.rom"
+              desc="$W\\desc.txt" summary="$W\\summary.txt" work="$W")
+  local list
+  if ! list=$(timeout 60 wine "$(winpath "$driver")" --list | tr -d '\r') || [ -z "$list" ]; then
+    echo "wine tests: the $width driver cannot list its scenarios" >&2
+    failed=$((failed + 1))
+    return
+  fi
+  local name flag log start status ms took as
+  while read -r name flag; do
+    if [ ${#only[@]} -gt 0 ] && ! printf '%s\n' "${only[@]}" | grep -qx "$name"; then continue; fi
+    log="$work/$name.log"
+    start=$(date +%s%N)
+    as=()
+    [ "$flag" = nobody ] && as=("${runner[@]}")
+    # The driver bounds every wait itself; the timeout only guards the driver.
+    timeout -k 5 120 "${as[@]}" wine "$(winpath "$driver")" "$name" "${args[@]}" >"$log" 2>&1
+    status=$?
+    [ ${#as[@]} -gt 0 ] && "${as[@]}" wineserver -k >/dev/null 2>&1
+    ms=$((($(date +%s%N) - start) / 1000000))
+    took=$((ms / 1000)).$((ms / 100 % 10))
+    case $status in
+      0) passed=$((passed + 1)); echo "PASS $width $name (${took}s)" ;;
+      77) skipped=$((skipped + 1)); echo "SKIP $width $name:$(grep -m1 '^SKIP' "$log" | cut -d: -f2-)" ;;
+      *)
+        failed=$((failed + 1))
+        failures+=("$width/$name")
+        echo "FAIL $width $name (status $status, ${took}s)"
+        grep -v 'FS volume label' "$log" | sed 's/^/    /'
+        # Whatever the failed scenario left running must not disturb the next.
+        wineserver -k >/dev/null 2>&1
+        timeout 60 wineserver -w >/dev/null 2>&1
+        wineserver -p >/dev/null 2>&1
+        ;;
+    esac
+  done <<<"$list"
+  rm -rf "$work"
+}
+
+for win in "${builds[@]}"; do run_build "$win"; done
 
 [ $failed -eq 0 ] || echo "failed: ${failures[*]}"
 echo "wine tests took ${SECONDS}s"

@@ -1,0 +1,23 @@
+// Keeps the requests to end a run (Ctrl-C, SIGTERM, SIGHUP; Ctrl-C in a
+// Windows console) from cutting the writing pass short: while a hold lives
+// they wait, and when it ends they are taken and dropped, as the run ends
+// anyway with its one report. SIGKILL and power cuts cannot be held.
+#pragma once
+
+#include <memory>
+
+namespace zelp {
+
+class SignalHold {
+ public:
+  SignalHold();
+  ~SignalHold();
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+}  // namespace zelp

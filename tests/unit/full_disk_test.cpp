@@ -1,0 +1,81 @@
+// A nearly full disk (a small tmpfs mounted for the test; skipped where
+// mounting is impossible, e.g. not root): a sparse target whose holes the
+// records write must be refused before its first byte changes, and its
+// CRC-32 check must not allocate the holes itself.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/messages.h"
+#include "engine/patch_stub.h"
+#include "file/crc32.h"
+#include "support/patch_builder.h"
+#include "support/test_util.h"
+
+namespace {
+
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& options) {
+    mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+  // Fills the disk until `left` bytes are free.
+  bool FillUpTo(int64_t left) {
+    struct statvfs vfs;
+    if (::statvfs(dir_.path().c_str(), &vfs) != 0) return false;
+    int64_t free = static_cast<int64_t>(vfs.f_bavail) * vfs.f_frsize;
+    int fd = ::open(File("filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    bool ok = fd >= 0 && (free <= left || ::posix_fallocate(fd, 0, free - left) == 0);
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
+
+ private:
+  testutil::TempDir dir_;
+  bool mounted_ = false;
+};
+
+TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
+  SmallDisk disk("size=8m");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+  const int64_t size = int64_t{12} << 20;
+  const std::string target = disk.File("target.rom");
+  testutil::WriteFile(target, testutil::RandomBytes(4096, 1));
+  ASSERT_EQ(0, ::truncate(target.c_str(), size));
+  std::vector<uint8_t> original = testutil::ReadFile(target);
+  const uint32_t crc = zelp::Crc32Of(original.data(), original.size());
+  ASSERT_TRUE(disk.FillUpTo(1 << 20));
+
+  // 3 MiB of records in the holes, more than the disk has left.
+  PatchBuilder p;
+  p.Header(size, crc);
+  const auto data = testutil::RandomBytes(60000, 2);
+  for (int64_t at = 1 << 20; at < (4 << 20); at += 60000) p.Abs(static_cast<uint64_t>(at), data);
+  p.End();
+  testutil::TempDir elsewhere;
+  testutil::WriteFile(elsewhere.File("patch"), p.bytes);
+
+  struct stat before, after;
+  ASSERT_EQ(0, ::stat(target.c_str(), &before));
+  auto stub = std::make_unique<CPatchStub>(0);
+  testutil::ReportLog log;
+  EXPECT_EQ(0, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
+                                     testutil::U16(target).c_str(), nullptr));
+  EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
+  ASSERT_EQ(0, ::stat(target.c_str(), &after));
+  EXPECT_EQ(size, after.st_size);
+  EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
+}
+
+}  // namespace
