@@ -239,23 +239,23 @@ fetch('zelp-stub.exe').then((r) => (r.ok ? r.arrayBuffer() : null)).catch(() => 
     }
   });
 
+// A description file goes to the engine as it is (UTF-8, or UTF-16 with a
+// byte order mark, as zelp create reads it); the box shows its text until
+// the user types in it, which makes the typed text the description.
+let descriptionFile = null;
 $('description-file').addEventListener('change', async () => {
   const file = $('description-file').files[0];
   if (!file) return;
-  try {
-    const bytes = await file.arrayBuffer();
-    // UTF-8, or UTF-16 when a byte order mark says so (Notepad's "Unicode").
-    const head = new Uint8Array(bytes.slice(0, 2));
-    const encoding = head[0] === 0xFF && head[1] === 0xFE ? 'utf-16le'
-                   : head[0] === 0xFE && head[1] === 0xFF ? 'utf-16be' : 'utf-8';
-    $('create-description').value = new TextDecoder(encoding, { fatal: true }).decode(bytes);
-    showStatus($('create-status'), '', '', '');
-  } catch (err) {
-    showStatus($('create-status'), 'bad', '',
-               'the description “' + file.name + '” is not valid UTF-8 (nor UTF-16 with a byte order ' +
-               'mark). If it was written on ' +
-               'a Chinese Windows, save it again as UTF-8 (or convert it: iconv -f GBK -t UTF-8).');
-  }
+  const bytes = await file.arrayBuffer();
+  descriptionFile = { name: file.name, bytes };
+  const head = new Uint8Array(bytes.slice(0, 2));
+  const encoding = head[0] === 0xFF && head[1] === 0xFE ? 'utf-16le'
+                 : head[0] === 0xFE && head[1] === 0xFF ? 'utf-16be' : 'utf-8';
+  $('create-description').value = new TextDecoder(encoding).decode(bytes);
+});
+$('create-description').addEventListener('input', () => {
+  descriptionFile = null;
+  $('description-file').value = '';
 });
 
 $('create').addEventListener('click', async () => {
@@ -274,7 +274,9 @@ $('create').addEventListener('click', async () => {
   button.disabled = true;
   showStatus(status, '', '', 'Comparing the files…');
   const m = await run({
-    op: 'create', original, modified, description: text === '' ? null : text,
+    op: 'create', original, modified,
+    description: descriptionFile ? descriptionFile.bytes : text === '' ? null : text,
+    descriptionName: descriptionFile ? descriptionFile.name : '',
     stub: exe ? stubBytes.slice(0) : null,
   }, $('create-progress'));
   button.disabled = false;

@@ -363,14 +363,16 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
 }
 
 // Builds the patch that turns `original` into `modified` (both taken over and
-// freed here), with the description `description` (UTF-8 bytes, null for none) and,
-// when `stub` is given (taken over too), packed onto that dialog program.
+// freed here), with the description `description` (null for none): the bytes
+// of the text file `descriptionName` (UTF-8, or UTF-16 with a byte order
+// mark), or typed text in UTF-8 when the name is "". When `stub` is given
+// (taken over too), the patch is packed onto that dialog program.
 // 0 with the file in zelp_result_* and a line in zelp_text(4); 1 with the
 // reason in zelp_text(5).
 EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uint8_t* modified,
                                      double modifiedSize, const char* description,
-                                     double descriptionSize, uint8_t* stubData, double stubSize,
-                                     int crc) {
+                                     double descriptionSize, const char* descriptionName,
+                                     uint8_t* stubData, double stubSize, int crc) {
   using namespace zelp;
   ClearOutcome();
   WebFile origFile(original, static_cast<size_t>(originalSize));
@@ -383,23 +385,30 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   options.crc = crc != 0;
   if (description) {
     size_t units = 0;
+    // As zelp create says it, naming the file when the text came from one.
+    std::string name = *descriptionName ? "the description '" + std::string(descriptionName) + "' "
+                                        : std::string("the description ");
     switch (
         author::DescriptionFromBytes(std::string(description, static_cast<size_t>(descriptionSize)),
-                                    options.description, units)) {
+                                     options.description, units)) {
       case author::DescriptionError::kNone: break;
       case author::DescriptionError::kInvalidUtf8:
-        g_out.error = "the description is not valid UTF-8";
+        g_out.error = name + "is not valid UTF-8 (nor UTF-16 with a byte order mark)";
+        if (*descriptionName)
+          g_out.error +=
+              "; if it was written on a Chinese Windows system, convert it first: "
+              "iconv -f GBK -t UTF-8 '" +
+              std::string(descriptionName) + "' > description-utf8.txt";
         return 1;
       case author::DescriptionError::kInvalidUtf16:
-        g_out.error = "the description is not valid UTF-16";
+        g_out.error = name + "is not valid UTF-16";
         return 1;
       case author::DescriptionError::kNul:
-        g_out.error = "the description contains a NUL character";
+        g_out.error = name + "contains a NUL character";
         return 1;
       case author::DescriptionError::kTooLong:
-        g_out.error = "the description is too long: " + std::to_string(units) +
-                      " UTF-16 units, at most " + std::to_string(author::kMaxDescriptionUnits) +
-                      " fit";
+        g_out.error = name + "is too long: " + std::to_string(units) + " UTF-16 units, at most " +
+                      std::to_string(author::kMaxDescriptionUnits) + " fit";
         return 1;
     }
     options.hasDescription = true;

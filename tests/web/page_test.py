@@ -199,6 +199,19 @@ class PageTest(unittest.TestCase):
                 self.assertEqual(self.native_apply(web, self.original), self.modified)
                 if kind == "exe":
                     p.shot(os.path.join(SHOTS, "create.png"))
+        # A description in GBK, as Chinese Windows writes it: refused, with the way out.
+        p.open()
+        p.el("tab-create").click()
+        p.pick("original-file", self.path("game.sfc"))
+        p.pick("modified-file", self.path("game-new.sfc"))
+        p.pick("description-file", self.write("gbk.txt", "汉化补丁".encode("gbk")))
+        p.el("create").click()
+        outcome, text = p.outcome("create-status")
+        self.assertEqual(outcome, "bad")
+        self.assertIn("the description 'gbk.txt' is not valid UTF-8 (nor UTF-16 with a byte order "
+                      "mark)", text)
+        self.assertIn("iconv -f GBK -t UTF-8 'gbk.txt'", text)
+        self.assertFalse(p.el("create-download").is_displayed())
 
     def test_a_64_mib_file(self):
         original = os.urandom(64 << 20)
