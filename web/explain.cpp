@@ -1,6 +1,5 @@
 #include "web/explain.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "engine/messages.h"
@@ -9,15 +8,13 @@ namespace zelp::web {
 
 namespace {
 
-std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* pattern, ...) {
-  char line[400];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(line, sizeof line, pattern, args);
-  va_end(args);
-  return line;
+std::string Hex8(uint32_t n) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(n));
+  return hex;
 }
+
+std::string Quote(const std::string& name) { return "'" + name + "'"; }
 
 }  // namespace
 
@@ -29,25 +26,25 @@ std::string Explain(const char16_t* message) {
   static const Line kLines[] = {
       {kMsgInitFailed, "the patch cannot be read: it is damaged, cut short or of another version"},
       {kMsgSuccess, "patching succeeded"},
-      {kMsgDamaged5, "patching failed: the patch is damaged (5)"},
-      {kMsgDamaged61, "patching failed: the patch is damaged (6.1)"},
-      {kMsgDamaged62, "patching failed: the patch is damaged (6.2)"},
-      {kMsgBadRecordType, "invalid ZELP patch (2)"},
-      {kMsgDamaged7, "patching failed: the patch is damaged (7)"},
-      {kMsgDamaged8, "patching failed: the patch is damaged (8)"},
-      {kMsgSeekTarget, "patching failed: a record points to a position no file can reach"},
-      {kMsgWriteFailed, "patching failed: writing data failed"},
-      {kMsgIdentShort, "the ZELP patch is damaged (1)"},
-      {kMsgIdentBad, "the ZELP patch is damaged (2)"},
-      {kMsgOldVersion, "ZELP patches of older versions are not supported"},
-      {kMsgUnknownVersion, "unknown version of ZELP patch"},
-      {kMsgHeader1, "the patch is damaged (1)"},
-      {kMsgHeader2, "the patch is damaged (2)"},
-      {kMsgCrcMismatch, "this file failed the CRC-32 check"},
-      {kMsgHeader3, "the patch is damaged (3)"},
-      {kMsgHeader4, "the patch is damaged (4)"},
-      {kMsgResize, "changing the file size failed"},
-      {kMsgSeekRecords, "error setting the file pointer (1)"},
+      {kMsgIdentShort, "the patch is damaged: it is too short to hold a header"},
+      {kMsgIdentBad, "the patch is damaged: it does not start with a ZELP identification"},
+      {kMsgOldVersion, "this is a patch of an older ZELP version, which is not supported"},
+      {kMsgUnknownVersion, "this is a patch of an unknown ZELP version"},
+      {kMsgHeader1, "the patch is damaged: its header's target size is missing or invalid"},
+      {kMsgHeader2, "the patch is damaged: its header is cut short"},
+      {kMsgHeader3, "the patch is damaged: its header is cut short"},
+      {kMsgHeader4, "the patch is damaged: its records lie outside the file"},
+      {kMsgCrcMismatch, "this is not the file the patch was made for; nothing was changed"},
+      {kMsgResize, "cannot give the target its new size"},
+      {kMsgSeekRecords, "cannot position the patch file at its records"},
+      {kMsgDamaged5, "the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged61, "the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged62, "the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged7, "the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgDamaged8, "the patch is damaged: it is cut short; nothing was changed"},
+      {kMsgBadRecordType, "the patch is damaged: a record of unknown type; nothing was changed"},
+      {kMsgSeekTarget, "a record lies at a position no file can reach"},
+      {kMsgWriteFailed, "writing the patched copy failed"},
   };
   std::u16string m = message;
   for (const Line& line : kLines)
@@ -55,49 +52,47 @@ std::string Explain(const char16_t* message) {
   return {};
 }
 
-std::string ExplainDamage(const StreamCheck& check) {
-  long long at = static_cast<long long>(check.at);
-  switch (check.damage) {
+std::string ExplainDamage(const StreamCheck& c) {
+  const std::string at = " at byte " + std::to_string(c.at);
+  std::string what;
+  switch (c.damage) {
     case PatchDamage::kNone: return {};
-    case PatchDamage::kRead: return "the patch cannot be read";
-    case PatchDamage::kIdentification: return "this is not a ZELP patch";
-    case PatchDamage::kVersion: return "this ZELP patch is not of version 3.0";
-    case PatchDamage::kHeader:
-      return Format("the patch is damaged: its header is cut short or wrong (at byte %lld)", at);
+    case PatchDamage::kRead: what = "it cannot be read"; break;
+    case PatchDamage::kIdentification: what = "it does not start with a ZELP identification"; break;
+    case PatchDamage::kVersion: what = "it is not a ZELP 3.0 patch"; break;
+    case PatchDamage::kHeader: what = "its header is cut short or invalid" + at; break;
     case PatchDamage::kCutShort:
-      return Format(
-          "the patch is damaged: it is cut short (at byte %lld, after %llu whole records); "
-          "download it again",
-          at, static_cast<unsigned long long>(check.records));
-    case PatchDamage::kRecordType:
-      return Format("the patch is damaged: a record of an unknown type at byte %lld", at);
+      what = (c.at >= c.fileSize
+                  ? "it is cut short: it ends" + at + ", before its end record"
+                  : "it is cut short: the record" + at + " runs past the end of the file") +
+             " (an incomplete download?)";
+      break;
+    case PatchDamage::kRecordType: what = "a record of unknown type" + at; break;
     case PatchDamage::kUnreachable:
-      return Format("the patch is damaged: a record at byte %lld writes where no file can reach",
-                    at);
+      what = "the record" + at + " writes at a position no file can have";
+      break;
   }
-  return {};
+  return "the patch is damaged: " + what;
 }
 
-std::string ExplainDiagnosis(const Diagnosis& d) {
+std::string ExplainDiagnosis(const Diagnosis& d, const std::string& target) {
   switch (d.verdict) {
-    case Verdict::kMatches: return "this is the file the patch was made for";
+    case Verdict::kMatches:
+      return d.expectedCrc ? "the patch applies to this file (CRC-32 " + Hex8(d.targetCrc) + ")"
+                           : "the patch checks no CRC-32: it applies to any file";
     case Verdict::kAlreadyPatched:
-      return "this file is already patched: it holds every byte the patch writes; there is "
-             "nothing to do";
+      return "this file is already patched: it holds everything the patch writes";
     case Verdict::kCopierHeader:
-      return Format(
-          "this file has a 512-byte copier header: without its first 512 bytes it is the file "
-          "the patch was made for (CRC-32 %08X)\nremove the header (with your ROM tool, or "
-          "`tail -c +513 FILE > FILE-without-header`) and patch the file without it",
-          static_cast<unsigned>(d.expectedCrc));
+      return "this file starts with a 512-byte copier header; the patch was made for the file "
+             "without it\nremove the header first (tail -c +513 " +
+             Quote(target) + " > headerless-copy) and apply the patch to that copy";
     case Verdict::kOtherFile:
-      return Format(
-          "this is not the file the patch was made for\nexpected CRC-32 %08X, this file has "
-          "%08X (%lld bytes)",
-          static_cast<unsigned>(d.expectedCrc), static_cast<unsigned>(d.targetCrc),
-          static_cast<long long>(d.targetSize));
+      return "expected CRC-32 " + Hex8(d.expectedCrc) + ", this file has " + Hex8(d.targetCrc) +
+             " (" + std::to_string(d.targetSize) +
+             " bytes)\nthis is another file or another version of it; the patch's description "
+             "may say which one it needs";
     case Verdict::kBadPatch: return ExplainDamage(d.patch);
-    case Verdict::kUnreadable: return "this file cannot be read";
+    case Verdict::kUnreadable: return "cannot read " + Quote(target);
   }
   return {};
 }

@@ -1,5 +1,6 @@
 // What the page says about an outcome, in English beside the program's own
-// Chinese text, and why a file was refused (the engine's diagnosis).
+// Chinese text: the same words as zelp's `zelp: ` lines (src/cli), without
+// that prefix.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,10 @@ constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
 // The English for one of the engine's reports; empty for none known.
 std::string Explain(const char16_t* message);
 
-// What is wrong with a damaged patch, in English; empty when it is whole.
+// What is wrong with a damaged patch; empty when it is whole.
 std::string ExplainDamage(const StreamCheck& check);
 
-// The diagnosis in English lines (LF-separated), the way `zelp check` says it.
-std::string ExplainDiagnosis(const Diagnosis& d);
+// The diagnosis of the file `target` (its name), one line per statement.
+std::string ExplainDiagnosis(const Diagnosis& d, const std::string& target);
 
 }  // namespace zelp::web

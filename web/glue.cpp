@@ -322,8 +322,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
 // here), whose CRC-32 is `crc` when `crcKnown` (the worker takes it while
 // the file arrives, so that hashing overlaps reading). 0 success (the
 // patched bytes in zelp_result_*), 1 failure, 3 the file is not the one the
-// patch was made for. Messages as zelp_text says.
-EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc) {
+// patch was made for. `name` names the file in the explanations. Messages
+// as zelp_text says.
+EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc,
+                                    const char* name) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
   if (crcKnown) target->KnowCrc(size ? crc : 0);
@@ -358,7 +360,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
   if (g_out.message16 != zelp::kMsgCrcMismatch) return 1;
   // Refused by its CRC-32 before anything was written: say why, as zelp does.
   zelp::Diagnosis d = zelp::Diagnose(*g_patch, *target, g_base);
-  g_out.explanation += "\n" + zelp::web::ExplainDiagnosis(d);
+  g_out.explanation += "\n" + zelp::web::ExplainDiagnosis(d, name);
   return 3;
 }
 

@@ -98,7 +98,8 @@ const ops = {
     const t0 = performance.now();
     const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
     const t1 = performance.now();
-    const code = M._zelp_apply(f.ptr, f.size, 1, f.crc);
+    const code = withString(M, msg.file.name,
+                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name));
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
