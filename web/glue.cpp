@@ -303,7 +303,8 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   if (!stub->LoadPatchInfoFromFile(*g_patch)) {
     // What the dialog says when its own patch cannot be read.
     g_out.message = Utf8(zelp::kMsgInitFailed);
-    g_out.explanation = zelp::web::Explain(zelp::kMsgInitFailed);
+    g_out.explanation = zelp::web::ExplainDamage(zelp::CheckPatch(*g_patch, g_base));
+    if (g_out.explanation.empty()) g_out.explanation = zelp::web::Explain(zelp::kMsgInitFailed);
     g_patch.reset();
     return 0;
   }

@@ -144,7 +144,7 @@ class PageTest(unittest.TestCase):
             (cut_records, None, ["the patch is damaged: it is cut short",
                                  "It cannot be applied to any file."]),
             (bad_type, None, ["the patch is damaged: a record of unknown type at byte 40"]),
-            (cut_header, None, ["初始化失败", "the patch cannot be read"]),
+            (cut_header, None, ["初始化失败", "the patch is damaged: its header is cut short"]),
             (huge_result, self.path("game.sfc"),
              ["改变文件大小失败", "the patched file would be larger than 1 GiB"]),
             (patch, too_big, ["'too-big.bin' is 1073741825 bytes; this page works on files up "
