@@ -190,7 +190,6 @@ Outcome g_out;
 // The patch the page has loaded, and where in it the patch begins.
 std::unique_ptr<WebFile> g_patch;
 uint64_t g_base = 0;
-std::string g_patchName;
 
 void ClearOutcome() {
   std::free(g_out.result);
@@ -205,39 +204,6 @@ std::string PageText(const char16_t* text) { return Utf8(zelp::CrLfToLf(text)); 
 void CaptureReport(void*, const char16_t* text, void*) {
   g_out.message16 = text;
   g_out.message = Utf8(text);
-}
-
-std::string Quote(const std::string& name) { return "'" + name + "'"; }
-
-// Where the patch begins in the file: 0 for a bare patch, else the stamped
-// offset of a program that carries one (the same rules as zelp's).
-bool FindBase(WebFile& file, const std::string& name, uint64_t& base, std::string& error) {
-  using namespace zelp;
-  size_t prefix = std::strlen(kIdentPrefix);
-  if (file.size() >= prefix && std::memcmp(file.data(), kIdentPrefix, prefix) == 0) {
-    base = 0;
-    return true;
-  }
-  StampInfo stamp;
-  switch (LocateStamp(file, stamp)) {
-    case StampStatus::kOk: break;
-    case StampStatus::kRead: error = "cannot read " + Quote(name); return false;
-    case StampStatus::kNoMarker:
-    case StampStatus::kCutShort:
-      error = Quote(name) + " is neither a ZELP patch nor a program that carries one";
-      return false;
-    case StampStatus::kManyMarkers:
-      error = Quote(name) + ": the patch stamp marker occurs " + std::to_string(stamp.markers) +
-              " times, so where its patch begins is unknown";
-      return false;
-  }
-  if (!stamp.hasPatch) {
-    error = stamp.value == kNoPatch ? Quote(name) + " is a ZELP program without a patch"
-                                    : Quote(name) + ": its patch stamp points outside the file";
-    return false;
-  }
-  base = stamp.value;
-  return true;
 }
 
 }  // namespace
@@ -291,11 +257,11 @@ EMSCRIPTEN_KEEPALIVE void zelp_result_free() {
 EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char* name) {
   ClearOutcome();
   g_patch = std::make_unique<WebFile>(data, static_cast<size_t>(size));
-  g_patchName = name;
   g_out.caption = Utf8(zelp::g_caption);
-  std::string error;
-  if (!FindBase(*g_patch, g_patchName, g_base, error)) {
-    g_out.error = error;
+  std::u16string error, patchName;
+  zelp::Utf8ToUtf16(name, patchName);
+  if (!zelp::FindPatchBase(*g_patch, patchName, g_base, error)) {
+    g_out.error = Utf8(error);
     g_patch.reset();
     return 0;
   }
