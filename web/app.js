@@ -15,7 +15,7 @@ try {
 }
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
 const pending = [];   // callers waiting for the worker's answers, in order
-let lastUrl = { apply: null, create: null };
+const lastUrl = { apply: null, create: null };
 
 // Timings of the last apply, from the file's choice to the download being
 // ready (read by the browser benchmark).
@@ -43,6 +43,9 @@ tabs.forEach((t, i) => {
 });
 
 // ---- drop zones: a drop fills the file input inside, as choosing would ----
+// A file dropped anywhere else must not replace the page with the file.
+window.addEventListener('dragover', (e) => e.preventDefault());
+window.addEventListener('drop', (e) => e.preventDefault());
 for (const zone of document.querySelectorAll('.drop')) {
   const input = zone.querySelector('input[type=file]');
   zone.addEventListener('dragover', (e) => {
@@ -269,6 +272,11 @@ $('create').addEventListener('click', async () => {
     return;
   }
   const exe = $('kind-exe').checked;
+  if (exe && !stubBytes) {
+    showStatus(status, 'bad', '', 'The dialog program beside this page (zelp-stub.exe) could ' +
+               'not be loaded; choose "bare patch", or reload the page.');
+    return;
+  }
   const text = $('create-description').value;
   const button = $('create');
   button.disabled = true;
