@@ -45,7 +45,8 @@ wine_env_widths() {
 # Creates and configures the prefix unless it is already current.
 _wine_env_prepare() {
   local stamp="$WINEPREFIX/.zelp-prefix"
-  local want="$_wine_env_version $(wine_env_widths)"
+  local want
+  want="$_wine_env_version $(wine_env_widths)"
   [ "$(cat "$stamp" 2>/dev/null)" = "$want" ] && return 0
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"

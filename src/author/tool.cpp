@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "author/out_file.h"
 #include "author/stamp_file.h"
 #include "common/text.h"
 #include "engine/format.h"
 #include "engine/stamp.h"
 #include "file/file.h"
+#include "file/out_file.h"
 
 namespace zelp::author {
 

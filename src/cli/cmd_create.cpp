@@ -3,11 +3,11 @@
 #include <string>
 
 #include "author/description.h"
-#include "author/out_file.h"
 #include "author/tool.h"
 #include "cli/cli.h"
 #include "common/text.h"
 #include "file/file.h"
+#include "file/out_file.h"
 
 namespace zelp::cli {
 
@@ -101,7 +101,7 @@ int CmdCreate(const Args& a, Console& console) {
     }
   }
   if (const std::u16string* description = FindOption(a, u"--description")) {
-    if (author::SameFile(request.output, *description)) {
+    if (SameFile(request.output, *description)) {
       console.Err(u"zelp: the output '" + request.output + u"' is the description '" +
                   *description + u"'; choose another name\n");
       return kExitFailed;
@@ -135,7 +135,7 @@ int CmdCreate(const Args& a, Console& console) {
                              : u" (dialog program " + request.stub + u")") +
                         u"\n";
   // With -o -, standard output holds the patch: the report goes beside it.
-  request.output == author::kStdoutName ? console.Err(line) : console.Out(line);
+  request.output == kStdoutName ? console.Err(line) : console.Out(line);
   return kExitOk;
 }
 

@@ -1,10 +1,10 @@
 // zelp pack: a distributable program from the dialog program and a patch.
 #include <string>
 
-#include "author/out_file.h"
 #include "author/tool.h"
 #include "cli/cli.h"
 #include "common/text.h"
+#include "file/out_file.h"
 
 namespace zelp::cli {
 
@@ -23,7 +23,7 @@ int CmdPack(const Args& a, Console& console) {
       u" bytes, patch at offset " + Decimal(static_cast<uint64_t>(info.base)) +
       (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") + u"\n";
   // With -o -, standard output holds the program: the report goes beside it.
-  *output == author::kStdoutName ? console.Err(line) : console.Out(line);
+  *output == kStdoutName ? console.Err(line) : console.Out(line);
   return kExitOk;
 }
 

@@ -1,9 +1,9 @@
 // zelp info / check / apply: the engine's start-up read, diagnosis and
 // application procedure, run on files the user names. The engine's own
 // report line comes first, unchanged; English "zelp: " lines explain it.
+#include <csignal>
 #include <memory>
 
-#include "author/out_file.h"
 #include "cli/cli.h"
 #include "common/report.h"
 #include "common/text.h"
@@ -12,6 +12,7 @@
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
+#include "file/out_file.h"
 
 namespace zelp::cli {
 
@@ -127,14 +128,6 @@ std::u16string Explain(const std::u16string& report) {
 }
 
 // Reports of the engine, kept until the outcome is final.
-struct ReportCapture {
-  std::u16string report;
-};
-
-void Capture(void*, const char16_t* text, void* context) {
-  static_cast<ReportCapture*>(context)->report = text;
-}
-
 // Prints the report (success on stdout, anything else on stderr, then its
 // English lines) and returns the exit code.
 int Finish(const std::u16string& report, Console& console) {
@@ -144,6 +137,29 @@ int Finish(const std::u16string& report, Console& console) {
   }
   console.Err(report + u"\n" + Explain(report));
   return report == kMsgCrcMismatch ? kExitNotTheFile : kExitFailed;
+}
+
+// The engine's report. In place (`console` set) it is printed at once, while
+// the engine still holds the requests to end the run; once the target may
+// have been written, such requests are ignored from then on, so that the
+// run ends by itself with its report.
+struct ReportCapture {
+  std::u16string report;
+  Console* console = nullptr;
+  int code = kExitFailed;
+};
+
+void Capture(void*, const char16_t* text, void* context) {
+  auto* c = static_cast<ReportCapture*>(context);
+  c->report = text;
+  if (!c->console) return;
+#ifndef _WIN32
+  if (c->report == kMsgSuccess || c->report == kMsgWriteFailed || c->report == kMsgSeekTarget ||
+      c->report == kMsgResize) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
+  }
+#endif
+  c->code = Finish(c->report, *c->console);
 }
 
 int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
@@ -165,14 +181,17 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
                                                                               : kExitNotTheFile;
 }
 
-// Runs the engine over two open files and prints its outcome.
-std::u16string ApplyOpened(uint64_t base, CKOVA_xFile& patch, CKOVA_xFile& target) {
+// Runs `run(stub)` with the patch at `base` and keeps the engine's report;
+// with `console`, prints it as it comes (see ReportCapture).
+template <class Run>
+ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
   auto stub = std::make_unique<CPatchStub>(base);
   ReportCapture capture;
+  capture.console = console;
   ReportSink old = SetReportSink(Capture, &capture);
-  stub->ApplyOpened(patch, target, nullptr);
+  run(*stub);
   SetReportSink(old, nullptr);
-  return capture.report;
+  return capture;
 }
 
 // The copy that apply -o patches, with the CRC-32 its source was found to
@@ -188,6 +207,14 @@ class CopyWithKnownCrc : public CKOVA_xFile {
   int Tell(int64_t& position) override { return f_.Tell(position); }
   bool Seek(int64_t position) override { return f_.Seek(position); }
   uint32_t Crc32() override { return known_ ? crc_ : f_.Crc32(); }
+  bool WholeCrc32(uint32_t& crc) override {
+    if (!known_) return f_.WholeCrc32(crc);
+    crc = crc_;
+    return true;
+  }
+  bool SecureWrites(const std::vector<zelp::ByteRange>& ranges) override {
+    return f_.SecureWrites(ranges);
+  }
   bool IsOpen() override { return f_.IsOpen(); }
   bool SetEnd() override { return known_ = false, f_.SetEnd(); }
   bool Reserve(int64_t size) override { return known_ = false, f_.Reserve(size); }
@@ -219,7 +246,7 @@ int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a
 int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   for (const std::u16string* in : {&patchPath, &targetPath}) {
-    if (output != author::kStdoutName && author::SameFile(output, *in)) {
+    if (output != kStdoutName && SameFile(output, *in)) {
       console.Err(u"zelp: the output " + Quote(output) + u" is the input " + Quote(*in) +
                   u"; choose another name\n");
       return kExitFailed;
@@ -234,7 +261,7 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   }
   uint32_t crc = 0;
   if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
-  author::OutputFile out;
+  OutputFile out;
   std::u16string error;
   if (!out.Create(output, error)) {
     console.Err(u"zelp: " + error + u"\n");
@@ -245,7 +272,8 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
     return kExitFailed;
   }
   CopyWithKnownCrc copy(out.file(), crc);
-  std::u16string report = ApplyOpened(base, patch, copy);
+  std::u16string report =
+      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }).report;
   if (report == kMsgSuccess && !out.Commit()) {
     console.Err(u"zelp: cannot write " + Quote(output) + u"\n");
     return kExitFailed;
@@ -270,7 +298,7 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return Finish(kMsgTargetOpen, console);
     uint32_t crc = 0;
     if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
-    author::OutputFile out;
+    OutputFile out;
     std::u16string error;
     if (!out.Create(backup, error)) {
       console.Err(u"zelp: " + error + u"\n");
@@ -287,12 +315,13 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return kExitFailed;
     }
   }
-  auto stub = std::make_unique<CPatchStub>(base);
-  ReportCapture capture;
-  ReportSink old = SetReportSink(Capture, &capture);
-  stub->ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-  SetReportSink(old, nullptr);
-  int code = Finish(capture.report, console);
+  int code = Captured(
+                 base,
+                 [&](CPatchStub& stub) {
+                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                 },
+                 &console)
+                 .code;
   if (code == kExitOk)
     console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
   else
@@ -351,13 +380,15 @@ int CmdApply(const Args& a, Console& console) {
   if (int code = ResolveBase(a.positional[0], a, base, console, u"apply")) return code;
   if (output) return ApplyToCopy(a, base, *output, console);
   if (backup) return ApplyWithBackup(a, base, console);
-  auto stub = std::make_unique<CPatchStub>(base);
-  ReportCapture capture;
-  ReportSink old = SetReportSink(Capture, &capture);
-  stub->ApplyPatchFiles(a.positional[0].c_str(), a.positional[1].c_str(), nullptr);
-  SetReportSink(old, nullptr);
-  int code = Finish(capture.report, console);
-  if (code == kExitNotTheFile) Diagnosed(a.positional[0], a.positional[1], base, console, false);
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  int code = Captured(
+                 base,
+                 [&](CPatchStub& stub) {
+                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                 },
+                 &console)
+                 .code;
+  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false);
   return code;
 }
 

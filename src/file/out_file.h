@@ -9,7 +9,7 @@
 
 #include "file/file.h"
 
-namespace zelp::author {
+namespace zelp {
 
 // Standard output as an output name.
 inline constexpr char16_t kStdoutName[] = u"-";
@@ -50,4 +50,4 @@ bool RemoveFile(const std::u16string& path);
 // True when both paths name one existing file (links included).
 bool SameFile(const std::u16string& a, const std::u16string& b);
 
-}  // namespace zelp::author
+}  // namespace zelp

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "author/out_file.h"
 #include "common/win_text.h"
+#include "file/out_file.h"
 
-namespace zelp::author {
+namespace zelp {
 
 namespace {
 
@@ -225,4 +225,4 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-}  // namespace zelp::author
+}  // namespace zelp

@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "author/out_file.h"
 #include "common/text.h"
+#include "file/out_file.h"
 
-namespace zelp::author {
+namespace zelp {
 
 namespace {
 
@@ -282,4 +282,4 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-}  // namespace zelp::author
+}  // namespace zelp
