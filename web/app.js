@@ -220,8 +220,8 @@ $('target-file').addEventListener('change', async () => {
     return;
   }
   if (m.code !== 0) {
-    let en = [m.explanation, m.error].filter(Boolean).join('\n');
-    if (m.code === 3) en += '\nYour file was not changed.';
+    // The page only ever works on a copy in memory.
+    const en = [m.explanation, m.error, 'Your file was not changed.'].filter(Boolean).join('\n');
     showStatus(status, 'bad', m.message, en);
     return;
   }

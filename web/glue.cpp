@@ -17,13 +17,13 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "engine/diagnose.h"
+#include "engine/explain.h"
 #include "engine/format.h"
 #include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/crc32.h"
-#include "web/explain.h"
 
 namespace {
 
@@ -31,6 +31,10 @@ namespace {
 EM_JS(void, ZelpProgress, (int phase, double done, double total), {
   if (Module["onProgress"]) Module["onProgress"](phase, done, total);
 });
+
+// The largest file the page holds in memory (1 GiB): the user's file, the
+// patched result and the files a patch is made from.
+constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
 
 constexpr int64_t kReportEvery = int64_t{8} << 20;
 
@@ -60,7 +64,7 @@ class WebFile : public CKOVA_xFile {
   uint32_t Write(const void* buffer, uint32_t count) override {
     if (count == 0) return 0;
     knownCrc_ = false;
-    if (pos_ > zelp::web::kMaxFileBytes - static_cast<int64_t>(count)) {
+    if (pos_ > kMaxFileBytes - static_cast<int64_t>(count)) {
       overLimit = true;  // also keeps pos_ + count from overflowing
       return 0;
     }
@@ -135,7 +139,7 @@ class WebFile : public CKOVA_xFile {
  private:
   // Makes the file `size` bytes long at least; new bytes are zeros.
   bool Grow(int64_t size) {
-    if (size > zelp::web::kMaxFileBytes) {
+    if (size > kMaxFileBytes) {
       overLimit = true;
       return false;
     }
@@ -145,8 +149,7 @@ class WebFile : public CKOVA_xFile {
       // Growing by half again keeps appends (the patch writer) linear.
       size_t cap = capacity_ + capacity_ / 2;
       if (cap < want) cap = want;
-      if (cap > static_cast<size_t>(zelp::web::kMaxFileBytes))
-        cap = static_cast<size_t>(zelp::web::kMaxFileBytes);
+      if (cap > static_cast<size_t>(kMaxFileBytes)) cap = static_cast<size_t>(kMaxFileBytes);
       auto* grown = static_cast<uint8_t*>(std::realloc(data_, cap));
       if (!grown) {
         outOfMemory = true;
@@ -200,6 +203,19 @@ std::string Utf8(const std::u16string& s) { return zelp::Utf16ToUtf8(s); }
 
 // Line breaks as a web page shows them.
 std::string PageText(const char16_t* text) { return Utf8(zelp::CrLfToLf(text)); }
+
+// The engine's English lines as the page shows them (no final line break).
+std::string Lines(const std::u16string& text) {
+  std::string s = Utf8(text);
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+std::string Damage(const zelp::StreamCheck& check) {
+  return check.damage == zelp::PatchDamage::kNone
+             ? std::string()
+             : "the patch is damaged: " + Utf8(zelp::DamageText(check));
+}
 
 void CaptureReport(void*, const char16_t* text, void*) {
   g_out.message16 = text;
@@ -269,8 +285,8 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   if (!stub->LoadPatchInfoFromFile(*g_patch)) {
     // What the dialog says when its own patch cannot be read.
     g_out.message = Utf8(zelp::kMsgInitFailed);
-    g_out.explanation = zelp::web::ExplainDamage(zelp::CheckPatch(*g_patch, g_base));
-    if (g_out.explanation.empty()) g_out.explanation = zelp::web::Explain(zelp::kMsgInitFailed);
+    g_out.explanation = Damage(zelp::CheckPatch(*g_patch, g_base));
+    if (g_out.explanation.empty()) g_out.explanation = "the patch cannot be read";
     g_patch.reset();
     return 0;
   }
@@ -278,7 +294,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   g_out.description = PageText(stub->info.description);
   zelp::StreamCheck check = zelp::CheckPatch(*g_patch, g_base);
   if (check.damage != zelp::PatchDamage::kNone) {
-    g_out.error = zelp::web::ExplainDamage(check);
+    g_out.error = Damage(check);
     g_patch.reset();
     return 2;
   }
@@ -323,11 +339,13 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     g_out.error =
         "the browser would not give this page enough memory for the patched file. "
         "Close other tabs and try again, or use the zelp command.";
-  g_out.explanation = zelp::web::Explain(g_out.message16.c_str());
+  g_out.explanation = Lines(zelp::ReportText(g_out.message16));
   if (g_out.message16 != zelp::kMsgCrcMismatch) return 1;
   // Refused by its CRC-32 before anything was written: say why, as zelp does.
   zelp::Diagnosis d = zelp::Diagnose(*g_patch, *target, g_base);
-  g_out.explanation += "\n" + zelp::web::ExplainDiagnosis(d, name);
+  std::u16string targetName;
+  zelp::Utf8ToUtf16(name, targetName);
+  g_out.explanation += "\n" + Lines(zelp::DiagnosisText(d, targetName));
   return 3;
 }
 
@@ -422,8 +440,6 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
 }
 
 // The largest file the page takes, for the page's own check before reading.
-EMSCRIPTEN_KEEPALIVE double zelp_max_file() {
-  return static_cast<double>(zelp::web::kMaxFileBytes);
-}
+EMSCRIPTEN_KEEPALIVE double zelp_max_file() { return static_cast<double>(kMaxFileBytes); }
 
 }  // extern "C"
