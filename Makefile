@@ -3,7 +3,7 @@
 # machine.
 .PHONY: all deps native test unit-test demo bench clean win win-test wine-test dist install
 .PHONY: asan asan-test valgrind-test fuzz-build fuzz fuzz-smoke
-.PHONY: web web-stub web-test web-demo web-bench
+.PHONY: web web-stub web-test web-demo web-bench format format-check
 
 all: native
 
@@ -91,7 +91,7 @@ fuzz-smoke: fuzz-build
 	scripts/fuzz.sh $(FUZZ_SMOKE_SECONDS)
 
 test: deps
-	$(MAKE) unit-test win-test wine-test asan-test valgrind-test fuzz-smoke web-test
+	$(MAKE) format-check unit-test win-test wine-test asan-test valgrind-test fuzz-smoke web-test
 
 # Micro-benchmarks, then zelp against xdelta3 and bsdiff (never part of `make test`).
 bench:
@@ -120,6 +120,13 @@ dist:
 PREFIX ?= /usr/local
 install: native win
 	cmake --install build/native --prefix "$(PREFIX)"
+
+# clang-format over the C++ sources and tests; `make test` checks it.
+format:
+	scripts/format.sh
+
+format-check:
+	scripts/format.sh --check
 
 clean:
 	rm -rf build

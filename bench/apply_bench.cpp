@@ -53,9 +53,9 @@ void BM_ApplyRecords(benchmark::State& state) {
     if (!stub->ApplyRecords(patch, target, nullptr)) state.SkipWithError("failed");
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * records);
-  state.counters["ns_per_record"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * records * 1e-9,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_record"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * records * 1e-9,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // The whole procedure on a 16 MiB target: header, CRC, checking pass,

@@ -1,13 +1,15 @@
 // Runs the application procedure of `zelp apply` on real files and prints
 // how long its phases took, so the flush can be reported apart:
-//   zelp_apply_phases PATCH TARGET
-// prints "total_ms crc_ms flush_ms records" on one line (exit 1 on failure).
+//   zelp_apply_phases PATCH TARGET [--no-journal]
+// prints "total_ms crc_ms flush_ms" on one line (exit 1 on failure). With
+// --no-journal the run keeps no rollback journal, for comparison.
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "common/report.h"
+#include "engine/journal.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
 
@@ -20,9 +22,9 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 // The platform file with its CRC and flush timed.
 class TimedFile : public CKOVA_File {
  public:
-  uint32_t Crc32() override {
+  bool WholeCrc32(uint32_t& crc) override {
     auto t = Clock::now();
-    uint32_t r = CKOVA_File::Crc32();
+    bool r = CKOVA_File::WholeCrc32(crc);
     crcMs += Ms(Clock::now() - t);
     return r;
   }
@@ -48,8 +50,9 @@ void Print(void*, const char16_t* text, void* ok) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: zelp_apply_phases PATCH TARGET\n");
+  bool journal = argc == 3;
+  if (argc != 3 && !(argc == 4 && std::string(argv[3]) == "--no-journal")) {
+    std::fprintf(stderr, "usage: zelp_apply_phases PATCH TARGET [--no-journal]\n");
     return 2;
   }
   auto start = Clock::now();
@@ -58,9 +61,10 @@ int main(int argc, char** argv) {
   TimedFile target;
   bool ok = false;
   zelp::SetReportSink(Print, &ok);
+  zelp::FileJournalSpot spot(Wide(argv[2]).c_str());
   if (!zelp::Open(Wide(argv[1]).c_str(), patch, zelp::kModeRead, zelp::kShareRead) ||
       !zelp::Open(Wide(argv[2]).c_str(), target, zelp::kModeReadWrite, zelp::kShareRead) ||
-      !stub->ApplyOpened(patch, target, nullptr) || !ok) {
+      !stub->ApplyOpened(patch, target, nullptr, journal ? &spot : nullptr) || !ok) {
     std::fprintf(stderr, "apply failed\n");
     return 1;
   }

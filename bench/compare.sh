@@ -101,11 +101,11 @@ same b.out new.rom "bspatch"
 median cat_target "$runs" "" "cat old.rom"
 
 # The flush apart: the same procedure in-process, its phases timed.
-phase_medians() {  # patch original prefix
+phase_medians() {  # patch original prefix [--no-journal]
   local i
   for i in $(seq "$runs"); do
     cp "$2" t.rom && sync t.rom
-    "$bin/bench/zelp_apply_phases" "$1" t.rom
+    "$bin/bench/zelp_apply_phases" "$1" t.rom ${4:-}
   done > "$3.phases"
   python3 - "$3.phases" "$3" >> "$results" <<'PY'
 import statistics, sys
@@ -120,6 +120,9 @@ PY
 }
 phase_medians z.zelp old.rom phases20k
 same t.rom new.rom "zelp apply (phases)"
+# The rollback journal's cost: the same without it.
+phase_medians z.zelp old.rom phases20k_nj --no-journal
+same t.rom new.rom "zelp apply (phases, no journal)"
 
 # --- A million records ----------------------------------------------------
 note "apply: 1,000,000 records"
@@ -180,6 +183,9 @@ print(f"| the same procedure in-process, phases timed: total | {ms('phases20k_to
 print(f"| — the CRC-32 of the target | {ms('phases20k_crc')} | {ratio('phases20k_crc', 'cat_target')} |")
 print(f"| — the flush (fsync) | {ms('phases20k_flush')} | |")
 print(f"| — everything but the flush | {ms('phases20k_noflush')} | {ratio('phases20k_noflush', 'cat_target')} |")
+print(f"| the same without the rollback journal: total | {ms('phases20k_nj_total')} | "
+      f"{ratio('phases20k_nj_total', 'cat_target')} |")
+print(f"| — the journal's cost (with ÷ without) | {ratio('phases20k_total', 'phases20k_nj_total')} | |")
 print(f"| xdelta3 -d, without sync | {ms('apply_xdelta3_nosync')} | {ratio('apply_xdelta3_nosync', 'cat_target')} |")
 if "rss_once_zelp_small" in r:
     print(f"\nPeak memory of create on a 32 MiB file (5,000 changes) and on the 128 MiB one: "

@@ -63,12 +63,14 @@ int main(int argc, char** argv) {
   }
   if (cmd == "mutate" && argc == 7) {
     std::vector<uint8_t> d = Load(argv[2]);
-    uint64_t changes = std::strtoull(argv[4], nullptr, 0), maxLen = std::strtoull(argv[5], nullptr, 0);
+    uint64_t changes = std::strtoull(argv[4], nullptr, 0),
+             maxLen = std::strtoull(argv[5], nullptr, 0);
     g_state = std::strtoull(argv[6], nullptr, 0) | 1;
     for (uint64_t c = 0; c < changes; ++c) {
       uint64_t len = 1 + Next() % maxLen;
       uint64_t at = Next() % (d.size() - len);
-      for (uint64_t i = 0; i < len; ++i) d[at + i] = static_cast<uint8_t>(d[at + i] ^ (1 + Next() % 255));
+      for (uint64_t i = 0; i < len; ++i)
+        d[at + i] = static_cast<uint8_t>(d[at + i] ^ (1 + Next() % 255));
     }
     Save(argv[3], d);
     return 0;

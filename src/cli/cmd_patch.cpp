@@ -119,7 +119,14 @@ ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
   ReportCapture capture;
   capture.console = console;
   ReportSink old = SetReportSink(Capture, &capture);
+  // The engine's remarks (a journal found and put back, a run without one).
+  NoticeSink oldNotice = SetNoticeSink(
+      [](const char16_t* text, void* context) {
+        if (context) static_cast<Console*>(context)->Err(u"zelp: " + std::u16string(text) + u"\n");
+      },
+      console);
   run(*stub);
+  SetNoticeSink(oldNotice, nullptr);
   SetReportSink(old, nullptr);
   return capture;
 }

@@ -17,6 +17,13 @@ ReportSink SetReportSink(ReportSink sink, void* context);
 // The platform default, used when no sink is installed.
 void PlatformReport(void* owner, const char16_t* text);
 
+// A remark beside the outcome (a journal found and put back, a run without
+// one): the command line prints it as a "zelp: " line; the Windows program
+// shows nothing. Null restores that default.
+using NoticeSink = void (*)(const char16_t* text, void* context);
+void Notice(const char16_t* text);
+NoticeSink SetNoticeSink(NoticeSink sink, void* context);
+
 // Reports `text` and returns 0: the failure return of every operation.
 inline int Fail(void* owner, const char16_t* text) {
   Report(owner, text);

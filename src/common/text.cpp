@@ -20,13 +20,14 @@ namespace {
 
 // Digits by hand, not through std::to_string or printf: the patch program
 // would link their library code (tens of KiB) for this alone.
-std::u16string Digits(uint64_t value, unsigned base, int width) {
-  char16_t digits[20];
+std::u16string Digits(uint64_t value, unsigned base, int width, bool negative = false) {
+  char16_t digits[21];
   int n = 0;
   do {
     digits[n++] = u"0123456789ABCDEF"[value % base];
     value /= base;
   } while (value != 0 || n < width);
+  if (negative) digits[n++] = u'-';
   std::u16string s;
   while (n > 0) s += digits[--n];
   return s;
@@ -36,7 +37,7 @@ std::u16string Digits(uint64_t value, unsigned base, int width) {
 
 std::u16string Decimal(int64_t n) {
   uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
-  return (n < 0 ? u"-" : u"") + Digits(magnitude, 10, 1);
+  return Digits(magnitude, 10, 1, n < 0);
 }
 
 std::u16string Hex32(uint32_t n) { return Digits(n, 16, 8); }

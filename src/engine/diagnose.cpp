@@ -6,53 +6,36 @@
 #include <memory>
 
 #include "engine/format.h"
-#include "engine/stream_reader.h"
+#include "engine/header.h"
+#include "engine/records.h"
 #include "file/crc32.h"
 
 namespace zelp {
 
 namespace {
 
-// Walks the record stream from the patch's current position, calling
-// `visit(position, data, length)` for each record; stops early (returning
-// kNone) when visit returns false.
+// Walks the record stream at `recordsAt`, calling `visit(position, data,
+// length)` for each record (see ForEachRecord).
 template <class Visit>
 PatchDamage WalkRecords(CKOVA_xFile& patch, int64_t recordsAt, StreamCheck& check, Visit visit) {
   if (!patch.Seek(recordsAt)) return PatchDamage::kRead;
   StreamReader in(patch);
   std::unique_ptr<uint8_t[]> data(new uint8_t[kMaxRecordData]);
-  int64_t offset = recordsAt;
-  uint64_t position = 0;
-  auto take = [&](void* to, uint32_t n) {
-    uint32_t got = in.Read(to, n);
-    offset += got;
-    return got == n;
-  };
-  for (;;) {
-    check.at = offset;
-    uint8_t field[8];
-    if (!take(field, 1)) return PatchDamage::kCutShort;
-    switch (field[0]) {
-      case kRecRelative:
-        if (!take(field, 4)) return PatchDamage::kCutShort;
-        position += Le32(field);
-        break;
-      case kRecAbsolute:
-        if (!take(field, 8)) return PatchDamage::kCutShort;
-        position = Le64(field);
-        break;
-      case kRecEnd: return PatchDamage::kNone;
-      default: return PatchDamage::kRecordType;
-    }
-    if (!take(field, 2)) return PatchDamage::kCutShort;
-    uint32_t length = Le16(field);
-    if (!take(data.get(), length)) return PatchDamage::kCutShort;
-    if (position >= kUnreachable) return PatchDamage::kUnreachable;
+  uint64_t recordAt = 0;
+  auto counted = [&](uint64_t position, const uint8_t* bytes, uint32_t length) {
     ++check.records;
     uint64_t end = std::min<uint64_t>(position + length, INT64_MAX);
     if (length && static_cast<int64_t>(end) > check.extent)
       check.extent = static_cast<int64_t>(end);
-    if (!visit(position, data.get(), length)) return PatchDamage::kNone;
+    return visit(position, bytes, length);
+  };
+  RecordFault fault = ForEachRecord(in, data.get(), counted, &recordAt);
+  check.at = recordsAt + static_cast<int64_t>(recordAt);
+  switch (fault) {
+    case RecordFault::kNone: return PatchDamage::kNone;
+    case RecordFault::kBadType: return PatchDamage::kRecordType;
+    case RecordFault::kUnreachable: return PatchDamage::kUnreachable;
+    default: return PatchDamage::kCutShort;
   }
 }
 
@@ -60,32 +43,25 @@ PatchDamage WalkRecords(CKOVA_xFile& patch, int64_t recordsAt, StreamCheck& chec
 PatchDamage ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& check,
                             int64_t& recordsAt) {
   check.at = static_cast<int64_t>(base);
-  uint8_t header[kHeaderSize + 1] = {};
   if (base >= kUnreachable || !patch.Seek(static_cast<int64_t>(base))) return PatchDamage::kRead;
-  uint32_t have = 0;
-  while (have < kHeaderSize) {
-    uint32_t got = patch.Read(header + have, kHeaderSize - have);
-    if (got == 0) break;
-    have += got;
+  patch.GetSize(check.fileSize);
+  PatchHeader h;
+  HeaderFault fault = ReadHeader(patch, check.fileSize, h);
+  check.targetSize = h.targetSize;
+  check.targetCrc = h.targetCrc;
+  switch (fault) {
+    case HeaderFault::kIdentCut:
+    case HeaderFault::kIdentText: return PatchDamage::kIdentification;
+    case HeaderFault::kVersion: return PatchDamage::kVersion;
+    case HeaderFault::kRecordsRange: check.at += kOffRecords; return PatchDamage::kHeader;
+    case HeaderFault::kNone: break;
+    default: check.at += kIdentSize; return PatchDamage::kHeader;
   }
-  char ident[kIdentSize + 1] = {};
-  std::memcpy(ident, header, kIdentSize);
-  int major = 0, minor = 0;
-  if (have < kIdentSize) return PatchDamage::kIdentification;
-  if (ParseIdentification(ident, major, minor) < 2) return PatchDamage::kIdentification;
-  if (JudgeVersion(major, minor) != Version::kSupported) return PatchDamage::kVersion;
-  check.at = static_cast<int64_t>(base) + kIdentSize;
-  if (have < kHeaderSize) return PatchDamage::kHeader;
-  check.targetSize = static_cast<int64_t>(Le64(header + kOffTargetSize));
-  check.targetCrc = Le32(header + kOffTargetCrc);
-  uint64_t recordsOffset = Le32(header + kOffRecords);
-  int64_t& holderSize = check.fileSize;
-  patch.GetSize(holderSize);
-  if (check.targetSize < 0) return PatchDamage::kHeader;
-  check.at = static_cast<int64_t>(base) + kOffRecords;
-  if (recordsOffset < kHeaderSize || static_cast<int64_t>(base + recordsOffset) >= holderSize)
+  if (h.targetSize < 0) {
+    check.at += kOffTargetSize;
     return PatchDamage::kHeader;
-  recordsAt = static_cast<int64_t>(base + recordsOffset);
+  }
+  recordsAt = static_cast<int64_t>(base + h.recordsOffset);
   return PatchDamage::kNone;
 }
 

@@ -9,7 +9,9 @@
 
 namespace zelp {
 class StreamReader;
-}
+class JournalSpot;
+struct CheckedStream;
+}  // namespace zelp
 
 // What start-up read from the patch header.
 class CWD_ZELP信息 {
@@ -39,8 +41,10 @@ class CPatchStub {
   // The application procedure from opening both files on: reports every
   // outcome ("补丁成功" or why not) and returns 1 or 0.
   int ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner);
-  // The same over two files already open (patch readable, target writable).
-  int ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner);
+  // The same over two files already open (patch readable, target writable),
+  // with the rollback journal at `spot` when given.
+  int ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
+                  zelp::JournalSpot* spot = nullptr);
 
 #ifdef _WIN32
   // The Windows program's operations, defined with the dialog they serve in
@@ -61,11 +65,17 @@ class CPatchStub {
   // only checks the stream (same parsing, same messages) and yields in
   // `extent` the end of the farthest record that writes a byte.
   // With `writes`, also the ranges the records write, in the order written.
-  int RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, void* owner, int64_t* extent,
-                 std::vector<zelp::ByteRange>* writes = nullptr);
-  // Sets the target to `targetSize`, then to `extent` when records reach
-  // farther, reserving the space first; the target is left as it was when
-  // the space cannot be had. 1, or 0 after reporting.
-  int ResizeTarget(CKOVA_xFile& target, int64_t targetSize, int64_t extent,
-                   std::vector<zelp::ByteRange>& writes, void* owner);
+  // Null, or the failure's message (not yet reported).
+  const char16_t* RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
+                             std::vector<zelp::ByteRange>* writes = nullptr);
+  // Everything that changes the target, in an order that leaves a cut for
+  // last: secure the space, write the journal (when there is a spot for it),
+  // grow, zero what a cut-then-grow would have zeroed, write the records, cut,
+  // flush. Null, or the failure's message; `journalled` when the journal was
+  // made durable before the first change.
+  const char16_t* ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
+                               const zelp::CheckedStream& checked, CKOVA_xFile& target,
+                               int64_t targetSize, int64_t extent,
+                               std::vector<zelp::ByteRange>& writes, zelp::JournalSpot* spot,
+                               bool& journalled);
 };

@@ -49,8 +49,12 @@ class StreamReader {
       pos_ += take;
       done += take;
     }
+    consumed_ += done;
     return done;
   }
+
+  // Bytes given out so far.
+  uint64_t consumed() const { return consumed_; }
 
   // Whether a piece read again differed from the one checked.
   bool changed() const { return changed_; }
@@ -101,6 +105,7 @@ class StreamReader {
   size_t pos_ = 0;
   size_t len_ = 0;
   size_t piece_ = 0;
+  uint64_t consumed_ = 0;
   bool done_ = false;  // the stream has no more to give
   bool changed_ = false;
 };

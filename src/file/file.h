@@ -80,4 +80,13 @@ namespace zelp {
 // the path's short form (where the platform has short names).
 int Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind);
 
+// Whether anything is at `path`; removes the file at `path`; makes the
+// entries of the folder that holds `path` durable (where the platform needs
+// that; Windows does it with the file's own flush).
+bool PathExists(const char16_t* path);
+bool RemovePath(const char16_t* path);
+// Renames `from` to `to`, replacing it, in one step.
+bool RenamePath(const char16_t* from, const char16_t* to);
+bool SyncFolderOf(const char16_t* path);
+
 }  // namespace zelp

@@ -13,6 +13,7 @@
 #include <sys/statfs.h>
 #endif
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -298,8 +299,8 @@ bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
   if (handle < 0) return false;
   struct stat st;
   if (::fstat(handle, &st) != 0) return false;
-  // A file system that copies on write needs new blocks for every block
-  // written; elsewhere only holes need them.
+    // A file system that copies on write needs new blocks for every block
+    // written; elsewhere only holes need them.
 #ifdef __linux__
   struct statfs fs;
   if (::fstatfs(handle, &fs) != 0) return false;
@@ -395,4 +396,35 @@ int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) 
   if (fd < 0) return 0;
   file.handle = fd;
   return file.Seek(0) ? 1 : (file.Close(), 0);
+}
+
+bool zelp::PathExists(const char16_t* path) {
+  std::string native;
+  struct stat st;
+  return path && PathToNative(path, native) && ::lstat(native.c_str(), &st) == 0;
+}
+
+bool zelp::RemovePath(const char16_t* path) {
+  std::string native;
+  return path && PathToNative(path, native) && ::unlink(native.c_str()) == 0;
+}
+
+bool zelp::SyncFolderOf(const char16_t* path) {
+  std::string native;
+  if (!path || !PathToNative(path, native)) return false;
+  size_t slash = native.rfind('/');
+  std::string folder = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : native.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+bool zelp::RenamePath(const char16_t* from, const char16_t* to) {
+  std::string a, b;
+  return from && to && PathToNative(from, a) && PathToNative(to, b) &&
+         ::rename(a.c_str(), b.c_str()) == 0;
 }

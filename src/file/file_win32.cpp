@@ -173,3 +173,17 @@ int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) 
   file.Seek(0);
   return 1;
 }
+
+bool zelp::PathExists(const char16_t* path) {
+  return path && GetFileAttributesW(as_wcstr(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool zelp::RemovePath(const char16_t* path) { return path && DeleteFileW(as_wcstr(path)); }
+
+bool zelp::SyncFolderOf(const char16_t*) { return true; }
+
+bool zelp::RenamePath(const char16_t* from, const char16_t* to) {
+  return from && to &&
+         MoveFileExW(as_wcstr(from), as_wcstr(to),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}

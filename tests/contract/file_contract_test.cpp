@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/journal.h"
 #include "file/crc32.h"
 #include "file/file.h"
 #include "support/mem_file.h"
@@ -431,6 +432,32 @@ TEST_F(FileContract, WholeFileCrcKeepsThePosition) {
       EXPECT_EQ(at, pos) << c.name;
     }
   }
+}
+
+// The rollback journal on the platform's files: written beside the target
+// under its own name, published whole, and putting the target back.
+TEST_F(FileContract, AJournalPutsTheTargetBack) {
+  const Bytes original = Random(1 << 16, 31);
+  Put("t.rom", original);
+  CKOVA_File target;
+  ASSERT_EQ(1, Open("t.rom", target, zelp::kModeReadWrite));
+  zelp::FileJournalSpot spot(U16("t.rom").c_str());
+  zelp::JournalPlan plan;
+  plan.oldSize = plan.lowest = 1 << 16;
+  plan.highest = plan.finalSize = 100000;
+  plan.ranges = {{10, 20}, {60000, 1 << 16}};
+  ASSERT_TRUE(zelp::WriteJournal(spot, target, plan));
+  EXPECT_TRUE(fs::exists(Path("t.rom.zelp-journal")));
+  EXPECT_FALSE(fs::exists(Path("t.rom.zelp-journal-new")));
+  // A run that grew the file and wrote into both ranges, then died.
+  ASSERT_TRUE(target.Reserve(100000));
+  const Bytes junk(6000, 0xEE);
+  ASSERT_EQ(10, target.WriteAt(10, junk.data(), 10));
+  ASSERT_EQ(6000, target.WriteAt(60000, junk.data(), 6000));
+  EXPECT_EQ(zelp::JournalState::kRolledBack, zelp::RecoverFromJournal(spot, target));
+  target.Close();
+  EXPECT_EQ(original, Get("t.rom"));
+  EXPECT_FALSE(fs::exists(Path("t.rom.zelp-journal")));
 }
 
 }  // namespace

@@ -30,15 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t targetLen = (data[2] | data[3] << 8) % 4096;
   uint8_t seed = data[4];
   std::vector<uint8_t> holder(data + 5, data + size);
-  if (limit < static_cast<int64_t>(targetLen)) limit = static_cast<int64_t>(targetLen);  // it fits now
+  if (limit < static_cast<int64_t>(targetLen))
+    limit = static_cast<int64_t>(targetLen);  // it fits now
 
   std::vector<uint8_t> original(targetLen);
   for (size_t i = 0; i < targetLen; ++i)
     original[i] = static_cast<uint8_t>(seed + i * 31 + (i >> 8));
   if (fixIdent && holder.size() >= base + 16) std::memcpy(&holder[base], "KOVA-PATCH3.0\0\0\0", 16);
   if (fixCrc && holder.size() >= base + 28) {
-    uint32_t crc = static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), original.data(),
-                                               static_cast<uInt>(original.size())));
+    uint32_t crc = static_cast<uint32_t>(
+        crc32(crc32(0L, Z_NULL, 0), original.data(), static_cast<uInt>(original.size())));
     for (int i = 0; i < 4; ++i) holder[base + 24 + i] = static_cast<uint8_t>(crc >> (8 * i));
   }
 
@@ -61,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   reference::Outcome want = reference::Apply(holder, base, original, limit);
   if (want.versionUncertain) return 0;
-  fuzz::Check(got == want.message, "message differs from the reference", got + u" / " + want.message);
+  fuzz::Check(got == want.message, "message differs from the reference",
+              got + u" / " + want.message);
   if (ok) fuzz::Check(target.data == want.out, "patched bytes differ from the reference");
   return 0;
 }

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   reference::Info want = reference::LoadInfo(holder, base);
   bool uncertain = false;
-  if (holder.size() >= 16 && base <= holder.size() - 16) reference::JudgeIdent(&holder[base], uncertain);
+  if (holder.size() >= 16 && base <= holder.size() - 16)
+    reference::JudgeIdent(&holder[base], uncertain);
   if (uncertain) return 0;
   fuzz::Check(ok == (want.ok ? 1 : 0), "result differs from the reference");
   if (!ok) return 0;

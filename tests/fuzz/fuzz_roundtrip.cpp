@@ -64,10 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   MemFile originalFile(original), modifiedFile(modified), modifiedData(modified), out;
   zelp::author::PatchStats stats;
-  auto status = zelp::author::WritePatch(originalFile, modifiedFile, modifiedData, out, options, stats);
+  auto status =
+      zelp::author::WritePatch(originalFile, modifiedFile, modifiedData, out, options, stats);
   fuzz::Check(status == zelp::author::PatchStatus::kOk, "the patch writer failed on memory files");
   fuzz::Check(stats.patchSize == out.data.size(), "patch size in the stats");
-  fuzz::Check(stats.targetSize == static_cast<int64_t>(modified.size()), "target size in the stats");
+  fuzz::Check(stats.targetSize == static_cast<int64_t>(modified.size()),
+              "target size in the stats");
 
   static CPatchStub* stub = new CPatchStub(0);  // large: made once
   stub->patchBase = 0;
@@ -75,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemFile patch(out.data);
     fuzz::Check(stub->LoadPatchInfoFromFile(patch) == 1, "the written header does not read back");
     if (options.hasDescription)
-      fuzz::Check(options.description == stub->info.description, "description", stub->info.description);
+      fuzz::Check(options.description == stub->info.description, "description",
+                  stub->info.description);
   }
   MemFile patch(out.data), target(original);
   std::u16string got;

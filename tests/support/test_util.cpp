@@ -84,7 +84,8 @@ Running::Running(const std::string& program, const std::vector<std::string>& arg
                  const RunOptions& options)
     : dir_(new TempDir) {
   std::string outPath = dir_->File("out"), errPath = dir_->File("err");
-  std::vector<std::string> words = options.wrap ? WrapperFromEnvironment() : std::vector<std::string>{};
+  std::vector<std::string> words =
+      options.wrap ? WrapperFromEnvironment() : std::vector<std::string>{};
   words.push_back(program);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -7,6 +7,7 @@
 // reads are always completed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "file/crc32.h"
 #include "support/fault_file.h"
 #include "support/mem_file.h"
+#include "support/mem_journal.h"
 #include "support/patch_builder.h"
 #include "support/reference_patch.h"
 #include "support/test_util.h"
@@ -39,7 +41,6 @@ struct Scenario {
 // What the target may look like after a failed run.
 enum class State {
   kUnchanged,  // byte for byte the original, size included
-  kTruncated,  // cut to the target size (possibly followed by zeros): the re-extension failed
   kWriting,    // resized, the first k records written, the (k+1)-th possibly in part
 };
 
@@ -52,7 +53,8 @@ struct Built {
   std::vector<uint8_t> holder, target;
   uint64_t recordsAt = 0;
   std::vector<reference::Write> writes;
-  std::vector<uint8_t> resized;  // the target resized, before any record
+  std::vector<uint8_t> resized;  // the target grown, before any write
+  std::vector<uint8_t> final;    // the patched target
 };
 
 Built Build(const Scenario& s) {
@@ -79,15 +81,25 @@ Built Build(const Scenario& s) {
   b.recordsAt = s.base + 40;
   auto clean = reference::Apply(b.holder, s.base, b.target, int64_t{1} << 40);
   EXPECT_EQ(kSuccess, clean.message) << s.name;
+  // Before the first write the target has grown to its final size if that
+  // is larger; a cut comes last. When records reach past a cut, the cut
+  // bytes are zeroed first, like a first record.
+  const size_t oldSize = b.target.size(), finalSize = clean.out.size();
   b.resized = b.target;
-  uint64_t finalSize = clean.out.size();
-  if (static_cast<uint64_t>(s.targetSize) < b.resized.size()) b.resized.resize(s.targetSize);
-  b.resized.resize(finalSize, 0);
+  b.resized.resize(std::max(oldSize, finalSize), 0);
+  uint64_t extent = 0;
+  for (const auto& w : b.writes) extent = std::max<uint64_t>(extent, w.position + w.data.size());
+  const uint64_t zeroEnd = std::min<uint64_t>(oldSize, extent), cut = s.targetSize;
+  if (cut < zeroEnd)
+    b.writes.insert(b.writes.begin(), {cut, std::vector<uint8_t>(zeroEnd - cut, 0)});
+  b.final = clean.out;
   return b;
 }
 
 // The state after k records, with record k (0-based) possibly in part.
+// Or, when only the last flush failed, the patched target.
 bool MatchesWritingState(const Built& b, const std::vector<uint8_t>& got) {
+  if (got == b.final) return true;
   if (got.size() != b.resized.size()) return false;
   std::vector<uint8_t> before = b.resized;
   for (size_t k = 0; k <= b.writes.size(); ++k) {
@@ -139,14 +151,16 @@ class Sweep {
 
   // Runs the application with the n-th `op` call of `which` ("patch" or
   // "target"; null for none) faulted.
-  void Run(const char* which, Op op, int n, Fault fault, Result& r) {
+  void Run(const char* which, Op op, int n, Fault fault, Result& r,
+           MemJournalSpot* journal = nullptr) {
     MemFile patchMem(b_.holder), targetMem(b_.target);
     int clock = 0;
     FaultFile patch(patchMem, clock), target(targetMem, clock);
     if (which) (std::string(which) == "patch" ? patch : target).Arm(op, n, fault);
     auto stub = std::make_unique<CPatchStub>(s_.base);
     testutil::ReportLog log;
-    stub->ApplyOpened(patch, target, nullptr);
+    if (journal) journal->clock = &clock;
+    stub->ApplyOpened(patch, target, nullptr, journal);
     r.reports = log.texts.size();
     r.report = log.texts.empty() ? u"" : log.texts[0];
     r.target = targetMem.data;
@@ -208,8 +222,10 @@ class Sweep {
       case Op::kRead: return {fault == Fault::kShort ? kSuccess : u"目标文件打开失败"};
       case Op::kReserve:
         return {u"改变文件大小失败,可能是磁盘容量不足",
-                TargetHadBefore(Op::kSetEnd, c.seq) ? State::kTruncated : State::kUnchanged};
-      case Op::kSetEnd: return {u"改变文件大小失败,可能是磁盘容量不足"};
+                TargetTouchedBefore(c.seq) ? State::kWriting : State::kUnchanged};
+      case Op::kSetEnd:  // the cut, the last change
+        return {u"改变文件大小失败,可能是磁盘容量不足",
+                TargetTouchedBefore(c.seq) ? State::kWriting : State::kUnchanged};
       case Op::kWrite: return {u"打补丁失败\n写数据失败", State::kWriting};
       case Op::kFlush: return {u"打补丁失败\n写数据失败", State::kWriting};
       default: return {u"<unexpected call on the target>"};
@@ -221,13 +237,6 @@ class Sweep {
       case State::kUnchanged:
         EXPECT_TRUE(r.target == b_.target) << where << ": target changed";
         break;
-      case State::kTruncated: {
-        bool ok = r.target.size() >= static_cast<size_t>(s_.targetSize) &&
-                  std::equal(r.target.begin(), r.target.begin() + s_.targetSize, b_.target.begin());
-        for (size_t i = s_.targetSize; ok && i < r.target.size(); ++i) ok = r.target[i] == 0;
-        EXPECT_TRUE(ok) << where << ": not the truncated original";
-        break;
-      }
       case State::kWriting:
         EXPECT_TRUE(MatchesWritingState(b_, r.target)) << where << ": not a partly written target";
         break;
@@ -267,6 +276,42 @@ class Sweep {
     }
   }
 
+  // With a journal, every fault once the journal is durable ends in one
+  // failure report, the target byte for byte the original and the journal
+  // gone (or in success with the patched target).
+  void GoJournalled() {
+    MemJournalSpot spot;
+    Result clean;
+    Run(nullptr, Op::kCount, 0, Fault::kFail, clean, &spot);
+    ASSERT_EQ(kSuccess, clean.report) << s_.name;
+    ASSERT_TRUE(clean.target == clean_.target) << s_.name;
+    ASSERT_FALSE(spot.exists) << s_.name;
+    ASSERT_GE(spot.durableAt, 0) << s_.name;
+    int seen[static_cast<int>(Op::kCount)] = {};
+    for (const auto& c : clean.targetLog) {
+      int n = ++seen[static_cast<int>(c.op)];
+      if (c.seq < spot.durableAt) continue;
+      for (Fault fault : {Fault::kFail, Fault::kShort}) {
+        if (fault == Fault::kShort && c.op != Op::kWrite && c.op != Op::kReserve) continue;
+        std::string where = std::string(s_.name) + " journalled " + OpName(c.op) + " #" +
+                            std::to_string(n) + (fault == Fault::kShort ? " short" : " fail");
+        MemJournalSpot faulted;
+        Result r;
+        Run("target", c.op, n, fault, r, &faulted);
+        ++positions;
+        ASSERT_EQ(1u, r.reports) << where;
+        EXPECT_FALSE(faulted.exists) << where << ": the journal stayed";
+        if (r.report == kSuccess) {
+          EXPECT_TRUE(r.target == clean_.target) << where << ": success with other bytes";
+          ++succeeded;
+        } else {
+          EXPECT_TRUE(r.target == b_.target) << where << ": not rolled back";
+          ++unchanged;
+        }
+      }
+    }
+  }
+
   int positions = 0, succeeded = 0, unchanged = 0;
 
  private:
@@ -283,6 +328,17 @@ const Scenario kScenarios[] = {
     {"same_size", 0, 90000, 90000, false, 8, 0},
     {"many_small_records", 3, 40000, 40000, true, 120, 10, 5, 300},
 };
+
+TEST(FaultSweep, EveryChangeOfAJournalledApplicationIsRolledBack) {
+  for (const Scenario& s : kScenarios) {
+    Sweep sweep(s);
+    sweep.GoJournalled();
+    std::printf(
+        "journalled fault sweep %-26s %3d positions: %3d still succeeded, %3d rolled back\n",
+        s.name, sweep.positions, sweep.succeeded, sweep.unchanged);
+    EXPECT_EQ(sweep.positions, sweep.succeeded + sweep.unchanged) << s.name;
+  }
+}
 
 TEST(FaultSweep, EveryCallOfAWholeApplication) {
   int positions = 0, succeeded = 0, unchanged = 0;

@@ -1,7 +1,9 @@
-// A nearly full disk (a small tmpfs mounted for the test; skipped where
-// mounting is impossible, e.g. not root): a sparse target whose holes the
-// records write must be refused before its first byte changes, and its
-// CRC-32 check must not allocate the holes itself.
+// A nearly full disk (a small tmpfs, or a btrfs image on a loop device,
+// mounted for the test; skipped where mounting is impossible, e.g. not
+// root): a target whose writing would need space the disk does not have is
+// refused before its first byte changes: a sparse one (its holes), and an
+// ordinary one on a file system that copies on write. The CRC-32 check must
+// not allocate the holes itself.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -25,6 +27,15 @@ class SmallDisk {
   explicit SmallDisk(const std::string& options) {
     mounted_ = ::mount("tmpfs", dir_.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
   }
+  // A file system made by `mkfs` (`force` overwrites) in an image file of
+  // `mib` MiB, on a loop device.
+  SmallDisk(const char* mkfs, const char* force, int mib) {
+    std::string image = image_.File("disk.img");
+    mounted_ =
+        ::truncate((WriteFile(image), image).c_str(), int64_t{mib} << 20) == 0 &&
+        testutil::RunProgram(mkfs, {"-q", force, image}, {}).exitCode == 0 &&
+        testutil::RunProgram("/bin/mount", {"-o", "loop", image, dir_.path()}, {}).exitCode == 0;
+  }
   ~SmallDisk() {
     if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
   }
@@ -42,13 +53,16 @@ class SmallDisk {
   }
 
  private:
+  static std::string WriteFile(const std::string& path) {
+    testutil::WriteFile(path, {});
+    return path;
+  }
+  testutil::TempDir image_;  // outside the mount, removed after it
   testutil::TempDir dir_;
   bool mounted_ = false;
 };
 
-TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
-  SmallDisk disk("size=8m");
-  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+void SparseTargetOn(SmallDisk& disk) {
   const int64_t size = int64_t{12} << 20;
   const std::string target = disk.File("target.rom");
   testutil::WriteFile(target, testutil::RandomBytes(4096, 1));
@@ -75,6 +89,42 @@ TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
   EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
   ASSERT_EQ(0, ::stat(target.c_str(), &after));
   EXPECT_EQ(size, after.st_size);
+  EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
+}
+
+TEST(FullDisk, ASparseTargetIsRefusedBeforeItsFirstByteChanges) {
+  SmallDisk tmpfs("size=8m");
+  SmallDisk ext4("/usr/sbin/mkfs.ext4", "-F", 16);
+  if (!tmpfs.mounted() && !ext4.mounted()) GTEST_SKIP() << "cannot mount a disk here (not root?)";
+  for (SmallDisk* disk : {&tmpfs, &ext4}) {
+    if (!disk->mounted()) continue;
+    SCOPED_TRACE(disk == &tmpfs ? "tmpfs" : "ext4");
+    SparseTargetOn(*disk);
+  }
+}
+
+TEST(FullDisk, AnOrdinaryTargetOnBtrfsIsRefusedBeforeItsFirstByteChanges) {
+  SmallDisk disk("/usr/sbin/mkfs.btrfs", "-f", 160);
+  if (!disk.mounted()) GTEST_SKIP() << "cannot make and mount a btrfs image here (not root?)";
+  const std::string target = disk.File("target.rom");
+  const auto original = testutil::RandomBytes(24 << 20, 3);
+  testutil::WriteFile(target, original);
+  ::sync();
+  ASSERT_TRUE(disk.FillUpTo(2 << 20));
+  ::sync();
+  // 12 MiB of records inside the file: each block written needs a new one.
+  PatchBuilder p;
+  p.Header(static_cast<int64_t>(original.size()), 0);
+  const auto data = testutil::RandomBytes(60000, 4);
+  for (int64_t at = 0; at < (12 << 20); at += 60000) p.Abs(static_cast<uint64_t>(at), data);
+  p.End();
+  testutil::TempDir elsewhere;
+  testutil::WriteFile(elsewhere.File("patch"), p.bytes);
+  auto stub = std::make_unique<CPatchStub>(0);
+  testutil::ReportLog log;
+  EXPECT_EQ(0, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
+                                     testutil::U16(target).c_str(), nullptr));
+  EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
   EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
 }
 

@@ -69,7 +69,7 @@ TEST(OwnPath, ANameOf260UnitsOrMoreFailsTheStart) {
     std::wstring name;
     int want;
   } cases[] = {
-      {fits, 1},             // the faked name works when it fits
+      {fits, 1},  // the faked name works when it fits
       // 260 units and more: Windows cuts the name to the 259 units above (and
       // Wine leaves it without a terminator); neither may be used.
       {fits + L"x", 0},
