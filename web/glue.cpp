@@ -102,6 +102,11 @@ class WebFile : public CKOVA_xFile {
     crcMs += emscripten_get_now() - start;
     return size_ ? running ^ 0xFFFFFFFFu : 0;
   }
+  // Memory is always read whole.
+  bool WholeCrc32(uint32_t& crc) override {
+    crc = Crc32();
+    return true;
+  }
   bool IsOpen() override { return true; }
   bool SetEnd() override {
     knownCrc_ = false;
