@@ -15,7 +15,7 @@ try {
 }
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
 const pending = [];   // callers waiting for the worker's answers, in order
-let lastUrl = { apply: null, create: null };
+const lastUrl = { apply: null, create: null };
 
 // Timings of the last apply, from the file's choice to the download being
 // ready (read by the browser benchmark).
@@ -43,6 +43,9 @@ tabs.forEach((t, i) => {
 });
 
 // ---- drop zones: a drop fills the file input inside, as choosing would ----
+// A file dropped anywhere else must not replace the page with the file.
+window.addEventListener('dragover', (e) => e.preventDefault());
+window.addEventListener('drop', (e) => e.preventDefault());
 for (const zone of document.querySelectorAll('.drop')) {
   const input = zone.querySelector('input[type=file]');
   zone.addEventListener('dragover', (e) => {
@@ -217,8 +220,8 @@ $('target-file').addEventListener('change', async () => {
     return;
   }
   if (m.code !== 0) {
-    let en = [m.explanation, m.error].filter(Boolean).join('\n');
-    if (m.code === 3) en += '\nYour file was not changed.';
+    // The page only ever works on a copy in memory.
+    const en = [m.explanation, m.error, 'Your file was not changed.'].filter(Boolean).join('\n');
     showStatus(status, 'bad', m.message, en);
     return;
   }
@@ -239,23 +242,23 @@ fetch('zelp-stub.exe').then((r) => (r.ok ? r.arrayBuffer() : null)).catch(() => 
     }
   });
 
+// A description file goes to the engine as it is (UTF-8, or UTF-16 with a
+// byte order mark, as zelp create reads it); the box shows its text until
+// the user types in it, which makes the typed text the description.
+let descriptionFile = null;
 $('description-file').addEventListener('change', async () => {
   const file = $('description-file').files[0];
   if (!file) return;
-  try {
-    const bytes = await file.arrayBuffer();
-    // UTF-8, or UTF-16 when a byte order mark says so (Notepad's "Unicode").
-    const head = new Uint8Array(bytes.slice(0, 2));
-    const encoding = head[0] === 0xFF && head[1] === 0xFE ? 'utf-16le'
-                   : head[0] === 0xFE && head[1] === 0xFF ? 'utf-16be' : 'utf-8';
-    $('create-description').value = new TextDecoder(encoding, { fatal: true }).decode(bytes);
-    showStatus($('create-status'), '', '', '');
-  } catch (err) {
-    showStatus($('create-status'), 'bad', '',
-               'the description “' + file.name + '” is not valid UTF-8 (nor UTF-16 with a byte order ' +
-               'mark). If it was written on ' +
-               'a Chinese Windows, save it again as UTF-8 (or convert it: iconv -f GBK -t UTF-8).');
-  }
+  const bytes = await file.arrayBuffer();
+  descriptionFile = { name: file.name, bytes };
+  const head = new Uint8Array(bytes.slice(0, 2));
+  const encoding = head[0] === 0xFF && head[1] === 0xFE ? 'utf-16le'
+                 : head[0] === 0xFE && head[1] === 0xFF ? 'utf-16be' : 'utf-8';
+  $('create-description').value = new TextDecoder(encoding).decode(bytes);
+});
+$('create-description').addEventListener('input', () => {
+  descriptionFile = null;
+  $('description-file').value = '';
 });
 
 $('create').addEventListener('click', async () => {
@@ -269,12 +272,19 @@ $('create').addEventListener('click', async () => {
     return;
   }
   const exe = $('kind-exe').checked;
+  if (exe && !stubBytes) {
+    showStatus(status, 'bad', '', 'The dialog program beside this page (zelp-stub.exe) could ' +
+               'not be loaded; choose "bare patch", or reload the page.');
+    return;
+  }
   const text = $('create-description').value;
   const button = $('create');
   button.disabled = true;
   showStatus(status, '', '', 'Comparing the files…');
   const m = await run({
-    op: 'create', original, modified, description: text === '' ? null : text,
+    op: 'create', original, modified,
+    description: descriptionFile ? descriptionFile.bytes : text === '' ? null : text,
+    descriptionName: descriptionFile ? descriptionFile.name : '',
     stub: exe ? stubBytes.slice(0) : null,
   }, $('create-progress'));
   button.disabled = false;

@@ -17,13 +17,13 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "engine/diagnose.h"
+#include "engine/explain.h"
 #include "engine/format.h"
 #include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/crc32.h"
-#include "web/explain.h"
 
 namespace {
 
@@ -31,6 +31,10 @@ namespace {
 EM_JS(void, ZelpProgress, (int phase, double done, double total), {
   if (Module["onProgress"]) Module["onProgress"](phase, done, total);
 });
+
+// The largest file the page holds in memory (1 GiB): the user's file, the
+// patched result and the files a patch is made from.
+constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
 
 constexpr int64_t kReportEvery = int64_t{8} << 20;
 
@@ -60,7 +64,7 @@ class WebFile : public CKOVA_xFile {
   uint32_t Write(const void* buffer, uint32_t count) override {
     if (count == 0) return 0;
     knownCrc_ = false;
-    if (pos_ > zelp::web::kMaxFileBytes - static_cast<int64_t>(count)) {
+    if (pos_ > kMaxFileBytes - static_cast<int64_t>(count)) {
       overLimit = true;  // also keeps pos_ + count from overflowing
       return 0;
     }
@@ -97,6 +101,11 @@ class WebFile : public CKOVA_xFile {
     }
     crcMs += emscripten_get_now() - start;
     return size_ ? running ^ 0xFFFFFFFFu : 0;
+  }
+  // Memory is always read whole.
+  bool WholeCrc32(uint32_t& crc) override {
+    crc = Crc32();
+    return true;
   }
   bool IsOpen() override { return true; }
   bool SetEnd() override {
@@ -135,7 +144,7 @@ class WebFile : public CKOVA_xFile {
  private:
   // Makes the file `size` bytes long at least; new bytes are zeros.
   bool Grow(int64_t size) {
-    if (size > zelp::web::kMaxFileBytes) {
+    if (size > kMaxFileBytes) {
       overLimit = true;
       return false;
     }
@@ -145,8 +154,7 @@ class WebFile : public CKOVA_xFile {
       // Growing by half again keeps appends (the patch writer) linear.
       size_t cap = capacity_ + capacity_ / 2;
       if (cap < want) cap = want;
-      if (cap > static_cast<size_t>(zelp::web::kMaxFileBytes))
-        cap = static_cast<size_t>(zelp::web::kMaxFileBytes);
+      if (cap > static_cast<size_t>(kMaxFileBytes)) cap = static_cast<size_t>(kMaxFileBytes);
       auto* grown = static_cast<uint8_t*>(std::realloc(data_, cap));
       if (!grown) {
         outOfMemory = true;
@@ -190,7 +198,6 @@ Outcome g_out;
 // The patch the page has loaded, and where in it the patch begins.
 std::unique_ptr<WebFile> g_patch;
 uint64_t g_base = 0;
-std::string g_patchName;
 
 void ClearOutcome() {
   std::free(g_out.result);
@@ -202,42 +209,22 @@ std::string Utf8(const std::u16string& s) { return zelp::Utf16ToUtf8(s); }
 // Line breaks as a web page shows them.
 std::string PageText(const char16_t* text) { return Utf8(zelp::CrLfToLf(text)); }
 
+// The engine's English lines as the page shows them (no final line break).
+std::string Lines(const std::u16string& text) {
+  std::string s = Utf8(text);
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+std::string Damage(const zelp::StreamCheck& check) {
+  return check.damage == zelp::PatchDamage::kNone
+             ? std::string()
+             : "the patch is damaged: " + Utf8(zelp::DamageText(check));
+}
+
 void CaptureReport(void*, const char16_t* text, void*) {
   g_out.message16 = text;
   g_out.message = Utf8(text);
-}
-
-std::string Quote(const std::string& name) { return "'" + name + "'"; }
-
-// Where the patch begins in the file: 0 for a bare patch, else the stamped
-// offset of a program that carries one (the same rules as zelp's).
-bool FindBase(WebFile& file, const std::string& name, uint64_t& base, std::string& error) {
-  using namespace zelp;
-  size_t prefix = std::strlen(kIdentPrefix);
-  if (file.size() >= prefix && std::memcmp(file.data(), kIdentPrefix, prefix) == 0) {
-    base = 0;
-    return true;
-  }
-  StampInfo stamp;
-  switch (LocateStamp(file, stamp)) {
-    case StampStatus::kOk: break;
-    case StampStatus::kRead: error = "cannot read " + Quote(name); return false;
-    case StampStatus::kNoMarker:
-    case StampStatus::kCutShort:
-      error = Quote(name) + " is neither a ZELP patch nor a program that carries one";
-      return false;
-    case StampStatus::kManyMarkers:
-      error = Quote(name) + ": the patch stamp marker occurs " + std::to_string(stamp.markers) +
-              " times, so where its patch begins is unknown";
-      return false;
-  }
-  if (!stamp.hasPatch) {
-    error = stamp.value == kNoPatch ? Quote(name) + " is a ZELP program without a patch"
-                                    : Quote(name) + ": its patch stamp points outside the file";
-    return false;
-  }
-  base = stamp.value;
-  return true;
 }
 
 }  // namespace
@@ -291,11 +278,11 @@ EMSCRIPTEN_KEEPALIVE void zelp_result_free() {
 EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char* name) {
   ClearOutcome();
   g_patch = std::make_unique<WebFile>(data, static_cast<size_t>(size));
-  g_patchName = name;
   g_out.caption = Utf8(zelp::g_caption);
-  std::string error;
-  if (!FindBase(*g_patch, g_patchName, g_base, error)) {
-    g_out.error = error;
+  std::u16string error, patchName;
+  zelp::Utf8ToUtf16(name, patchName);
+  if (!zelp::FindPatchBase(*g_patch, patchName, g_base, error)) {
+    g_out.error = Utf8(error);
     g_patch.reset();
     return 0;
   }
@@ -303,7 +290,8 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   if (!stub->LoadPatchInfoFromFile(*g_patch)) {
     // What the dialog says when its own patch cannot be read.
     g_out.message = Utf8(zelp::kMsgInitFailed);
-    g_out.explanation = zelp::web::Explain(zelp::kMsgInitFailed);
+    g_out.explanation = Damage(zelp::CheckPatch(*g_patch, g_base));
+    if (g_out.explanation.empty()) g_out.explanation = "the patch cannot be read";
     g_patch.reset();
     return 0;
   }
@@ -311,7 +299,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   g_out.description = PageText(stub->info.description);
   zelp::StreamCheck check = zelp::CheckPatch(*g_patch, g_base);
   if (check.damage != zelp::PatchDamage::kNone) {
-    g_out.error = zelp::web::ExplainDamage(check);
+    g_out.error = Damage(check);
     g_patch.reset();
     return 2;
   }
@@ -322,8 +310,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
 // here), whose CRC-32 is `crc` when `crcKnown` (the worker takes it while
 // the file arrives, so that hashing overlaps reading). 0 success (the
 // patched bytes in zelp_result_*), 1 failure, 3 the file is not the one the
-// patch was made for. Messages as zelp_text says.
-EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc) {
+// patch was made for. `name` names the file in the explanations. Messages
+// as zelp_text says.
+EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc,
+                                    const char* name) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
   if (crcKnown) target->KnowCrc(size ? crc : 0);
@@ -354,23 +344,27 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     g_out.error =
         "the browser would not give this page enough memory for the patched file. "
         "Close other tabs and try again, or use the zelp command.";
-  g_out.explanation = zelp::web::Explain(g_out.message16.c_str());
+  g_out.explanation = Lines(zelp::ReportText(g_out.message16));
   if (g_out.message16 != zelp::kMsgCrcMismatch) return 1;
   // Refused by its CRC-32 before anything was written: say why, as zelp does.
   zelp::Diagnosis d = zelp::Diagnose(*g_patch, *target, g_base);
-  g_out.explanation += "\n" + zelp::web::ExplainDiagnosis(d);
+  std::u16string targetName;
+  zelp::Utf8ToUtf16(name, targetName);
+  g_out.explanation += "\n" + Lines(zelp::DiagnosisText(d, targetName));
   return 3;
 }
 
 // Builds the patch that turns `original` into `modified` (both taken over and
-// freed here), with the description `description` (UTF-8 bytes, null for none) and,
-// when `stub` is given (taken over too), packed onto that dialog program.
+// freed here), with the description `description` (null for none): the bytes
+// of the text file `descriptionName` (UTF-8, or UTF-16 with a byte order
+// mark), or typed text in UTF-8 when the name is "". When `stub` is given
+// (taken over too), the patch is packed onto that dialog program.
 // 0 with the file in zelp_result_* and a line in zelp_text(4); 1 with the
 // reason in zelp_text(5).
 EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uint8_t* modified,
                                      double modifiedSize, const char* description,
-                                     double descriptionSize, uint8_t* stubData, double stubSize,
-                                     int crc) {
+                                     double descriptionSize, const char* descriptionName,
+                                     uint8_t* stubData, double stubSize, int crc) {
   using namespace zelp;
   ClearOutcome();
   WebFile origFile(original, static_cast<size_t>(originalSize));
@@ -383,23 +377,30 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   options.crc = crc != 0;
   if (description) {
     size_t units = 0;
+    // As zelp create says it, naming the file when the text came from one.
+    std::string name = *descriptionName ? "the description '" + std::string(descriptionName) + "' "
+                                        : std::string("the description ");
     switch (
         author::DescriptionFromBytes(std::string(description, static_cast<size_t>(descriptionSize)),
-                                    options.description, units)) {
+                                     options.description, units)) {
       case author::DescriptionError::kNone: break;
       case author::DescriptionError::kInvalidUtf8:
-        g_out.error = "the description is not valid UTF-8";
+        g_out.error = name + "is not valid UTF-8 (nor UTF-16 with a byte order mark)";
+        if (*descriptionName)
+          g_out.error +=
+              "; if it was written on a Chinese Windows system, convert it first: "
+              "iconv -f GBK -t UTF-8 '" +
+              std::string(descriptionName) + "' > description-utf8.txt";
         return 1;
       case author::DescriptionError::kInvalidUtf16:
-        g_out.error = "the description is not valid UTF-16";
+        g_out.error = name + "is not valid UTF-16";
         return 1;
       case author::DescriptionError::kNul:
-        g_out.error = "the description contains a NUL character";
+        g_out.error = name + "contains a NUL character";
         return 1;
       case author::DescriptionError::kTooLong:
-        g_out.error = "the description is too long: " + std::to_string(units) +
-                      " UTF-16 units, at most " + std::to_string(author::kMaxDescriptionUnits) +
-                      " fit";
+        g_out.error = name + "is too long: " + std::to_string(units) + " UTF-16 units, at most " +
+                      std::to_string(author::kMaxDescriptionUnits) + " fit";
         return 1;
     }
     options.hasDescription = true;
@@ -444,8 +445,6 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
 }
 
 // The largest file the page takes, for the page's own check before reading.
-EMSCRIPTEN_KEEPALIVE double zelp_max_file() {
-  return static_cast<double>(zelp::web::kMaxFileBytes);
-}
+EMSCRIPTEN_KEEPALIVE double zelp_max_file() { return static_cast<double>(kMaxFileBytes); }
 
 }  // extern "C"

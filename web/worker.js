@@ -98,7 +98,8 @@ const ops = {
     const t0 = performance.now();
     const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
     const t1 = performance.now();
-    const code = M._zelp_apply(f.ptr, f.size, 1, f.crc);
+    const code = withString(M, msg.file.name,
+                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name));
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
@@ -130,7 +131,8 @@ const ops = {
         held.push(stub.ptr);
       }
       if (msg.description !== null) {
-        const bytes = new TextEncoder().encode(msg.description);
+        const bytes = typeof msg.description === 'string'
+          ? new TextEncoder().encode(msg.description) : new Uint8Array(msg.description);
         descriptionSize = bytes.length;
         description = M._zelp_alloc(bytes.length) >>> 0;
         if (!description) throw new PageError('the browser would not give this page enough memory');
@@ -140,8 +142,9 @@ const ops = {
       held.forEach((p) => M._zelp_free(p));
       throw err;
     }
-    const code = M._zelp_create(original.ptr, original.size, modified.ptr, modified.size,
-                                description, descriptionSize, stub.ptr, stub.size, 1);
+    const code = withString(M, msg.descriptionName || '', (name) =>
+      M._zelp_create(original.ptr, original.size, modified.ptr, modified.size, description,
+                     descriptionSize, name, stub.ptr, stub.size, 1));
     if (description) M._zelp_free(description);
     const out = { type: 'created', code, explanation: text(M, 4), error: text(M, 5) };
     if (code === 0) out.blob = takeResult(M);

@@ -8,6 +8,7 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "engine/diagnose.h"
+#include "engine/explain.h"
 #include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
@@ -44,87 +45,16 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
   return kExitOk;
 }
 
-std::u16string DamageText(const StreamCheck& c) {
-  const std::u16string at = u" at byte " + Decimal(static_cast<uint64_t>(c.at));
-  switch (c.damage) {
-    case PatchDamage::kNone: return u"";
-    case PatchDamage::kRead: return u"it cannot be read";
-    case PatchDamage::kIdentification: return u"it does not start with a ZELP identification";
-    case PatchDamage::kVersion: return u"it is not a ZELP 3.0 patch";
-    case PatchDamage::kHeader: return u"its header is cut short or invalid" + at;
-    case PatchDamage::kCutShort:
-      return (c.at >= c.fileSize
-                  ? u"it is cut short: it ends" + at + u", before its end record"
-                  : u"it is cut short: the record" + at + u" runs past the end of the file") +
-             u" (an incomplete download?)";
-    case PatchDamage::kRecordType: return u"a record of unknown type" + at;
-    case PatchDamage::kUnreachable:
-      return u"the record" + at + u" writes at a position no file can have";
+// Each line of `text` as a "zelp: " line.
+std::u16string ZelpLines(const std::u16string& text) {
+  std::u16string out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find(u'\n', at);
+    if (end == std::u16string::npos) end = text.size();
+    out += u"zelp: " + text.substr(at, end - at) + u"\n";
+    at = end + 1;
   }
-  return u"";
-}
-
-// The diagnosis as "zelp: " lines.
-std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target) {
-  switch (d.verdict) {
-    case Verdict::kMatches:
-      return d.expectedCrc
-                 ? u"zelp: the patch applies to this file (CRC-32 " + Hex8(d.targetCrc) + u")\n"
-                 : std::u16string(u"zelp: the patch checks no CRC-32: it applies to any file\n");
-    case Verdict::kAlreadyPatched:
-      return u"zelp: this file is already patched: it holds everything the patch writes\n";
-    case Verdict::kCopierHeader:
-      return u"zelp: this file starts with a 512-byte copier header; the patch was made for the "
-             u"file without it\n"
-             u"zelp: remove the header first (tail -c +513 " +
-             Quote(target) + u" > headerless-copy) and apply the patch to that copy\n";
-    case Verdict::kOtherFile:
-      return u"zelp: expected CRC-32 " + Hex8(d.expectedCrc) + u", this file has " +
-             Hex8(d.targetCrc) + u" (" + Decimal(static_cast<uint64_t>(d.targetSize)) +
-             u" bytes)\n"
-             u"zelp: this is another file or another version of it; the patch's description may "
-             u"say which one it needs\n";
-    case Verdict::kBadPatch: return u"zelp: the patch is damaged: " + DamageText(d.patch) + u"\n";
-    case Verdict::kUnreadable: return u"zelp: cannot read " + Quote(target) + u"\n";
-  }
-  return u"";
-}
-
-// English for each report of the application procedure.
-std::u16string Explain(const std::u16string& report) {
-  struct Entry {
-    const char16_t* report;
-    const char16_t* english;
-  };
-  static const Entry kEntries[] = {
-      {kMsgPatchOpen, u"cannot open the patch file"},
-      {kMsgTargetOpen,
-       u"cannot open the target for writing: it is missing, not a regular file, read-only, or "
-       u"in use"},
-      {kMsgIdentShort, u"the patch is damaged: it is too short to hold a header"},
-      {kMsgIdentBad, u"the patch is damaged: it does not start with a ZELP identification"},
-      {kMsgOldVersion, u"this is a patch of an older ZELP version, which is not supported"},
-      {kMsgUnknownVersion, u"this is a patch of an unknown ZELP version"},
-      {kMsgHeader1, u"the patch is damaged: its header's target size is missing or invalid"},
-      {kMsgHeader2, u"the patch is damaged: its header is cut short"},
-      {kMsgHeader3, u"the patch is damaged: its header is cut short"},
-      {kMsgHeader4, u"the patch is damaged: its records lie outside the file"},
-      {kMsgCrcMismatch, u"this is not the file the patch was made for; nothing was changed"},
-      {kMsgResize, u"cannot give the target its new size: the disk may be full"},
-      {kMsgSeekRecords, u"cannot position the patch file at its records"},
-      {kMsgDamaged5, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged61, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged62, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged7, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged8, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgBadRecordType, u"the patch is damaged: a record of unknown type; nothing was changed"},
-      {kMsgSeekTarget, u"a record lies at a position the target's file system cannot reach"},
-      {kMsgWriteFailed,
-       u"writing the target failed (disk full or an I/O error); it may be partly patched"},
-  };
-  for (const Entry& e : kEntries)
-    if (report == e.report) return u"zelp: " + std::u16string(e.english) + u"\n";
-  return u"";
+  return out;
 }
 
 // Reports of the engine, kept until the outcome is final.
@@ -135,7 +65,7 @@ int Finish(const std::u16string& report, Console& console) {
     console.Out(report + u"\n");
     return kExitOk;
   }
-  console.Err(report + u"\n" + Explain(report));
+  console.Err(report + u"\n" + ZelpLines(ReportText(report)));
   return report == kMsgCrcMismatch ? kExitNotTheFile : kExitFailed;
 }
 
@@ -174,7 +104,7 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
     return kExitFailed;
   }
   Diagnosis d = Diagnose(patch, target, base);
-  std::u16string text = DiagnosisText(d, targetPath);
+  std::u16string text = ZelpLines(DiagnosisText(d, targetPath));
   toStdout&& d.verdict == Verdict::kMatches ? console.Out(text) : console.Err(text);
   if (d.verdict == Verdict::kMatches) return kExitOk;
   return d.verdict == Verdict::kBadPatch || d.verdict == Verdict::kUnreadable ? kExitFailed
@@ -246,7 +176,7 @@ int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a
   if (header.damage != PatchDamage::kNone || header.targetCrc == 0 || crc == header.targetCrc)
     return kExitOk;
   Finish(kMsgCrcMismatch, console);
-  console.Err(DiagnosisText(Diagnose(patch, target, base), a.positional[1]));
+  console.Err(ZelpLines(DiagnosisText(Diagnose(patch, target, base), a.positional[1])));
   return kExitNotTheFile;
 }
 

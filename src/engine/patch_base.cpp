@@ -81,12 +81,17 @@ StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
 }
 
 bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error) {
-  const std::u16string quoted = u"'" + path + u"'";
   CKOVA_File file;
   if (!Open(path.c_str(), file, kModeRead, kShareRead)) {
-    error = u"cannot open " + quoted;
+    error = u"cannot open '" + path + u"'";
     return false;
   }
+  return FindPatchBase(file, path, base, error);
+}
+
+bool FindPatchBase(CKOVA_xFile& file, const std::u16string& name, uint64_t& base,
+                   std::u16string& error) {
+  const std::u16string quoted = u"'" + name + u"'";
   int64_t size = 0;
   file.GetSize(size);
   PatchHeader header;

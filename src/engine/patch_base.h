@@ -40,5 +40,9 @@ StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info);
 // the identification's prefix), else the stamped offset of a program that
 // carries one. On failure `error` says why, in English.
 bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error);
+// The same for a file already open (the browser page's), called `name` in
+// the messages.
+bool FindPatchBase(CKOVA_xFile& file, const std::u16string& name, uint64_t& base,
+                   std::u16string& error);
 
 }  // namespace zelp

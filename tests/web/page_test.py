@@ -22,8 +22,8 @@ CRC_REFUSAL = "目标文件没有通过CRC32验证"
 DESCRIPTION = "汉化补丁 v1.2\r\n第二行: 说明\r\n\r\nEnglish line three"
 
 
-def zelp(*args, ok=True):
-    run = subprocess.run([ZELP, *args], capture_output=True)
+def zelp(*args, ok=True, cwd=None):
+    run = subprocess.run([ZELP, *args], capture_output=True, cwd=cwd)
     if ok and run.returncode != 0:
         raise AssertionError("zelp %s: %s" % (" ".join(args), run.stderr.decode()))
     return run
@@ -139,12 +139,12 @@ class PageTest(unittest.TestCase):
                             "expected CRC-32 %s, this file has " % crc, "(300000 bytes)",
                             "Your file was not changed."]),
             (patch, self.path("game-new.sfc"), [CRC_REFUSAL, "this file is already patched"]),
-            (patch, headered, [CRC_REFUSAL, "this file has a 512-byte copier header",
-                               "tail -c +513"]),
+            (patch, headered, [CRC_REFUSAL, "this file starts with a 512-byte copier header",
+                               "tail -c +513 'headered.sfc' > headerless-copy"]),
             (cut_records, None, ["the patch is damaged: it is cut short",
                                  "It cannot be applied to any file."]),
-            (bad_type, None, ["a record of an unknown type at byte 40"]),
-            (cut_header, None, ["初始化失败", "the patch cannot be read"]),
+            (bad_type, None, ["the patch is damaged: a record of unknown type at byte 40"]),
+            (cut_header, None, ["初始化失败", "the patch is damaged: its header is cut short"]),
             (huge_result, self.path("game.sfc"),
              ["改变文件大小失败", "the patched file would be larger than 1 GiB"]),
             (patch, too_big, ["'too-big.bin' is 1073741825 bytes; this page works on files up "
@@ -158,9 +158,21 @@ class PageTest(unittest.TestCase):
                 if target is None:
                     text = status
                     self.assertFalse(self.page.el("target-file").is_enabled())
+                    # A damaged patch is described in zelp info's words.
+                    info = zelp("info", os.path.basename(patch_path), ok=False, cwd=self.dir)
+                    for line in info.stderr.decode().splitlines():
+                        if line.startswith("zelp: the patch is damaged"):
+                            self.assertIn(line.replace("zelp: ", "", 1), text)
                 else:
                     kind, text = self.apply(target)
                     self.assertEqual(kind, "bad", text)
+                if CRC_REFUSAL in fragments:
+                    # The page explains the refusal in zelp check's words.
+                    check = zelp("check", os.path.basename(patch_path), os.path.basename(target),
+                                 ok=False, cwd=self.dir)
+                    self.assertEqual(check.returncode, 3)
+                    for line in check.stderr.decode().splitlines():
+                        self.assertIn(line.replace("zelp: ", "", 1), text)
                 for fragment in fragments:
                     self.assertIn(fragment, text)
                 self.assertFalse(self.page.el("download").is_displayed())
@@ -199,6 +211,19 @@ class PageTest(unittest.TestCase):
                 self.assertEqual(self.native_apply(web, self.original), self.modified)
                 if kind == "exe":
                     p.shot(os.path.join(SHOTS, "create.png"))
+        # A description in GBK, as Chinese Windows writes it: refused, with the way out.
+        p.open()
+        p.el("tab-create").click()
+        p.pick("original-file", self.path("game.sfc"))
+        p.pick("modified-file", self.path("game-new.sfc"))
+        p.pick("description-file", self.write("gbk.txt", "汉化补丁".encode("gbk")))
+        p.el("create").click()
+        outcome, text = p.outcome("create-status")
+        self.assertEqual(outcome, "bad")
+        self.assertIn("the description 'gbk.txt' is not valid UTF-8 (nor UTF-16 with a byte order "
+                      "mark)", text)
+        self.assertIn("iconv -f GBK -t UTF-8 'gbk.txt'", text)
+        self.assertFalse(p.el("create-download").is_displayed())
 
     def test_a_64_mib_file(self):
         original = os.urandom(64 << 20)
