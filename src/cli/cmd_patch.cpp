@@ -180,6 +180,27 @@ int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a
   return kExitNotTheFile;
 }
 
+// Both files open for reading, the target's CRC-32 checked before anything
+// is copied, and `out` created at `outPath`: 0, or the exit code of the
+// failure, already reported.
+int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Console& console,
+                CKOVA_File& patch, CKOVA_File& target, uint32_t& crc, OutputFile& out) {
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) return Finish(kMsgPatchOpen, console);
+  if (!Open(targetPath.c_str(), target, kModeRead, kShareRead)) {
+    console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
+                Quote(targetPath) + u" for reading\n");
+    return kExitFailed;
+  }
+  if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
+  std::u16string error;
+  if (!out.Create(outPath, error)) {
+    console.Err(u"zelp: " + error + u"\n");
+    return kExitFailed;
+  }
+  return 0;
+}
+
 int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   for (const std::u16string* in : {&patchPath, &targetPath}) {
@@ -190,20 +211,9 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
     }
   }
   CKOVA_File patch, target;
-  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) return Finish(kMsgPatchOpen, console);
-  if (!Open(targetPath.c_str(), target, kModeRead, kShareRead)) {
-    console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
-                Quote(targetPath) + u" for reading\n");
-    return kExitFailed;
-  }
   uint32_t crc = 0;
-  if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
   OutputFile out;
-  std::u16string error;
-  if (!out.Create(output, error)) {
-    console.Err(u"zelp: " + error + u"\n");
-    return kExitFailed;
-  }
+  if (int code = PrepareCopy(a, base, output, console, patch, target, crc, out)) return code;
   if (!out.CopyFrom(target, targetPath)) {
     console.Err(u"zelp: cannot copy " + Quote(targetPath) + u" to " + Quote(output) + u"\n");
     return kExitFailed;
@@ -229,18 +239,9 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
   const bool force = HasFlag(a, u"--force");
   {
     CKOVA_File patch, target;
-    if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead))
-      return Finish(kMsgPatchOpen, console);
-    if (!Open(targetPath.c_str(), target, kModeRead, kShareRead))
-      return Finish(kMsgTargetOpen, console);
     uint32_t crc = 0;
-    if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
     OutputFile out;
-    std::u16string error;
-    if (!out.Create(backup, error)) {
-      console.Err(u"zelp: " + error + u"\n");
-      return kExitFailed;
-    }
+    if (int code = PrepareCopy(a, base, backup, console, patch, target, crc, out)) return code;
     if (out.replaces() && !force) {
       console.Err(u"zelp: the backup " + Quote(backup) +
                   u" already exists; remove it or add --force to replace it\n");
