@@ -233,6 +233,19 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   return code;
 }
 
+// The application procedure on the target itself, its report printed;
+// returns the exit code.
+int ApplyInPlace(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
+                 Console& console) {
+  return Captured(
+             base,
+             [&](CPatchStub& stub) {
+               stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+             },
+             &console)
+      .code;
+}
+
 int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   const std::u16string backup = targetPath + u".bak";
@@ -253,13 +266,7 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return kExitFailed;
     }
   }
-  int code = Captured(
-                 base,
-                 [&](CPatchStub& stub) {
-                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-                 },
-                 &console)
-                 .code;
+  int code = ApplyInPlace(patchPath, targetPath, base, console);
   if (code == kExitOk)
     console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
   else
@@ -319,13 +326,7 @@ int CmdApply(const Args& a, Console& console) {
   if (output) return ApplyToCopy(a, base, *output, console);
   if (backup) return ApplyWithBackup(a, base, console);
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
-  int code = Captured(
-                 base,
-                 [&](CPatchStub& stub) {
-                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-                 },
-                 &console)
-                 .code;
+  int code = ApplyInPlace(patchPath, targetPath, base, console);
   if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false);
   return code;
 }
