@@ -2,12 +2,16 @@
 # zelp against xdelta3 and bsdiff on one generated case: a 128 MiB "ROM" with
 # 20,000 scattered changes of 1-32 bytes (creating and applying a patch, each
 # output checked with cmp), plus a 1,000,000-record patch for the cost per
-# record. Prints Markdown tables of medians and ratios.
+# record; both against the least an in-place patcher must do (zelp_limit: the
+# target read once, the changed bytes written, one flush; and the same with a
+# journal of the old bytes made durable first). Prints Markdown tables of
+# medians and ratios.
 #
 # Needs the bench build (cmake --preset bench && cmake --build --preset bench)
 # and xdelta3, bsdiff, hyperfine (scripts/deps.sh bench). Data goes to
 # build/bench-data (ZELP_BENCH_DATA to change); RUNS (default 5) repetitions
 # after one warm-up run; bsdiff's patch is made once (it takes minutes).
+# ONLY_APPLY=1 measures only zelp apply against the limit and xdelta3.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,9 +21,11 @@ runs=${RUNS:-5}
 zelp=$bin/src/cli/zelp
 gen=$bin/bench/zelp_bench_gen
 phases=$bin/bench/zelp_apply_phases
+limit=$bin/bench/zelp_limit
 size=134217728
+only_apply=${ONLY_APPLY:-}
 
-for tool in "$zelp" "$gen" "$phases"; do
+for tool in "$zelp" "$gen" "$phases" "$limit"; do
   [ -x "$tool" ] || { echo "compare.sh: $tool missing: build the bench preset first" >&2; exit 1; }
 done
 for tool in xdelta3 bsdiff bspatch hyperfine cmp python3 /usr/bin/time; do
@@ -65,6 +71,10 @@ same() { cmp -s "$1" "$2" || { note "$3: output differs from $2"; exit 1; }; }
 sync old.rom new.rom m.rom
 
 # --- Creating -----------------------------------------------------------
+if [ -n "$only_apply" ]; then
+  [ -f z.zelp ] || "$zelp" create old.rom new.rom -o z.zelp >/dev/null
+  [ -f x.xd3 ] || xdelta3 -e -f -s old.rom new.rom x.xd3
+else
 note "create: zelp, xdelta3, bsdiff"
 if "$zelp" create old.rom new.rom -o z.zelp >/dev/null 2>&1; then
   median create_zelp "$runs" "" "$zelp create old.rom new.rom -o z.zelp"
@@ -82,17 +92,32 @@ once create_bsdiff bsdiff old.rom new.rom b.bsdiff
 put size_zelp "$(stat -c %s z.zelp)"
 put size_xdelta3 "$(stat -c %s x.xd3)"
 put size_bsdiff "$(stat -c %s b.bsdiff)"
+fi
 
 # --- Applying, each made durable ------------------------------------------
 # zelp patches a copy of the original in place; the copy is synced first so
 # that its flush writes only what zelp wrote. The peers write a new file.
-note "apply: zelp, xdelta3, bspatch"
+# zelp, the limit with and without a journal, and xdelta3 in interleaved
+# rounds: their ratios come from the same moments of the same run.
+applied() {  # suffix patch expected xdelta3-patch
+  python3 "$root/bench/rounds.py" "$runs" "$results" \
+    "apply_zelp$1|cp old.rom t.rom && sync t.rom|$zelp apply $2 t.rom|t.rom|$3" \
+    "limit$1|cp old.rom t.rom && sync t.rom|$limit $2 t.rom|t.rom|$3" \
+    "limit_journal$1|cp old.rom t.rom && sync t.rom|$limit $2 t.rom --journal|t.rom|$3" \
+    "apply_xdelta3$1|rm -f x.out|sh -c 'xdelta3 -d -f -s old.rom $4 x.out && sync x.out'|x.out|$3"
+}
+note "apply: zelp, the limit, xdelta3"
+applied "" z.zelp new.rom x.xd3
+note "apply: 1,000,000 records"
+[ -f m.zelp ] || "$gen" patch old.rom m.rom m.zelp >/dev/null
+[ -f m.xd3 ] || xdelta3 -e -f -s old.rom m.rom m.xd3
+applied _1m m.zelp m.rom m.xd3
+put size_zelp_1m "$(stat -c %s m.zelp)"
+put size_xdelta3_1m "$(stat -c %s m.xd3)"
+
+if [ -z "$only_apply" ]; then
+note "apply: bspatch; the phases"
 fresh="sh -c 'cp old.rom t.rom && sync t.rom'"
-median apply_zelp "$runs" "$fresh" "$zelp apply z.zelp t.rom"
-same t.rom new.rom "zelp apply"
-median apply_xdelta3 "$runs" "rm -f x.out" \
-  "sh -c 'xdelta3 -d -f -s old.rom x.xd3 x.out && sync x.out'"
-same x.out new.rom "xdelta3 -d"
 median apply_xdelta3_nosync "$runs" "rm -f x.out" \
   "xdelta3 -d -f -s old.rom x.xd3 x.out"
 median apply_bspatch "$runs" "rm -f b.out" \
@@ -125,19 +150,11 @@ phase_medians z.zelp old.rom phases20k_nj --no-journal
 same t.rom new.rom "zelp apply (phases, no journal)"
 
 # --- A million records ----------------------------------------------------
-note "apply: 1,000,000 records"
-[ -f m.zelp ] || "$gen" patch old.rom m.rom m.zelp >/dev/null
 [ -f e.zelp ] || "$gen" patch old.rom old.rom e.zelp >/dev/null  # the end record alone
-[ -f m.xd3 ] || xdelta3 -e -f -s old.rom m.rom m.xd3
 phase_medians m.zelp old.rom phases1m
 same t.rom m.rom "zelp apply (1M records)"
 phase_medians e.zelp old.rom phases0
-median apply_zelp_1m "$runs" "$fresh" "$zelp apply m.zelp t.rom"
-median apply_xdelta3_1m "$runs" "rm -f x.out" \
-  "sh -c 'xdelta3 -d -f -s old.rom m.xd3 x.out && sync x.out'"
-same x.out m.rom "xdelta3 -d (1M records)"
-put size_zelp_1m "$(stat -c %s m.zelp)"
-put size_xdelta3_1m "$(stat -c %s m.xd3)"
+fi
 
 # --- The tables -----------------------------------------------------------
 model=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
@@ -156,11 +173,31 @@ def ms(k):
     return f"{r[k] * 1000:.1f} ms" if k in r else "n/a"
 
 def ratio(a, b):
-    return f"{r[a] / r[b]:.1f}×" if a in r and b in r else "n/a"
+    return f"{r[a] / r[b]:.2f}×" if a in r and b in r else "n/a"
 
 def mib(k):
     return f"{r[k] / 1024:.1f} MiB" if k in r else "n/a"
 
+print("#### zelp apply against the limit (medians of interleaved rounds)\n")
+print("The limit: the target read once (its CRC-32), the changed bytes written, one flush (the "
+      "changes taken from the patch beforehand, not timed). The journalled limit adds a journal "
+      "of the old bytes of every changed range, flushed with its folder before the first "
+      "change and removed after.\n")
+print("| | 128 MiB, 20,000 changes | ÷ limit | ÷ journalled | 1,000,000 records of 4 bytes "
+      "| ÷ limit | ÷ journalled |")
+print("|---|---:|---:|---:|---:|---:|---:|")
+for label, k in [("limit", "limit"), ("journalled limit", "limit_journal"),
+                 ("**zelp apply** (in place)", "apply_zelp"),
+                 ("xdelta3 -d + sync (a new file)", "apply_xdelta3"),
+                 ("bspatch + sync (a new file)", "apply_bspatch")]:
+    cells = []
+    for suffix in ("", "_1m"):
+        cells += [ms(k + suffix), ratio(k + suffix, "limit" + suffix),
+                  ratio(k + suffix, "limit_journal" + suffix)]
+    print(f"| {label} | " + " | ".join(cells) + " |")
+print()
+if "create_zelp" not in r and "create_bsdiff" not in r:
+    sys.exit(0)
 print("#### 128 MiB, 20,000 scattered changes of 1–32 bytes (medians; bsdiff create: one run)\n")
 print("| | zelp | xdelta3 | bsdiff | xdelta3 ÷ zelp | bsdiff ÷ zelp |")
 print("|---|---:|---:|---:|---:|---:|")
