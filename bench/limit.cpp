@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size != h.targetSize) return 1;
   const size_t size = static_cast<size_t>(st.st_size);
-  auto* map = static_cast<uint8_t*>(
-      ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  auto* map =
+      static_cast<uint8_t*>(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
   if (map == MAP_FAILED) return 1;
   ::madvise(map, size, MADV_SEQUENTIAL);
   if (zelp::Crc32Of(map, size) != h.targetCrc) return 1;
@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
       j.insert(j.end(), map + c.at, map + c.at + c.len);
     }
     int jfd = ::open(journalPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-    if (jfd < 0 || !WriteAllFd(jfd, j.data(), j.size()) || ::fsync(jfd) != 0 ||
-        ::close(jfd) != 0 || !SyncFolder(journalPath))
+    if (jfd < 0 || !WriteAllFd(jfd, j.data(), j.size()) || ::fsync(jfd) != 0 || ::close(jfd) != 0 ||
+        !SyncFolder(journalPath))
       return 1;
   }
   for (const Change& c : rec.changes) std::memcpy(map + c.at, &rec.bytes[c.data], c.len);

@@ -6,6 +6,9 @@
 #include <memory>
 
 #include "file/xfile.h"
+#ifndef _WIN32
+#include "file/posix_io.h"
+#endif
 
 namespace zelp {
 
@@ -56,23 +59,16 @@ class CKOVA_File : public CKOVA_xFile {
   int handle = -1;  // descriptor; -1 while closed
 
  private:
-  // Positioned writes that follow one another without a gap are joined and
-  // written as one. Bytes between them are never read and written back:
-  // another program may be changing them. Every other operation writes the
-  // joined bytes first; a failure there makes Flush fail.
+  // Writes inside the file go into a shared mapping of it where one can be
+  // had; otherwise positioned writes that follow one another without a gap
+  // are joined and written as one. Bytes between them are never read and
+  // written back: another program may be changing them. Every other
+  // operation settles them first; a failure there makes Flush fail.
   bool SettleWrites();
   bool FlushJoined();
-  // Writes inside the file go into a shared mapping of it: a copy into the
-  // page cache, without a call per record, touching only the record's bytes.
-  // 1 written, 0 the page could not be had (SIGBUS), -1 cannot be mapped.
-  int MappedWrite(int64_t position, const void* buffer, uint32_t count);
-  void Unmap();
   // Starts the disk on what was written, in stretches of some size.
   void NoteWritten(int64_t at, int64_t n);
-  uint8_t* map_ = nullptr;  // [mapAt_, mapAt_ + mapLen_) of the file, writable
-  int64_t mapAt_ = 0;
-  size_t mapLen_ = 0;
-  bool unmappable_ = false;  // mapping failed once: positioned writes only
+  zelp::posix::MappedWriter mapped_;  // writes inside the file
   std::unique_ptr<uint8_t[]> joined_;
   int64_t joinedAt_ = 0;     // file position of joined_[0]
   uint32_t joinedLen_ = 0;   // 0 while nothing waits

@@ -1,20 +1,11 @@
-// CKOVA_File over POSIX descriptors.
-#include <errno.h>
+// CKOVA_File over POSIX descriptors: opening, reading, and the three ways
+// writes go out (into a mapping, joined, positioned). Mapped reading and
+// writing are in mapped_posix.cpp, securing space in space_posix.cpp, locks
+// in lock_posix.cpp.
 #include <fcntl.h>
-#include <setjmp.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <linux/magic.h>
-#include <sys/statfs.h>
-#endif
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -22,19 +13,9 @@
 #include "common/text.h"
 #include "file/crc32.h"
 #include "file/file.h"
+#include "file/posix_io.h"
 
-namespace {
-
-// A call that a signal interrupted before it did anything is made again.
-template <typename Call>
-auto Retry(Call call) {
-  decltype(call()) r;
-  do r = call();
-  while (r < 0 && errno == EINTR);
-  return r;
-}
-
-}  // namespace
+using zelp::posix::Retry;
 
 CKOVA_File::~CKOVA_File() { Close(); }
 
@@ -60,7 +41,7 @@ void CKOVA_File::Close() {
   }
   handle = -1;
   joined_.reset();
-  unmappable_ = false;
+  mapped_.Reset();
   knownSize_ = -1;
   writtenFrom_ = writtenTo_ = 0;
   lostWrite_ = false;
@@ -76,7 +57,8 @@ void CKOVA_File::GetSize(int64_t& size) {
 int CKOVA_File::Tell(int64_t& position) {
   if (handle < 0) return 0;
   off_t p = ::lseek(handle, 0, SEEK_CUR);
-  if (p >= 0) position = p;
+  if (p < 0) return 0;
+  position = p;
   return 1;
 }
 
@@ -84,84 +66,6 @@ bool CKOVA_File::Seek(int64_t position) {
   if (handle < 0 || position < 0) return false;
   return ::lseek(handle, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }
-
-namespace {
-
-constexpr int64_t kMapPiece = int64_t{64} << 20;  // mapped at a time
-
-sigjmp_buf* g_onBus = nullptr;
-void OnBus(int) { siglongjmp(*g_onBus, 1); }
-
-// The CRC over a mapping of the file, which needs no copy (measured twice
-// as fast as reading when the file is in the page cache; see
-// bench/crc_read.cpp). A page that cannot be had (the file was cut short by
-// someone else meanwhile, or the disk failed) raises SIGBUS: it is caught
-// for the time of the computation and makes it fail, as a failed read does.
-// Returns 1 with the CRC, 0 when the file could not be read, -1 when it
-// cannot be mapped.
-int MappedCrc(int fd, int64_t size, uint32_t& result) {
-  struct sigaction onBus = {}, old = {};
-  onBus.sa_handler = OnBus;
-  sigemptyset(&onBus.sa_mask);
-  if (::sigaction(SIGBUS, &onBus, &old) != 0) return false;
-  sigjmp_buf jump;
-  g_onBus = &jump;
-  // Read again after a jump back here: volatile.
-  void* volatile map = MAP_FAILED;
-  volatile size_t mapLen = 0;
-  volatile uint32_t running = 0xFFFFFFFFu;
-  volatile int state = 0;  // 0 working, 1 done, 2 not mappable, 3 a page was missing
-  if (sigsetjmp(jump, 1) == 0) {
-    for (int64_t at = 0; at < size; at += kMapPiece) {
-      size_t len = static_cast<size_t>(size - at < kMapPiece ? size - at : kMapPiece);
-      void* p = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(at));
-      if (p == MAP_FAILED) {
-        state = 2;
-        break;
-      }
-      map = p;
-      mapLen = len;
-      ::madvise(p, len, MADV_SEQUENTIAL);
-      running = zelp::Crc32Update(running, p, len);
-      map = MAP_FAILED;
-      ::munmap(p, len);
-    }
-    if (state == 0) state = 1;
-  } else {
-    state = 3;
-  }
-  if (map != MAP_FAILED) ::munmap(map, mapLen);
-  g_onBus = nullptr;
-  ::sigaction(SIGBUS, &old, nullptr);
-  if (state == 2) return -1;
-  // Bytes past a new end within the last page read as zeros, not as a
-  // fault: a file shorter now than it was fails as well.
-  struct stat st;
-  if (state != 1 || ::fstat(fd, &st) != 0 || st.st_size < size) return 0;
-  result = running ^ 0xFFFFFFFFu;
-  return 1;
-}
-
-// Positioned reads, 1 MiB at a time (hashed while still in cache; a 32 MiB
-// buffer measured four times slower). False when the file could not be read.
-bool ReadCrc(int fd, int64_t size, uint32_t& result) {
-  const size_t bufSize = static_cast<size_t>(size < zelp::kCrcReadSize ? size : zelp::kCrcReadSize);
-  std::unique_ptr<unsigned char[]> buf(new unsigned char[bufSize]);
-  _m_CRC32 crc;
-  for (int64_t at = 0; at < size;) {
-    size_t want =
-        static_cast<size_t>(size - at < static_cast<int64_t>(bufSize) ? size - at : bufSize);
-    ssize_t n = Retry([&] { return ::pread(fd, buf.get(), want, static_cast<off_t>(at)); });
-    // An error, or an end before the size the file had: never a CRC of part of it.
-    if (n <= 0) return false;
-    crc.Update(buf.get(), static_cast<size_t>(n));
-    at += n;
-  }
-  result = crc.Final();
-  return true;
-}
-
-}  // namespace
 
 uint32_t CKOVA_File::Crc32() { return Crc32OfFile(*this); }
 
@@ -178,10 +82,10 @@ bool CKOVA_File::WholeCrc32(uint32_t& crc) {
   // (fewer blocks than bytes) are read, which gives zeros for a hole.
   bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
   if (!holes) {
-    int mapped = MappedCrc(handle, size, crc);
+    int mapped = zelp::posix::MappedCrc(handle, size, crc);
     if (mapped >= 0) return mapped == 1;
   }
-  return ReadCrc(handle, size, crc);
+  return zelp::posix::ReadCrc(handle, size, crc);
 }
 
 bool CKOVA_File::IsOpen() { return handle >= 0; }
@@ -194,22 +98,9 @@ bool CKOVA_File::SetEnd() {
   return p >= 0 && ::ftruncate(handle, p) == 0;
 }
 
-bool CKOVA_File::Reserve(int64_t size) {
-  if (handle < 0 || size < 0) return false;
-  SettleWrites();
-  knownSize_ = -1;
-  struct stat st;
-  if (::fstat(handle, &st) != 0) return false;
-  if (size <= st.st_size) return true;
-  int rc = ::posix_fallocate(handle, st.st_size, static_cast<off_t>(size - st.st_size));
-  if (rc == EOPNOTSUPP || rc == EINVAL) rc = ::ftruncate(handle, size) == 0 ? 0 : errno;
-  return rc == 0;
-}
-
 namespace {
 
 constexpr uint32_t kJoinMax = 256 << 10;                 // bytes joined at most
-constexpr uint32_t kMapSlack = 64 << 10;                 // the largest write through a mapping
 constexpr int64_t kWritebackStretch = int64_t{1} << 20;  // started at a time
 
 // Starts the disk writing the range without waiting for it.
@@ -219,17 +110,6 @@ void StartWriteback(int fd, int64_t at, int64_t n) {
 #else
   (void)fd, (void)at, (void)n;
 #endif
-}
-
-bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at) {
-  while (n > 0) {
-    ssize_t w = Retry([&] { return ::pwrite(fd, p, n, static_cast<off_t>(at)); });
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<size_t>(w);
-    at += w;
-  }
-  return true;
 }
 
 }  // namespace
@@ -251,70 +131,13 @@ void CKOVA_File::NoteWritten(int64_t at, int64_t n) {
 }
 
 bool CKOVA_File::SettleWrites() {
-  Unmap();
+  mapped_.Unmap();
   return FlushJoined();
-}
-
-namespace {
-
-constexpr int64_t kMapWindow = int64_t{64} << 20;  // mapped for writing at a time
-sigjmp_buf* g_onWriteBus = nullptr;
-void OnWriteBus(int) { siglongjmp(*g_onWriteBus, 1); }
-struct sigaction g_oldBus;
-
-}  // namespace
-
-void CKOVA_File::Unmap() {
-  if (!map_) return;
-  ::munmap(map_, mapLen_);  // the written pages stay dirty in the page cache
-  map_ = nullptr;
-  ::sigaction(SIGBUS, &g_oldBus, nullptr);
-}
-
-int CKOVA_File::MappedWrite(int64_t position, const void* buffer, uint32_t count) {
-  if (unmappable_) return -1;
-  const int64_t end = position + count;
-  if (!map_ || position < mapAt_ || end > mapAt_ + static_cast<int64_t>(mapLen_)) {
-    Unmap();
-    // Whole windows, with room for a record that starts near a window's end.
-    const int64_t at = position / kMapWindow * kMapWindow;
-    const int64_t len = std::min<int64_t>(kMapWindow + kMapSlack, knownSize_ - at);
-    void* p = ::mmap(nullptr, static_cast<size_t>(len), PROT_READ | PROT_WRITE, MAP_SHARED, handle,
-                     static_cast<off_t>(at));
-    if (p == MAP_FAILED) {
-      unmappable_ = true;
-      return -1;
-    }
-    // A page that cannot be had (the file cut short by someone else, a
-    // failing disk) raises SIGBUS; it fails the write as an error would.
-    struct sigaction onBus = {};
-    onBus.sa_handler = OnWriteBus;
-    onBus.sa_flags = SA_NODEFER;  // jumped out of: it must not stay blocked
-    sigemptyset(&onBus.sa_mask);
-    if (::sigaction(SIGBUS, &onBus, &g_oldBus) != 0) {
-      ::munmap(p, static_cast<size_t>(len));
-      unmappable_ = true;
-      return -1;
-    }
-    map_ = static_cast<uint8_t*>(p);
-    mapAt_ = at;
-    mapLen_ = static_cast<size_t>(len);
-  }
-  sigjmp_buf jump;
-  g_onWriteBus = &jump;
-  if (sigsetjmp(jump, 0) != 0) {
-    g_onWriteBus = nullptr;
-    Unmap();
-    return 0;
-  }
-  std::memcpy(map_ + (position - mapAt_), buffer, count);
-  g_onWriteBus = nullptr;
-  return 1;
 }
 
 bool CKOVA_File::FlushJoined() {
   if (joinedLen_ == 0) return true;
-  bool ok = PWriteAll(handle, joined_.get(), joinedLen_, joinedAt_);
+  bool ok = zelp::posix::PWriteAll(handle, joined_.get(), joinedLen_, joinedAt_);
   if (ok) NoteWritten(joinedAt_, joinedLen_);
   joinedLen_ = 0;  // inside the file: the size stands
   if (!ok) lostWrite_ = true;
@@ -342,8 +165,8 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
     bool writable = flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
     knownSize_ = writable && ::fstat(handle, &st) == 0 ? st.st_size : -1;
   }
-  if (count <= kMapSlack && position <= knownSize_ - count) {
-    switch (MappedWrite(position, buffer, count)) {
+  if (count <= zelp::posix::MappedWriter::kMaxWrite && position <= knownSize_ - count) {
+    switch (mapped_.Write(handle, knownSize_, position, buffer, count)) {
       case 1: NoteWritten(position, count); return count;
       case 0: lostWrite_ = true; return 0;
       default: break;  // not mappable here: joined writes
@@ -367,41 +190,6 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
   return n < 0 ? 0 : n;
 }
 
-bool CKOVA_File::SecureWrites(const std::vector<zelp::ByteRange>& ranges) {
-  if (handle < 0) return false;
-  struct stat st;
-  if (::fstat(handle, &st) != 0) return false;
-    // A file system that copies on write needs new blocks for every block
-    // written; elsewhere only holes need them.
-#ifdef __linux__
-  struct statfs fs;
-  if (::fstatfs(handle, &fs) != 0) return false;
-  bool copies = fs.f_type == BTRFS_SUPER_MAGIC;
-#else
-  bool copies = false;
-#endif
-  bool holes = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
-  if (!copies && !holes) return true;
-  const int64_t block = st.st_blksize > 0 ? st.st_blksize : 4096;
-  uint64_t need = 0;
-  bool count = copies;
-  for (const zelp::ByteRange& r : ranges) {
-    int64_t at = r.at / block * block, end = (r.end + block - 1) / block * block;
-    need += static_cast<uint64_t>(end - at);
-    if (copies) continue;
-#ifdef FALLOC_FL_KEEP_SIZE
-    if (Retry([&] { return ::fallocate(handle, FALLOC_FL_KEEP_SIZE, r.at, r.end - r.at); }) == 0)
-      continue;
-    if (errno != EOPNOTSUPP && errno != ENOSYS) return false;  // ENOSPC above all
-#endif
-    count = true;  // cannot allocate ahead here: the free space must do
-  }
-  struct statvfs vfs;
-  if (!count) return true;
-  return ::fstatvfs(handle, &vfs) == 0 &&
-         static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize >= need;
-}
-
 bool CKOVA_File::Flush() {
   if (handle < 0) return false;
   bool settled = SettleWrites() && !lostWrite_;
@@ -409,24 +197,6 @@ bool CKOVA_File::Flush() {
 }
 
 namespace {
-
-// POSIX has no sharing modes; advisory locks stand in for them so that a
-// file opened for writing excludes everyone who asked not to share writing
-// (and the same file opened twice in one process conflicts, as on Windows).
-int LockFor(int mode, int shareKind) {
-  bool writes = mode != zelp::kModeRead;
-  bool othersMayWrite = shareKind == zelp::kShareReadWrite || shareKind == zelp::kShareWrite;
-  if (writes) return othersMayWrite ? LOCK_SH : LOCK_EX;
-  return othersMayWrite ? 0 : LOCK_SH;
-}
-
-// The lock, or none where the file system keeps no locks (some network and
-// FUSE file systems): the sharing rules cannot hold there, but the file can
-// still be patched. Every other refusal (someone holds the file) stands.
-bool Lock(int fd, int lock) {
-  if (Retry([&] { return ::flock(fd, lock | LOCK_NB); }) == 0) return true;
-  return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS;
-}
 
 int OpenOnce(const std::string& path, int flags, int lock, bool truncate) {
   // O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
@@ -438,7 +208,8 @@ int OpenOnce(const std::string& path, int flags, int lock, bool truncate) {
     errno = EINVAL;
     return -1;
   }
-  if ((lock && !Lock(fd, lock)) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+  if ((lock && !zelp::posix::Lock(fd, lock)) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
       (truncate && ::ftruncate(fd, 0) != 0)) {
     int e = errno;
     ::close(fd);
@@ -462,7 +233,7 @@ int zelp::Open(const char16_t* path, CKOVA_File& file, int mode, int shareKind) 
   }
   std::string native;
   if (!path || !zelp::PathToNative(path, native) || native.empty()) return 0;
-  int lock = LockFor(mode, shareKind);
+  int lock = zelp::posix::LockFor(mode, shareKind);
   // No retry under a short form: POSIX file systems have no short names.
   int fd = OpenOnce(native, flags, lock, mode == kModeCreate);
   if (fd < 0) return 0;
@@ -499,4 +270,15 @@ bool zelp::RenamePath(const char16_t* from, const char16_t* to) {
   std::string a, b;
   return from && to && PathToNative(from, a) && PathToNative(to, b) &&
          ::rename(a.c_str(), b.c_str()) == 0;
+}
+
+bool zelp::posix::PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at) {
+  while (n > 0) {
+    ssize_t w = Retry([&] { return ::pwrite(fd, p, n, static_cast<off_t>(at)); });
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+    at += w;
+  }
+  return true;
 }

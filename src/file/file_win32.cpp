@@ -47,8 +47,8 @@ int CKOVA_File::Tell(int64_t& position) {
   LONG high = 0;
   SetLastError(NO_ERROR);
   DWORD low = SetFilePointer(H(handle), 0, &high, FILE_CURRENT);
-  if (low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR)
-    position = (static_cast<int64_t>(high) << 32) | low;
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return 0;
+  position = (static_cast<int64_t>(high) << 32) | low;
   return 1;
 }
 

@@ -26,7 +26,8 @@ class CKOVA_xFile {
   virtual bool WriteText(const char16_t* text);
   // Stores the size in `size`; leaves it unchanged on failure.
   virtual void GetSize(int64_t& size) = 0;
-  // 0 when closed; otherwise stores the position and returns 1.
+  // Stores the position and returns 1; 0 (the position left unchanged)
+  // when closed or when the platform cannot tell it.
   virtual int Tell(int64_t& position) = 0;
   // Moves to `position` from the start; false for a negative position.
   // Positions beyond the end are allowed.

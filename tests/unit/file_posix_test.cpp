@@ -1,9 +1,11 @@
 // The POSIX file layer beyond the shared contract (tests/contract): locks
-// where the file system has none, files that are no regular files, and CRCs
-// of files that deliver fewer bytes than they claim.
+// where the file system has none, files that are no regular files, CRCs of
+// files that deliver fewer bytes than they claim, and the ways around a
+// mapping or a position that cannot be had.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <linux/magic.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -24,9 +26,11 @@ using testutil::WriteFile;
 
 namespace {
 
-// flock() is wrapped at link time (tests/CMakeLists.txt): with an errno set
-// here, every call fails with it, as on a file system without locks.
+// flock() and sigaction() are wrapped at link time (tests/CMakeLists.txt):
+// with an errno set here, every flock() fails with it, as on a file system
+// without locks, and so does every sigaction() for SIGBUS.
 int g_flockErrno = 0;
+int g_busErrno = 0;
 
 }  // namespace
 
@@ -34,6 +38,13 @@ extern "C" int __real_flock(int fd, int operation);
 extern "C" int __wrap_flock(int fd, int operation) {
   if (!g_flockErrno) return __real_flock(fd, operation);
   errno = g_flockErrno;
+  return -1;
+}
+
+extern "C" int __real_sigaction(int sig, const struct sigaction* act, struct sigaction* old);
+extern "C" int __wrap_sigaction(int sig, const struct sigaction* act, struct sigaction* old) {
+  if (sig != SIGBUS || !g_busErrno) return __real_sigaction(sig, act, old);
+  errno = g_busErrno;
   return -1;
 }
 
@@ -174,6 +185,44 @@ TEST(PosixFile, SecuringWritesAllocatesTheirHolesOnly) {
   const auto bytes = testutil::ReadFile(path);
   EXPECT_TRUE(bytes[0] == 9 && bytes[1] == 8 && bytes[2] == 7 &&
               std::all_of(bytes.begin() + 3, bytes.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// Without a SIGBUS handler nothing may be touched through a mapping (a page
+// that cannot be had would end the process): the CRC is read and the writes
+// go out as positioned writes instead, with the same results.
+TEST(PosixFile, WithoutABusHandlerFilesAreReadAndWrittenWithoutMappings) {
+  TempDir dir;
+  auto bytes = testutil::RandomBytes((1 << 20) + 77, 9);
+  WriteFile(dir.File("t"), bytes);
+  const uint8_t patch[] = {1, 2, 3, 4, 5};
+  const int64_t places[] = {0, 4096 - 2, 1 << 20, (1 << 20) + 72};
+  g_busErrno = EINVAL;
+  CKOVA_File f;
+  ASSERT_EQ(1, zelp::Open(U16(dir.File("t")).c_str(), f, zelp::kModeReadWrite, zelp::kShareRead));
+  uint32_t crc = 0;
+  EXPECT_TRUE(f.WholeCrc32(crc));
+  EXPECT_EQ(zelp::Crc32Of(bytes.data(), bytes.size()), crc);
+  for (int64_t at : places) {
+    EXPECT_EQ(5, f.WriteAt(at, patch, 5)) << at;
+    std::copy(patch, patch + 5, bytes.begin() + at);
+  }
+  EXPECT_TRUE(f.Flush());
+  f.Close();
+  g_busErrno = 0;
+  EXPECT_EQ(bytes, testutil::ReadFile(dir.File("t")));
+}
+
+// A descriptor without a position (a pipe): Tell says so and leaves the
+// value alone.
+TEST(PosixFile, APositionThatCannotBeHadIsNoPosition) {
+  int ends[2];
+  ASSERT_EQ(0, ::pipe(ends));
+  ::close(ends[1]);
+  CKOVA_File f;
+  f.handle = ends[0];
+  int64_t position = 42;
+  EXPECT_EQ(0, f.Tell(position));
+  EXPECT_EQ(42, position);
 }
 
 }  // namespace
