@@ -66,15 +66,12 @@ class CKOVA_File : public CKOVA_xFile {
   // operation settles them first; a failure there makes Flush fail.
   bool SettleWrites();
   bool FlushJoined();
-  // Starts the disk on what was written, in stretches of some size.
-  void NoteWritten(int64_t at, int64_t n);
   zelp::posix::MappedWriter mapped_;  // writes inside the file
   std::unique_ptr<uint8_t[]> joined_;
-  int64_t joinedAt_ = 0;     // file position of joined_[0]
-  uint32_t joinedLen_ = 0;   // 0 while nothing waits
-  int64_t knownSize_ = -1;   // the size last seen; -1 when unknown
-  int64_t writtenFrom_ = 0;  // written since the disk was last started
-  int64_t writtenTo_ = 0;
+  int64_t joinedAt_ = 0;    // file position of joined_[0]
+  uint32_t joinedLen_ = 0;  // 0 while nothing waits
+  int64_t knownSize_ = -1;  // the size last seen; -1 when unknown
+  zelp::posix::WritebackHints hints_;
   bool lostWrite_ = false;  // joined bytes could not be written
 #endif
 };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -43,7 +44,7 @@ void CKOVA_File::Close() {
   joined_.reset();
   mapped_.Reset();
   knownSize_ = -1;
-  writtenFrom_ = writtenTo_ = 0;
+  hints_.Reset();
   lostWrite_ = false;
 }
 
@@ -103,31 +104,42 @@ namespace {
 constexpr uint32_t kJoinMax = 256 << 10;                 // bytes joined at most
 constexpr int64_t kWritebackStretch = int64_t{1} << 20;  // started at a time
 
-// Starts the disk writing the range without waiting for it.
-void StartWriteback(int fd, int64_t at, int64_t n) {
-#ifdef SYNC_FILE_RANGE_WRITE
-  ::sync_file_range(fd, static_cast<off_t>(at), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
-#else
-  (void)fd, (void)at, (void)n;
-#endif
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
 
-// The disk starts on what was written without anyone waiting, so that it
-// works while later records are prepared and the final flush has less left.
-// Writes close to one another are started together, in stretches of 1 MiB.
-void CKOVA_File::NoteWritten(int64_t at, int64_t n) {
-  if (writtenTo_ > writtenFrom_ && (at < writtenFrom_ || at > writtenTo_ + kWritebackStretch)) {
-    StartWriteback(handle, writtenFrom_, writtenTo_ - writtenFrom_);
-    writtenTo_ = writtenFrom_;
+void zelp::posix::WritebackHints::Note(int fd, int64_t at, int64_t n) {
+  if (off_) return;
+  if (firstNs_ < 0) firstNs_ = NowNs();
+  if (to_ > from_ && (at < from_ || at > to_ + kWritebackStretch)) {
+    Start(fd);
+    to_ = from_;
   }
-  if (writtenTo_ <= writtenFrom_) writtenFrom_ = at;
-  if (at + n > writtenTo_) writtenTo_ = at + n;
-  if (writtenTo_ - writtenFrom_ >= kWritebackStretch) {
-    StartWriteback(handle, writtenFrom_, writtenTo_ - writtenFrom_);
-    writtenFrom_ = writtenTo_;
+  if (to_ <= from_) from_ = at;
+  if (at + n > to_) to_ = at + n;
+  if (to_ - from_ >= kWritebackStretch) {
+    Start(fd);
+    from_ = to_;
   }
+}
+
+void zelp::posix::WritebackHints::Start(int fd) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  const int64_t before = NowNs();
+  ::sync_file_range(fd, static_cast<off_t>(from_), static_cast<off_t>(to_ - from_),
+                    SYNC_FILE_RANGE_WRITE);
+  const int64_t after = NowNs();
+  spentNs_ += after - before;
+  // A few starts first: the first ones also find the file's pages.
+  if (++starts_ >= 4 && spentNs_ * 2 > after - firstNs_) off_ = true;
+#else
+  (void)fd;
+  off_ = true;
+#endif
 }
 
 bool CKOVA_File::SettleWrites() {
@@ -138,7 +150,7 @@ bool CKOVA_File::SettleWrites() {
 bool CKOVA_File::FlushJoined() {
   if (joinedLen_ == 0) return true;
   bool ok = zelp::posix::PWriteAll(handle, joined_.get(), joinedLen_, joinedAt_);
-  if (ok) NoteWritten(joinedAt_, joinedLen_);
+  if (ok) hints_.Note(handle, joinedAt_, joinedLen_);
   joinedLen_ = 0;  // inside the file: the size stands
   if (!ok) lostWrite_ = true;
   return ok;
@@ -167,7 +179,7 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
   }
   if (count <= zelp::posix::MappedWriter::kMaxWrite && position <= knownSize_ - count) {
     switch (mapped_.Write(handle, knownSize_, position, buffer, count)) {
-      case 1: NoteWritten(position, count); return count;
+      case 1: hints_.Note(handle, position, count); return count;
       case 0: lostWrite_ = true; return 0;
       default: break;  // not mappable here: joined writes
     }
@@ -181,7 +193,7 @@ int64_t CKOVA_File::WriteAt(int64_t position, const void* buffer, uint32_t count
   }
   ssize_t n = Retry([&] { return ::pwrite(handle, buffer, count, static_cast<off_t>(position)); });
   knownSize_ = -1;
-  if (n > 0) NoteWritten(position, n);
+  if (n > 0) hints_.Note(handle, position, n);
   if (n == static_cast<ssize_t>(count)) return n;
   // Not all written: tell a position the file cannot reach (a seek would
   // have failed) from a failed write, as Seek+Write do.

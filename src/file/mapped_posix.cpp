@@ -18,9 +18,9 @@ namespace zelp::posix {
 
 namespace {
 
-int g_guards = 0;                  // BusGuards alive
-struct sigaction g_oldBus;         // the handler before the first of them
-sigjmp_buf* g_jump = nullptr;      // where the access under way goes on a fault
+int g_guards = 0;              // BusGuards alive
+struct sigaction g_oldBus;     // the handler before the first of them
+sigjmp_buf* g_jump = nullptr;  // where the access under way goes on a fault
 
 void OnBus(int) {
   if (g_jump) siglongjmp(*g_jump, 1);
@@ -130,10 +130,10 @@ int MappedWriter::Write(int fd, int64_t size, int64_t position, const void* buff
     const int64_t at = position / kMapPiece * kMapPiece;
     const int64_t len = std::min<int64_t>(kMapPiece + kMaxWrite, size - at);
     guard_.emplace();
-    void* p = guard_->installed() ? ::mmap(nullptr, static_cast<size_t>(len),
-                                           PROT_READ | PROT_WRITE, MAP_SHARED, fd,
-                                           static_cast<off_t>(at))
-                                  : MAP_FAILED;
+    void* p = guard_->installed()
+                  ? ::mmap(nullptr, static_cast<size_t>(len), PROT_READ | PROT_WRITE, MAP_SHARED,
+                           fd, static_cast<off_t>(at))
+                  : MAP_FAILED;
     if (p == MAP_FAILED) {
       guard_.reset();
       unmappable_ = true;

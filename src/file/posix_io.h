@@ -80,6 +80,26 @@ class MappedWriter {
   std::optional<BusGuard> guard_;  // while mapped
 };
 
+// Starts the disk on what was written without waiting for it, so that it
+// works while later writes are prepared and the final flush has less left.
+// Writes close to one another are started together, in stretches of 1 MiB.
+// Where starting blocks (a disk slower than the writing, its queue full),
+// the writer would wait at every stretch for what the flush waits for once:
+// once the starts have taken half the time since the first write, they stop.
+class WritebackHints {
+ public:
+  void Note(int fd, int64_t at, int64_t n);
+  void Reset() { *this = WritebackHints(); }
+
+ private:
+  void Start(int fd);
+  int64_t from_ = 0, to_ = 0;  // written since the disk was last started
+  int64_t firstNs_ = -1;       // when the first write was noted
+  int64_t spentNs_ = 0;        // in the starts
+  int starts_ = 0;
+  bool off_ = false;
+};
+
 // POSIX has no sharing modes: advisory locks stand in for them. The lock
 // that opening with `mode` and `shareKind` takes (0 for none), and taking
 // it (true also where the file system keeps no locks).
