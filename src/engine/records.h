@@ -23,34 +23,37 @@ enum class RecordFault {
 };
 
 // Reads records until the end record, calling `visit(position, data, length)`
-// for each; `data` must hold kMaxRecordData bytes. A visitor that returns
+// for each (`data` in place in the stream's buffer, or copied into `data`,
+// which must hold kMaxRecordData bytes). A visitor that returns
 // false ends the walk (kNone). `recordAt`, when given, holds the stream offset
 // of the record being read, so a fault can say where it is.
 template <class Visit>
 RecordFault ForEachRecord(StreamReader& in, uint8_t* data, Visit visit,
                           uint64_t* recordAt = nullptr) {
   uint64_t position = 0;  // not advanced by the data a record writes
+  uint8_t spare[8];
   for (;;) {
     if (recordAt) *recordAt = in.consumed();
-    uint8_t field[8];
-    if (in.Read(field, 1) != 1) return RecordFault::kTypeCut;
-    switch (field[0]) {
+    const uint8_t* field = in.Take(1, spare);
+    if (!field) return RecordFault::kTypeCut;
+    switch (*field) {
       case kRecRelative:
-        if (in.Read(field, 4) != 4) return RecordFault::kDistanceCut;
+        if (!(field = in.Take(4, spare))) return RecordFault::kDistanceCut;
         position += Le32(field);  // below 2^63 before, so this cannot wrap
         break;
       case kRecAbsolute:
-        if (in.Read(field, 8) != 8) return RecordFault::kPositionCut;
+        if (!(field = in.Take(8, spare))) return RecordFault::kPositionCut;
         position = Le64(field);
         break;
       case kRecEnd: return RecordFault::kNone;
       default: return RecordFault::kBadType;
     }
-    if (in.Read(field, 2) != 2) return RecordFault::kLengthCut;
-    uint32_t length = Le16(field);
-    if (in.Read(data, length) != length) return RecordFault::kDataCut;
+    if (!(field = in.Take(2, spare))) return RecordFault::kLengthCut;
+    const uint32_t length = Le16(field);
+    const uint8_t* bytes = in.Take(length, data);
+    if (!bytes) return RecordFault::kDataCut;
     if (position >= kUnreachable) return RecordFault::kUnreachable;
-    if (!visit(position, static_cast<const uint8_t*>(data), length)) return RecordFault::kNone;
+    if (!visit(position, bytes, length)) return RecordFault::kNone;
   }
 }
 

@@ -53,6 +53,17 @@ class StreamReader {
     return done;
   }
 
+  // The next `n` bytes: in place while the buffer holds all of them (valid
+  // until the next call), else copied into `spare`; null when the stream
+  // ends first. Most records are parsed without a copy this way.
+  const uint8_t* Take(uint32_t n, uint8_t* spare) {
+    if (n == 0 || len_ - pos_ < n) return Read(spare, n) == n ? spare : nullptr;
+    const uint8_t* p = data_ + pos_;
+    pos_ += n;
+    consumed_ += n;
+    return p;
+  }
+
   // Bytes given out so far.
   uint64_t consumed() const { return consumed_; }
 
