@@ -96,6 +96,7 @@ run_build() {
     failed=$((failed + 1))
     return
   fi
+  scenarios=$list
   local name flag log start status ms took as
   while read -r name flag; do
     chosen "$name" || continue
