@@ -41,8 +41,9 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && id nobody >/dev/null
     chown nobody "$nobody_prefix"
     # The same settings as the main prefix (fonts, unmanaged windows).
     cp "$WINEPREFIX/zelp-settings.reg" "$nobody_prefix/"
-    if "${runner[@]}" timeout 300 "$ZELP_WINE" wineboot -i >/dev/null 2>&1 &&
-       "${runner[@]}" "$ZELP_WINE" regedit /S "$(winpath "$nobody_prefix/zelp-settings.reg")" >/dev/null 2>&1; then
+    if _wine_env_step "wineboot as nobody" 300 "${runner[@]}" "$ZELP_WINE" wineboot -i &&
+       _wine_env_step "regedit as nobody" 120 "${runner[@]}" "$ZELP_WINE" regedit /S \
+         "$(winpath "$nobody_prefix/zelp-settings.reg")"; then
       echo "$want" | "${runner[@]}" tee "$nobody_prefix/.zelp-ready" >/dev/null
     else
       echo "wine tests: cannot make a prefix for nobody; its scenarios run as root" >&2
