@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The whole story on one machine: build everything, make a sample "ROM" and a
+# The whole story on one machine: build what it needs, make a sample "ROM" and a
 # modified copy, turn them into a Windows patch program, apply it with
 # `zelp apply` and through the real dialog under Wine, check both results and
 # take screenshots of the dialog. Everything lands in build/demo/. Builds only
