@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The whole story on one machine: build what it needs, make a sample "ROM" and a
-# modified copy, turn them into a Windows patch program, apply it with
-# `zelp apply` and through the real dialog under Wine, check both results and
-# take screenshots of the dialog. Everything lands in build/demo/. Builds only
-# what it uses: zelp, the dialog program and the driver that works it.
+# The whole story on one machine: build only what it uses (zelp, the dialog
+# program and the driver that works it), make a sample "ROM" and a modified
+# copy, turn them into a Windows patch program, apply it with `zelp apply` and
+# through the real dialog under Wine, check both results and take screenshots
+# of the dialog. Everything lands in build/demo/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
