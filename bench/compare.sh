@@ -4,8 +4,8 @@
 # output checked with cmp), plus a 1,000,000-record patch for the cost per
 # record; both against the least an in-place patcher must do (zelp_limit: the
 # target read once, the changed bytes written, one flush; and the same with a
-# journal of the old bytes made durable first). Prints Markdown tables of
-# medians and ratios.
+# journal of the old bytes made durable first and emptied durably after).
+# Prints Markdown tables of medians and ratios.
 #
 # Needs the bench build (cmake --preset bench && cmake --build --preset bench)
 # and xdelta3, bsdiff, hyperfine (scripts/deps.sh bench). Data goes to
@@ -182,7 +182,8 @@ print("#### zelp apply against the limit (medians of interleaved rounds)\n")
 print("The limit: the target read once (its CRC-32), the changed bytes written, one flush (the "
       "changes taken from the patch beforehand, not timed). The journalled limit adds a journal "
       "of the old bytes of every changed range, flushed with its folder before the first "
-      "change and removed after.\n")
+      "change, emptied with a flush after the target's (a success is only claimed once the "
+      "journal can no longer undo it) and removed.\n")
 print("| | 128 MiB, 20,000 changes | ÷ limit | ÷ journalled | 1,000,000 records of 4 bytes "
       "| ÷ limit | ÷ journalled |")
 print("|---|---:|---:|---:|---:|---:|---:|")

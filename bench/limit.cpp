@@ -5,7 +5,9 @@
 // the target once (its CRC-32), writes the changed bytes, flushes once.
 // With --journal it also writes the old bytes of the changed ranges (with
 // their position and length) to a file beside the target and makes that
-// and its name durable before the first change, and removes it after.
+// and its name durable before the first change; after the target's flush
+// it empties that file durably (a success may only be claimed once the
+// journal can no longer undo it) and removes it.
 // Prints the milliseconds taken; exit 1 on failure.
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
   if (map == MAP_FAILED) return 1;
   ::madvise(map, size, MADV_SEQUENTIAL);
   if (zelp::Crc32Of(map, size) != h.targetCrc) return 1;
+  int jfd = -1;
   if (journal) {
     std::vector<uint8_t> j;
     for (const Change& c : rec.changes) {
@@ -117,14 +120,16 @@ int main(int argc, char** argv) {
       j.insert(j.end(), head, head + 12);
       j.insert(j.end(), map + c.at, map + c.at + c.len);
     }
-    int jfd = ::open(journalPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-    if (jfd < 0 || !WriteAllFd(jfd, j.data(), j.size()) || ::fsync(jfd) != 0 || ::close(jfd) != 0 ||
+    jfd = ::open(journalPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+    if (jfd < 0 || !WriteAllFd(jfd, j.data(), j.size()) || ::fsync(jfd) != 0 ||
         !SyncFolder(journalPath))
       return 1;
   }
   for (const Change& c : rec.changes) std::memcpy(map + c.at, &rec.bytes[c.data], c.len);
   if (::munmap(map, size) != 0 || ::fsync(fd) != 0 || ::close(fd) != 0) return 1;
-  if (journal && ::unlink(journalPath.c_str()) != 0) return 1;
+  if (journal && (::ftruncate(jfd, 0) != 0 || ::fsync(jfd) != 0 || ::close(jfd) != 0 ||
+                  ::unlink(journalPath.c_str()) != 0))
+    return 1;
   auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
   std::printf("%.2f\n", ms.count());
   return 0;
