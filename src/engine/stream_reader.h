@@ -62,7 +62,7 @@ class StreamReader {
   // until the next call), else copied into `spare`; null when the stream
   // ends first. Most records are parsed without a copy this way.
   const uint8_t* Take(uint32_t n, uint8_t* spare) {
-    if (n == 0 || len_ - pos_ < n) return Read(spare, n) == n ? spare : nullptr;
+    if (n == 0 || len_ - pos_ < n) return Copied(n, spare);
     const uint8_t* p = data_ + pos_;
     pos_ += n;
     consumed_ += n;
@@ -111,6 +111,11 @@ class StreamReader {
     }
     done_ = false;
     return true;
+  }
+
+  // Take's rare way, apart so that the common one stays small enough to inline.
+  const uint8_t* Copied(uint32_t n, uint8_t* spare) {
+    return Read(spare, n) == n ? spare : nullptr;
   }
 
   // The piece buffer of the last reader, kept for the next one: allocating
