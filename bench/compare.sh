@@ -191,6 +191,8 @@ for label, k in [("limit", "limit"), ("journalled limit", "limit_journal"),
                  ("**zelp apply** (in place)", "apply_zelp"),
                  ("xdelta3 -d + sync (a new file)", "apply_xdelta3"),
                  ("bspatch + sync (a new file)", "apply_bspatch")]:
+    if k not in r and k + "_1m" not in r:
+        continue
     cells = []
     for suffix in ("", "_1m"):
         cells += [ms(k + suffix), ratio(k + suffix, "limit" + suffix),
