@@ -205,7 +205,10 @@ let queue = ready;
 onmessage = (e) => {
   queue = queue.then(async (M) => {
     try {
-      postMessage(await ops[e.data.op](M, e.data));
+      const out = await ops[e.data.op](M, e.data);
+      postMessage(out);
+      // The page is answered; the file to patch comes next.
+      if (out.type === 'patch' && out.code === 1) M._zelp_prepare_memory();
       return M;
     } catch (err) {
       if (err instanceof PageError) {
