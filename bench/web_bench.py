@@ -26,6 +26,8 @@ if not os.path.exists("old.rom"):
     subprocess.run([gen, "rom", "old.rom", str(128 << 20), "1"], check=True)
 if not os.path.exists("new.rom"):
     subprocess.run([gen, "mutate", "old.rom", "new.rom", "20000", "32", "2"], check=True)
+if os.path.exists("web.zelp"):
+    os.remove("web.zelp")  # made afresh, without zelp's note that it replaces a file
 subprocess.run([zelp, "create", "old.rom", "new.rom", "-o", "web.zelp"], check=True,
                stdout=subprocess.DEVNULL)
 with open("new.rom", "rb") as f:
