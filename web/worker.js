@@ -199,16 +199,35 @@ const ops = {
   },
 };
 
+// Makes the memory for the file to patch ready (see zelp_prepare_begin in
+// glue.cpp) a step at a time, off the queue: an operation asked meanwhile
+// stops it and goes first.
+const PREPARE_STEP = 16 << 20;
+let preparing = 0;  // the latest run's number: a run goes on while it is the latest
+async function prepareMemory(M) {
+  const run = ++preparing;
+  if (!M._zelp_prepare_begin()) return;
+  while (run === preparing && M._zelp_prepare_step(PREPARE_STEP)) {
+    await new Promise((resume) => setTimeout(resume, 0));
+  }
+  if (run === preparing) stopPreparing(M);
+}
+function stopPreparing(M) {
+  preparing++;
+  M._zelp_prepare_end();
+}
+
 // One operation at a time, in the order asked: they share the engine's state.
 // After an unexpected failure (the engine out of memory) it starts afresh.
 let queue = ready;
 onmessage = (e) => {
   queue = queue.then(async (M) => {
     try {
+      stopPreparing(M);
       const out = await ops[e.data.op](M, e.data);
       postMessage(out);
       // The page is answered; the file to patch comes next.
-      if (out.type === 'patch' && out.code === 1) M._zelp_prepare_memory();
+      if (out.type === 'patch' && out.code === 1) prepareMemory(M).catch(() => {});
       return M;
     } catch (err) {
       if (err instanceof PageError) {
