@@ -48,7 +48,8 @@ zelp::Trust zelp::OpenTrusted(const char16_t* path, CKOVA_File& file, CKOVA_File
   std::string native;
   if (!path || !PathToNative(path, native)) return Trust::kMissing;
   struct stat at;
-  if (::lstat(native.c_str(), &at) != 0) return errno == ENOENT ? Trust::kMissing : Trust::kUntrusted;
+  if (::lstat(native.c_str(), &at) != 0)
+    return errno == ENOENT ? Trust::kMissing : Trust::kUntrusted;
   // O_NONBLOCK: a FIFO planted there must not hold the run.
   int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? Trust::kMissing : Trust::kUntrusted;
@@ -67,7 +68,8 @@ zelp::Trust zelp::OpenTrusted(const char16_t* path, CKOVA_File& file, CKOVA_File
 bool zelp::FreeSpace(const char16_t* folder, uint64_t& bytes) {
   std::string native;
   struct statvfs vfs;
-  if (!folder || !PathToNative(folder, native) || ::statvfs(native.c_str(), &vfs) != 0) return false;
+  if (!folder || !PathToNative(folder, native) || ::statvfs(native.c_str(), &vfs) != 0)
+    return false;
   bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
   return true;
 }

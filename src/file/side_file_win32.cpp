@@ -1,6 +1,6 @@
 // The side files of a target on Windows.
-#include <windows.h>
 #include <aclapi.h>
+#include <windows.h>
 
 #include <string>
 
@@ -55,9 +55,8 @@ bool zelp::OwnFolderOf(const char16_t* path, CKOVA_File& file, std::u16string& f
   // Links resolved where the platform can say (Vista and later); before
   // that, the folder of the name given.
   using Final = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-  auto final = reinterpret_cast<Final>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                             "GetFinalPathNameByHandleW")));
+  auto final = reinterpret_cast<Final>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
   if (final && file.handle) {
     wchar_t buf[32768];
     DWORD n = final(H(file.handle), buf, 32768, 0);
@@ -74,9 +73,9 @@ bool zelp::CreateNew(const char16_t* path, CKOVA_File& file) {
   if (!path) return false;
   // Others may delete it (a leftover is removed by the next run) but never
   // write it; CREATE_NEW fails on anything already there, a link included.
-  HANDLE h = CreateFileW(as_wcstr(path), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(as_wcstr(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   file.handle = h;
   return true;
@@ -85,18 +84,18 @@ bool zelp::CreateNew(const char16_t* path, CKOVA_File& file) {
 zelp::Trust zelp::OpenTrusted(const char16_t* path, CKOVA_File& file, CKOVA_File& owner) {
   file.Close();
   if (!path) return Trust::kMissing;
-  HANDLE h = CreateFileW(as_wcstr(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h = CreateFileW(as_wcstr(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? Trust::kMissing
-                                                                   : Trust::kUntrusted;
+                                                                  : Trust::kUntrusted;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  bool trusted = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
-                 !(info.dwFileAttributes &
-                   (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-                 info.nNumberOfLinks == 1;
+  bool trusted =
+      GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+      !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+      info.nNumberOfLinks == 1;
   // Owners are compared where the file system keeps them.
   std::string mine, theirs, own;
   if (trusted && OwnerOf(h, mine) && owner.handle && OwnerOf(H(owner.handle), theirs))
