@@ -219,7 +219,10 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
   plan.ranges = writes.Take(oldSize);
   // Writing inside the file can need space too (holes, a file system that
   // copies on write): it is secured with the journal's and the growth's.
+  // The growth goes with them: where the file system copies on write, the
+  // free space must hold both.
   plan.secured = Joined(plan.ranges, oldSize, 4096);
+  if (finalSize > oldSize) plan.secured.push_back({oldSize, finalSize});
   // The journal binds itself to the file as it was: the CRC the header
   // checked, or the file's own.
   plan.oldCrc = knownCrc;

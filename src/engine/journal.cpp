@@ -224,14 +224,22 @@ Journal::Begun Journal::Begin(const ChangePlan& plan, std::u16string& why) {
   if (spot_ && !spot_->Target(id, name)) {
     why = u"the target's identity could not be read";
   } else if (spot_) {
+    const int64_t size = JournalSize(plan, name);
     const int64_t growth = std::max<int64_t>(0, plan.finalSize - plan.oldSize);
-    file_ = spot_->Create(JournalSize(plan, name), why);
-    // The journal's space is taken first; the growth and the writes inside
-    // the file must fit beside it, with a margin for the file system's own.
+    int64_t inside = 0;
+    for (const ByteRange& r : plan.secured) inside += std::min(r.end, plan.oldSize) - r.at;
+    // Counted before the journal takes its share (a file system may report
+    // its free space late): the journal, the growth, and the writes inside
+    // the file twice (where blocks are copied on write, once for the run
+    // and once for putting it back), with a margin for the file system.
+    const uint64_t need =
+        static_cast<uint64_t>(size + growth + 2 * inside + growth / 32) + (1 << 20);
     uint64_t free = 0;
-    bool fits = file_ && target_.SecureWrites(plan.secured) &&
-                (!spot_->FreeSpace(free) ||
-                 free >= static_cast<uint64_t>(growth + growth / 32 + (growth ? 1 << 20 : 0)));
+    if (spot_->FreeSpace(free) && free < need)
+      why = u"there is no space for it beside what the patch itself needs";
+    else
+      file_ = spot_->Create(size, why);
+    bool fits = file_ && target_.SecureWrites(plan.secured);
     if (file_ && !fits)
       why = u"there is no space for it beside what the patch itself needs";
     else if (file_ && !WriteJournal(*file_, target_, plan, id, name))
