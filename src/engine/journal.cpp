@@ -358,6 +358,18 @@ namespace {
 
 enum class Verdict { kApply, kFinished, kForeign };
 
+// Names as the platform compares them: without regard to case on Windows.
+bool SameName(const std::u16string& a, const std::u16string& b) {
+#ifdef _WIN32
+  auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
+#else
+  return a == b;
+#endif
+}
+
 Verdict Judge(JournalSpot& spot, CKOVA_xFile& journal, const JournalContents& j,
               CKOVA_xFile& target) {
   int64_t size = -1;
@@ -367,7 +379,8 @@ Verdict Judge(JournalSpot& spot, CKOVA_xFile& journal, const JournalContents& j,
   bool known = spot.Target(id, name);
   if (j.version == 1) {
     // An older release's journal: bound by the name and a window of sizes.
-    if (!known || name != j.name || size < j.lowest || size > j.highest) return Verdict::kForeign;
+    if (!known || !SameName(name, j.name) || size < j.lowest || size > j.highest)
+      return Verdict::kForeign;
     return j.finalSize < j.oldSize && size == j.finalSize ? Verdict::kFinished : Verdict::kApply;
   }
   if (!known || id != j.id) return Verdict::kForeign;
