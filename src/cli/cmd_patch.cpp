@@ -168,6 +168,7 @@ ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
   ReportSink old = SetReportSink(Capture, &capture);
   // The engine's remarks (a journal found and put back, a run without one),
   // after the report line.
+  SayRemarks();
   NoticeSink oldNotice = SetNoticeSink(
       [](const char16_t* text, void* context) {
         auto* c = static_cast<ReportCapture*>(context);

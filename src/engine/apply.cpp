@@ -16,46 +16,19 @@
 using zelp::Recovered;
 using zelp::Recovery;
 
-std::u16string zelp::RecoveryText(const Recovery& r) {
-  const std::u16string j = u"'" + r.journal + u"'", aside = u"'" + r.aside + u"'";
-  switch (r.state) {
-    case Recovered::kNone: return u"";
-    case Recovered::kRolledBack:
-      return u"an interrupted run had left its journal " + j +
-             u": the target was put back as it was before that run";
-    case Recovered::kFinished:
-      return u"a finished run had left its journal " + j + u"; it was removed, not applied";
-    case Recovered::kDamaged:
-      return u"the journal " + j + u" is damaged; it was set aside as " + aside +
-             u" and not applied";
-    case Recovered::kForeign:
-      return u"the journal " + j +
-             u" was not made for this file as it is now; it was set aside as " + aside +
-             u" and not applied";
-    case Recovered::kUntrusted:
-      return u"the journal " + j +
-             u" is a link, has another name or is not the target owner's; it was set aside as " +
-             aside + u" and not applied";
-    case Recovered::kStuck:
-      return u"the journal " + j +
-             u" is damaged, not for this file or not to be trusted, and could not be set aside; "
-             u"it was left as it is and not applied";
-    case Recovered::kFailed:
-      return u"the target could not be put back from the journal " + j +
-             u" of an interrupted run; the journal stays for the next run and nothing was done";
-    case Recovered::kKept:
-      return u"the target was put back from the journal " + j +
-             u" of an interrupted run, but the journal could not be removed; nothing more was "
-             u"done";
-  }
-  return u"";
+zelp::RemarkWords zelp::g_remarkWords = nullptr;
+
+void zelp::Say(Remark what, const std::u16string& journal, const std::u16string& detail,
+               Recovered state) {
+  if (g_remarkWords) Notice(g_remarkWords(what, journal, detail, state).c_str());
 }
 
 namespace {
 
 // Says what the recovery found; false when the run must not go on.
 bool Tell(const zelp::Recovery& r) {
-  if (r.state != zelp::Recovered::kNone) zelp::Notice(zelp::RecoveryText(r).c_str());
+  if (r.state != zelp::Recovered::kNone)
+    zelp::Say(zelp::Remark::kRecovery, r.journal, r.aside, r.state);
   return r.state != zelp::Recovered::kFailed && r.state != zelp::Recovered::kKept;
 }
 
@@ -74,11 +47,7 @@ int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetP
       FileJournalSpot spot(targetPath, readOnly);
       Recovery r = RecoverFromJournal(spot, readOnly, true);
       spot.CloseFound();
-      if (r.state == Recovered::kRolledBack)
-        Notice((u"an interrupted run left the journal '" + r.journal +
-                u"'; it cannot be put back into a target that cannot be written, and nothing "
-                u"was done")
-                   .c_str());
+      if (r.state == Recovered::kRolledBack) Say(Remark::kReadOnly, r.journal);
     }
     return Fail(owner, kMsgTargetOpen);
   }
@@ -155,33 +124,22 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   if (!failure && !journal.Commit(stays)) {
     // Neither emptied nor removed, the journal could undo a run reported as
     // done: the run is not counted as done.
-    Notice((u"the journal '" + spot->Name() +
-            u"' could not be emptied nor removed; the next run puts the target back")
-               .c_str());
+    Say(Remark::kNotRetired, spot->Name());
     return Fail(owner, kMsgWriteFailed);
   }
-  if (failure && journal.active() && !journal.RollBack())
-    Notice((u"the target could not be put back from its journal '" + spot->Name() +
-            u"'; the journal stays for the next run")
-               .c_str());
+  if (failure && journal.active() && !journal.RollBack()) Say(Remark::kNotPutBack, spot->Name());
   if (failure) return Fail(owner, failure);
-  if (stays)
-    Notice((u"the journal '" + spot->Name() +
-            u"' could not be removed; it was emptied, can never be applied, and the next run "
-            u"removes it")
-               .c_str());
+  if (stays) Say(Remark::kStays, spot->Name());
   Report(owner, kMsgSuccess);
   return 1;
 }
 
 namespace {
 
-// The ranges below `limit`, sorted and joined where they overlap, touch or
-// share a block of `block` bytes.
+// The sorted ranges below `limit`, joined where they overlap, touch or share
+// a block of `block` bytes.
 std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t limit,
                                     int64_t block) {
-  std::sort(ranges.begin(), ranges.end(),
-            [](const zelp::ByteRange& a, const zelp::ByteRange& b) { return a.at < b.at; });
   size_t n = 0;
   for (const zelp::ByteRange& r : ranges) {
     if (r.at >= limit) break;
@@ -231,7 +189,7 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
   switch (journal.Begin(plan, why)) {
     case Journal::Begun::kNoSpace: return kMsgResize;
     case Journal::Begun::kWithout:
-      if (!why.empty()) Notice((u"no journal was kept for this run: " + why).c_str());
+      if (!why.empty()) Say(Remark::kNoJournal, u"", why);
       break;
     case Journal::Begun::kJournalled: break;
   }

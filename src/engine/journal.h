@@ -153,6 +153,23 @@ Recovery RecoverFromJournal(JournalSpot& spot, CKOVA_xFile& target, bool dryRun 
 // What a recovery did, in one English sentence ("" for none).
 std::u16string RecoveryText(const Recovery& r);
 
+// What the engine says about a journal besides its report, as a notice.
+enum class Remark {
+  kRecovery,    // what the recovery did (`detail`: where it was set aside)
+  kReadOnly,    // a journal to put back into a target that cannot be written
+  kNotRetired,  // neither emptied nor removed after the run
+  kNotPutBack,  // the target could not be put back after a failure
+  kStays,       // emptied, but not removed
+  kNoJournal,   // the run goes on without one (`detail`: why)
+};
+using RemarkWords = std::u16string (*)(Remark, const std::u16string& journal,
+                                       const std::u16string& detail, Recovered state);
+extern RemarkWords g_remarkWords;
+void Say(Remark what, const std::u16string& journal, const std::u16string& detail = u"",
+         Recovered state = Recovered::kNone);
+// Makes the remarks notices in English words; until then they are not said.
+void SayRemarks();
+
 // The target as it will be once the journal is put back, read-only: for
 // checking it and copying it without writing. Valid while `journal` and
 // `target` are open.

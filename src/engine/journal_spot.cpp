@@ -1,7 +1,5 @@
 // The journal's place in the file system: the folder of the file itself,
 // under a name made of the file's identity.
-#include <cstdio>
-
 #include "common/text.h"
 #include "engine/journal.h"
 #include "file/file.h"
@@ -11,9 +9,9 @@ namespace zelp {
 namespace {
 
 std::u16string Hex64(uint64_t v) {
-  char buf[17];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
-  return AsciiToUtf16(buf);
+  std::u16string hex(16, u'0');
+  for (int i = 15; i >= 0; --i, v >>= 4) hex[i] = u"0123456789abcdef"[v & 15];
+  return hex;
 }
 
 std::u16string BaseName(const std::u16string& path) {

@@ -2,7 +2,9 @@
 #include <aclapi.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/win_text.h"
 #include "file/side_file.h"
@@ -11,22 +13,31 @@ namespace {
 
 HANDLE H(void* h) { return static_cast<HANDLE>(h); }
 
-// The owner of the object behind `h`, in `buf`; false where the file system
-// keeps no owners.
-bool OwnerOf(HANDLE h, std::string& sid) {
+// A security identifier's bytes (no std::string: the patch program carries
+// none of the library's narrow strings).
+using Sid = std::vector<uint8_t>;
+
+Sid Bytes(PSID sid) {
+  const auto* p = static_cast<const uint8_t*>(sid);
+  return Sid(p, p + GetLengthSid(sid));
+}
+
+// The owner of the object behind `h`; false where the file system keeps no
+// owners.
+bool OwnerOf(HANDLE h, Sid& sid) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                       nullptr, &sd) != ERROR_SUCCESS)
     return false;
   bool ok = owner && IsValidSid(owner);
-  if (ok) sid.assign(static_cast<const char*>(owner), GetLengthSid(owner));
+  if (ok) sid = Bytes(owner);
   LocalFree(sd);
   return ok;
 }
 
 // The owner this process gives the files it creates.
-bool OwnOwner(std::string& sid) {
+bool OwnOwner(Sid& sid) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   char buf[256];
@@ -34,8 +45,7 @@ bool OwnOwner(std::string& sid) {
   bool ok = GetTokenInformation(token, TokenOwner, buf, sizeof buf, &n);
   CloseHandle(token);
   if (!ok) return false;
-  PSID owner = reinterpret_cast<TOKEN_OWNER*>(buf)->Owner;
-  sid.assign(static_cast<const char*>(owner), GetLengthSid(owner));
+  sid = Bytes(reinterpret_cast<TOKEN_OWNER*>(buf)->Owner);
   return true;
 }
 
@@ -97,7 +107,7 @@ zelp::Trust zelp::OpenTrusted(const char16_t* path, CKOVA_File& file, CKOVA_File
       !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
       info.nNumberOfLinks == 1;
   // Owners are compared where the file system keeps them.
-  std::string mine, theirs, own;
+  Sid mine, theirs, own;
   if (trusted && OwnerOf(h, mine) && owner.handle && OwnerOf(H(owner.handle), theirs))
     trusted = mine == theirs || (OwnOwner(own) && mine == own);
   if (!trusted) {

@@ -16,6 +16,7 @@
 
 #include "common/report.h"
 #include "common/text.h"
+#include "engine/journal.h"
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
 #include "file/crc32.h"
@@ -160,6 +161,7 @@ TEST(FullDisk, APatchThatFitsWithoutItsJournalIsNotRefusedForIt) {
     auto stub = std::make_unique<CPatchStub>(0);
     testutil::ReportLog log;
     std::u16string notices;
+    zelp::SayRemarks();
     zelp::NoticeSink old = zelp::SetNoticeSink(
         [](const char16_t* text, void* to) { *static_cast<std::u16string*>(to) += text; },
         &notices);
