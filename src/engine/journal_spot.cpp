@@ -104,10 +104,19 @@ bool FileJournalSpot::Discard() {
 }
 
 bool FileJournalSpot::Retire(bool& stays) {
-  bool emptied = SetSize(impl_->made, 0) && impl_->made.Flush();
-  impl_->made.Close();
+  // Emptied first, so that nothing in it can be applied should its name
+  // stay. Where removing the name is made durable with the folder (POSIX),
+  // that is enough; otherwise the emptied file is made durable too.
+  bool emptied = SetSize(impl_->made, 0);
   stays = !(RemovePath(path_.c_str()) && SyncFolderOf(path_.c_str()));
-  return emptied || !stays;
+#ifdef _WIN32
+  const bool removalIsDurable = false;
+#else
+  const bool removalIsDurable = true;
+#endif
+  if (stays || !removalIsDurable) emptied = emptied && impl_->made.Flush();
+  impl_->made.Close();
+  return !stays || emptied;
 }
 
 bool FileJournalSpot::FreeSpace(uint64_t& bytes) { return zelp::FreeSpace(folder_.c_str(), bytes); }
