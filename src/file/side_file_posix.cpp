@@ -47,12 +47,13 @@ zelp::Trust zelp::OpenTrusted(const char16_t* path, CKOVA_File& file, CKOVA_File
   file.Close();
   std::string native;
   if (!path || !PathToNative(path, native)) return Trust::kMissing;
+  // A name too long for the folder cannot be there either.
+  auto gone = [] { return errno == ENOENT || errno == ENAMETOOLONG || errno == ENOTDIR; };
   struct stat at;
-  if (::lstat(native.c_str(), &at) != 0)
-    return errno == ENOENT ? Trust::kMissing : Trust::kUntrusted;
+  if (::lstat(native.c_str(), &at) != 0) return gone() ? Trust::kMissing : Trust::kUntrusted;
   // O_NONBLOCK: a FIFO planted there must not hold the run.
   int fd = ::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? Trust::kMissing : Trust::kUntrusted;
+  if (fd < 0) return gone() ? Trust::kMissing : Trust::kUntrusted;
   struct stat st, of;
   bool trusted = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
                  owner.handle >= 0 && ::fstat(owner.handle, &of) == 0 &&

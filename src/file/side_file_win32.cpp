@@ -98,8 +98,10 @@ zelp::Trust zelp::OpenTrusted(const char16_t* path, CKOVA_File& file, CKOVA_File
                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD e = GetLastError();
-    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? Trust::kMissing
-                                                                  : Trust::kUntrusted;
+    // A name too long for the folder cannot be there either.
+    bool gone = e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ||
+                e == ERROR_FILENAME_EXCED_RANGE || e == ERROR_INVALID_NAME;
+    return gone ? Trust::kMissing : Trust::kUntrusted;
   }
   BY_HANDLE_FILE_INFORMATION info;
   bool trusted =

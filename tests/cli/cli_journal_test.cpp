@@ -155,8 +155,11 @@ struct Hostile {
   int exitCode;
   const char* says;  // in what the command printed
   enum Ends { kPatched, kAsLeft, kOther } ends;
-  bool root = false;  // needs root (another user, a mount)
+  bool root = false;         // needs root (another user, a mount)
+  std::string target = "t";  // the name the command is given
 };
+
+const std::string kLongName(250, 'n');
 
 const std::vector<uint8_t> kOther = testutil::RandomBytes(1 << 20, 99);
 
@@ -238,19 +241,30 @@ const Hostile kHostile[] = {
      {"apply", "@p", "@t2"},
      0,
      "the target was put back",
-     Hostile::kPatched},
+     Hostile::kPatched,
+     false,
+     "t2"},
     {"a 250-byte name",
      false,
      [](auto& d, auto&) {
-       std::string longName = d.File(std::string(250, 'n'));
-       fs::rename(d.File("t"), longName);
-       Interrupt(d.File("p"), longName, 40);
-       fs::rename(longName, d.File("t"));
+       fs::rename(d.File("t"), d.File(kLongName));
+       Interrupt(d.File("p"), d.File(kLongName), 40);
      },
-     {"apply", "@p", "@t"},
+     {"apply", "@p", "@" + kLongName},
      0,
      "the target was put back",
-     Hostile::kPatched},
+     Hostile::kPatched,
+     false,
+     kLongName},
+    {"a 250-byte name, no journal yet",
+     false,
+     [](auto& d, auto&) { fs::rename(d.File("t"), d.File(kLongName)); },
+     {"apply", "@p", "@" + kLongName},
+     0,
+     "补丁成功",
+     Hostile::kPatched,
+     false,
+     kLongName},
     {"link planted where the journal is made",
      false,
      [](auto& d, auto&) {
@@ -304,13 +318,14 @@ TEST(CliJournal, AJournalIsOnlyEverAppliedToItsOwnFile) {
     WriteFile(d.File("t"), c.original);
     if (h.interrupted) Interrupt(d.File("p"), d.File("t"), 40);
     if (h.then) h.then(d, c);
-    const std::string last = h.args.back() == "@t2" ? d.File("t2") : d.File("t");
+    const std::string last = d.File(h.target);
     const auto before = ReadFile(last);
     std::vector<std::string> args;
     for (const std::string& a : h.args) args.push_back(a[0] == '@' ? d.File(a.substr(1)) : a);
     auto r = RunProgram(ZELP_BIN, args);
     EXPECT_EQ(h.exitCode, r.exitCode) << h.name << "\n" << r.out << r.err;
     EXPECT_NE(std::string::npos, (r.out + r.err).find(h.says)) << h.name << "\n" << r.out << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find("could not be set aside")) << h.name << "\n" << r.err;
     const auto after = ReadFile(last);
     switch (h.ends) {
       case Hostile::kPatched: EXPECT_TRUE(after == c.patched) << h.name; break;
