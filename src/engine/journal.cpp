@@ -312,7 +312,8 @@ bool ReadJournal(CKOVA_xFile& file, JournalContents& j) {
     c = static_cast<char16_t>(Le16(b));
   }
   // Entries lie inside the old size, in order, apart; no more of them than
-  // a journal of this size can hold.
+  // a run writes (its ranges, each cut in pieces of at most kChunk).
+  const size_t maxEntries = RangeSet::kMaxRanges * 2 + static_cast<size_t>(oldSize / kChunk);
   int64_t end = 0;
   for (;;) {
     uint64_t at = 0;
@@ -323,7 +324,7 @@ bool ReadJournal(CKOVA_xFile& file, JournalContents& j) {
       break;
     }
     if (len == 0 || len > kChunk || at > oldSize || len > oldSize - at ||
-        static_cast<int64_t>(at) < end || j.entries.size() >= (size_t{1} << 24))
+        static_cast<int64_t>(at) < end || j.entries.size() >= maxEntries)
       return false;
     j.entries.push_back({static_cast<int64_t>(at), len, in.offset()});
     if (!in.Get(nullptr, len)) return false;
