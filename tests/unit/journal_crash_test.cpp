@@ -98,3 +98,50 @@ TEST(JournalCrash, EveryStopLeavesTheOriginalOrThePatchedFile) {
 }
 
 }  // namespace
+
+// A journal of the older release ("ZELPJRN1": no identity, no CRC-32 of the
+// file) is put back under that release's rules: the target's name and a
+// window of sizes; and, like any journal, only when it can be trusted.
+TEST(JournalCrash, AnOlderReleasesJournalIsHonouredUnderItsRules) {
+  auto v1 = [](const std::u16string& name, uint64_t size) {
+    std::vector<uint8_t> j = {'Z', 'E', 'L', 'P', 'J', 'R', 'N', '1'};
+    auto put = [&j](uint64_t v, int n) {
+      for (int i = 0; i < n; ++i) j.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    put(size, 8), put(size, 8), put(size + 100, 8), put(size + 100, 8);  // old, window, final
+    put(name.size(), 4);
+    for (char16_t c : name) put(c, 2);
+    put(10, 8), put(5, 4);
+    for (int i = 0; i < 5; ++i) j.push_back(0xAA);
+    put(~uint64_t{0}, 8), put(0, 4);
+    put(zelp::Crc32Of(j.data(), j.size()), 4);
+    return j;
+  };
+  const auto original = testutil::RandomBytes(1000, 9);
+  auto before = original;
+  std::fill(before.begin() + 10, before.begin() + 15, 0xAA);
+  struct Case {
+    const char* name;
+    std::u16string journalFor;
+    bool trusted;
+    zelp::Recovered state;
+  } cases[] = {
+      {"its own file", u"target.rom", true, zelp::Recovered::kRolledBack},
+      {"another file's", u"other.rom", true, zelp::Recovered::kForeign},
+      {"planted by someone else", u"target.rom", false, zelp::Recovered::kUntrusted},
+  };
+  for (const Case& c : cases) {
+    MemFile target(original);
+    target.data.resize(1050);  // grown by the run that stopped
+    MemJournalSpot spot;
+    spot.exists = true;
+    spot.trusted = c.trusted;
+    spot.file.data = v1(c.journalFor, 1000);
+    EXPECT_EQ(c.state, zelp::RecoverFromJournal(spot, target).state) << c.name;
+    if (c.state == zelp::Recovered::kRolledBack) {
+      EXPECT_TRUE(target.data == before) << c.name;
+    } else {
+      EXPECT_EQ(1050u, target.data.size()) << c.name << ": applied";
+    }
+  }
+}
