@@ -200,9 +200,11 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
     return kMsgResize;
   }
   if (zeros.at < zeros.end) {
-    std::vector<uint8_t> nothing(1 << 20, 0);
+    // No more zeros than needed: a run's fixed cost is what fuzzing pays.
+    const uint32_t most = static_cast<uint32_t>(std::min<int64_t>(zeros.end - zeros.at, 1 << 20));
+    std::vector<uint8_t> nothing(most, 0);
     for (int64_t at = zeros.at; at < zeros.end;) {
-      uint32_t n = static_cast<uint32_t>(zeros.end - at < (1 << 20) ? zeros.end - at : (1 << 20));
+      uint32_t n = static_cast<uint32_t>(std::min<int64_t>(zeros.end - at, most));
       int64_t written = target.WriteAt(at, nothing.data(), n);
       if (written < 0) return kMsgSeekTarget;
       if (written != n) return kMsgWriteFailed;

@@ -24,7 +24,6 @@ class JournalOut {
   explicit JournalOut(CKOVA_xFile& file) : file_(file) { buf_.reserve(kChunk * 2); }
   void Put(const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
-    crc_ = Crc32Update(crc_, p, n);
     buf_.insert(buf_.end(), p, p + n);
     if (buf_.size() >= kChunk) Drain();
   }
@@ -39,15 +38,19 @@ class JournalOut {
     Put(b, 4);
   }
   bool Finish() {
+    Drain();
     uint8_t b[4];
     PutLe32(b, crc_ ^ 0xFFFFFFFFu);
     buf_.insert(buf_.end(), b, b + 4);
-    Drain();
+    ok_ = ok_ && WriteAll(file_, buf_.data(), buf_.size());
     return ok_;
   }
 
  private:
+  // The CRC over whole buffers: many small puts each hashed alone cost
+  // more than the writing.
   void Drain() {
+    crc_ = Crc32Update(crc_, buf_.data(), buf_.size());
     ok_ = ok_ && WriteAll(file_, buf_.data(), buf_.size());
     buf_.clear();
   }
@@ -181,12 +184,15 @@ void RangeSet::Add(int64_t at, int64_t end) {
     return;
   }
   ranges_.push_back({at, end});
-  if (ranges_.size() >= kMaxRanges) Compact();
+  // Half of them afterwards, so that this is not done again at once.
+  if (ranges_.size() >= kMaxRanges) Compact(kMaxRanges / 2);
 }
 
-void RangeSet::Compact() {
-  std::sort(ranges_.begin(), ranges_.end(),
-            [](const ByteRange& a, const ByteRange& b) { return a.at < b.at; });
+void RangeSet::Compact(size_t most) {
+  auto before = [](const ByteRange& a, const ByteRange& b) { return a.at < b.at; };
+  // They mostly come in order: checked in one pass, sorted only when not.
+  if (!std::is_sorted(ranges_.begin(), ranges_.end(), before))
+    std::sort(ranges_.begin(), ranges_.end(), before);
   for (;;) {
     size_t n = 0;
     for (const ByteRange& r : ranges_) {
@@ -196,13 +202,13 @@ void RangeSet::Compact() {
         ranges_[n++] = r;
     }
     ranges_.resize(n);
-    if (n <= kMaxRanges / 2) break;
+    if (n <= most) break;
     gap_ *= 4;  // still too many: join ranges farther apart
   }
 }
 
 std::vector<ByteRange> RangeSet::Take(int64_t limit) {
-  Compact();
+  Compact(kMaxRanges);
   std::vector<ByteRange> out;
   out.swap(ranges_);
   size_t n = 0;

@@ -70,7 +70,8 @@ class RangeSet {
   std::vector<ByteRange> Take(int64_t limit);
 
  private:
-  void Compact();
+  // Joins until at most `most` ranges are left.
+  void Compact(size_t most);
   std::vector<ByteRange> ranges_;
   int64_t gap_ = 16;
 };

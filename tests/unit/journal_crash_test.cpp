@@ -145,3 +145,28 @@ TEST(JournalCrash, AnOlderReleasesJournalIsHonouredUnderItsRules) {
     }
   }
 }
+
+namespace {
+
+// The journal holds the old bytes of the ranges a run writes: up to the
+// limit they stay apart (a patch of 1,000,000 small records once made a
+// journal of the whole file); past it they are joined, covering them all.
+TEST(JournalRanges, RangesApartStayApartUpToTheLimit) {
+  using zelp::ByteRange;
+  using zelp::RangeSet;
+  for (size_t n : {RangeSet::kMaxRanges / 2 + 1, RangeSet::kMaxRanges + 1}) {
+    RangeSet set;
+    for (size_t i = 0; i < n; ++i)
+      set.Add(static_cast<int64_t>(i) * 100, static_cast<int64_t>(i) * 100 + 4);
+    const std::vector<ByteRange> got = set.Take(INT64_MAX);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(0, got.front().at) << n;
+    EXPECT_EQ(static_cast<int64_t>(n - 1) * 100 + 4, got.back().end) << n;
+    if (n <= RangeSet::kMaxRanges)
+      EXPECT_EQ(n, got.size());
+    else
+      EXPECT_LE(got.size(), RangeSet::kMaxRanges);
+  }
+}
+
+}  // namespace
