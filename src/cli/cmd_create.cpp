@@ -69,13 +69,6 @@ bool EndsWithExe(const std::u16string& path) {
   return tail == u".exe";
 }
 
-int64_t SizeOf(const std::u16string& path) {
-  CKOVA_File file;
-  int64_t size = -1;
-  if (Open(path.c_str(), file, kModeRead, kShareRead)) file.GetSize(size);
-  return size;
-}
-
 }  // namespace
 
 int CmdCreate(const Args& a, Console& console) {

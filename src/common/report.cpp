@@ -14,27 +14,14 @@ void Report(void* owner, const char16_t* text) {
     PlatformReport(owner, text);
 }
 
-namespace {
-NoticeSink g_notice = nullptr;
-void* g_noticeContext = nullptr;
-}  // namespace
-
-void Notice(const char16_t* text) {
-  if (g_notice) g_notice(text, g_noticeContext);
-}
-
-NoticeSink SetNoticeSink(NoticeSink sink, void* context) {
-  NoticeSink old = g_notice;
-  g_notice = sink;
-  g_noticeContext = context;
-  return old;
-}
-
-ReportSink SetReportSink(ReportSink sink, void* context) {
-  ReportSink old = g_sink;
+ReportRoute::ReportRoute(ReportSink sink, void* context) : sink_(g_sink), context_(g_context) {
   g_sink = sink;
   g_context = context;
-  return old;
+}
+
+ReportRoute::~ReportRoute() {
+  g_sink = sink_;
+  g_context = context_;
 }
 
 }  // namespace zelp

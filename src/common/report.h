@@ -10,24 +10,22 @@ using ReportSink = void (*)(void* owner, const char16_t* text, void* context);
 // Shows `text` with the caption as title (MB_OK, no icon).
 void Report(void* owner, const char16_t* text);
 
-// Routes every later Report to `sink` (null restores the platform default:
-// a message box on Windows, UTF-8 on stderr elsewhere). Returns the previous.
-ReportSink SetReportSink(ReportSink sink, void* context);
-
-// The platform default, used when no sink is installed.
+// The platform default, used when no sink is installed: a message box on
+// Windows, UTF-8 on stderr elsewhere.
 void PlatformReport(void* owner, const char16_t* text);
 
-// A remark beside the outcome (a journal found and put back, a run without
-// one): the command line prints it as a "zelp: " line; the Windows program
-// shows nothing. Null restores that default.
-using NoticeSink = void (*)(const char16_t* text, void* context);
-void Notice(const char16_t* text);
-NoticeSink SetNoticeSink(NoticeSink sink, void* context);
+// Routes every Report to `sink` (null: the platform default) for as long as
+// it lives, then restores the previous sink and its context.
+class ReportRoute {
+ public:
+  ReportRoute(ReportSink sink, void* context);
+  ~ReportRoute();
+  ReportRoute(const ReportRoute&) = delete;
+  ReportRoute& operator=(const ReportRoute&) = delete;
 
-// Reports `text` and returns 0: the failure return of every operation.
-inline int Fail(void* owner, const char16_t* text) {
-  Report(owner, text);
-  return 0;
-}
+ private:
+  ReportSink sink_;
+  void* context_;
+};
 
 }  // namespace zelp

@@ -40,6 +40,16 @@ bool PathToNative(const std::u16string& path, std::string& bytes);
 std::u16string AsciiToUtf16(const std::string& ascii);
 std::u16string Decimal(int64_t n);
 std::u16string Hex32(uint32_t n);
+// A decimal number with its thousands grouped: "4,194,304".
+std::u16string Grouped(int64_t n);
+
+// A file name as every message shows it: 'name'.
+std::u16string Quote(const std::u16string& name);
+
+// The folder that holds `path` ("." when it names none, "/" for the root)
+// and the last part of it. Both separators count on Windows.
+std::u16string FolderOf(const std::u16string& path);
+std::u16string NameOf(const std::u16string& path);
 
 // CR LF -> LF, for printing texts made for message boxes on a terminal.
 std::u16string CrLfToLf(const std::u16string& s);

@@ -8,46 +8,9 @@
 #include "engine/format.h"
 #include "engine/header.h"
 #include "engine/journal.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
-#include "file/file.h"
-
-int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
-  using namespace zelp;
-  CKOVA_File patchFile, target;
-  if (!Open(ownPath, patchFile, kModeRead, kShareRead)) return Fail(owner, kMsgPatchOpen);
-  // The patch is open sharing only reading, so opening the same file again
-  // for writing fails here on every platform.
-  if (!Open(targetPath, target, kModeReadWrite, kShareRead)) return Fail(owner, kMsgTargetOpen);
-  // A journal left beside the target by a run that was killed (or lost its
-  // power) is put back before anything else happens.
-  FileJournalSpot spot(targetPath);
-  switch (RecoverFromJournal(spot, target)) {
-    case JournalState::kNone: break;
-    case JournalState::kRolledBack:
-      Notice(
-          u"an interrupted run had left a journal beside the target: the target was put back "
-          u"as it was before that run");
-      break;
-    case JournalState::kFinished:
-      Notice(u"a finished run had left its journal beside the target; it was removed");
-      break;
-    case JournalState::kDamaged:
-    case JournalState::kForeign:
-      Notice(
-          u"the journal beside the target (its name plus \".zelp-journal\") is damaged or was "
-          u"made for another file; it was left alone and nothing was done. Remove it once "
-          u"the target is known to be sound");
-      return Fail(owner, kMsgTargetOpen);
-    case JournalState::kFailed:
-      Notice(
-          u"the target could not be put back from the journal beside it; the journal stays for "
-          u"the next run");
-      return Fail(owner, kMsgTargetOpen);
-  }
-  return ApplyOpened(patchFile, target, owner, &spot);
-}
 
 int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
                             zelp::JournalSpot* spot) {
@@ -56,61 +19,54 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   int64_t holderSize = 0;  // the whole file that holds the patch, not the patch
   patchFile.GetSize(holderSize);
   PatchHeader h;
-  HeaderFault fault = ReadHeader(patchFile, holderSize, h);
+  Outcome header = HeaderOutcome(ReadHeader(patchFile, holderSize, h), h);
   // The faults in the order of the fields; the target's CRC is compared as
   // soon as its field is known, before the fields after it are judged.
-  switch (fault) {
-    case HeaderFault::kIdentCut: return Fail(owner, kMsgIdentShort);
-    case HeaderFault::kIdentText: return Fail(owner, kMsgIdentBad);
-    case HeaderFault::kVersion:
-      return Fail(owner, JudgeVersion(h.major, h.minor) == Version::kOlder ? kMsgOldVersion
-                                                                           : kMsgUnknownVersion);
-    default: break;
-  }
-  if (fault == HeaderFault::kTargetSizeCut || h.targetSize < 0) return Fail(owner, kMsgHeader1);
-  if (fault == HeaderFault::kTargetCrcCut) return Fail(owner, kMsgHeader2);
+  if (header != Outcome::kOk && header != Outcome::kRecordsFieldCut &&
+      header != Outcome::kRecordsOutside)
+    return Finish(owner, header);
   if (h.targetCrc != 0) {
     // A target that cannot be read is no wrong file: it is refused as one
     // that cannot be used, never with the CRC verdict.
     uint32_t crc = 0;
-    if (!target.WholeCrc32(crc)) return Fail(owner, kMsgTargetOpen);
-    if (crc != h.targetCrc) return Fail(owner, kMsgCrcMismatch);
+    if (!target.WholeCrc32(crc)) return Finish(owner, Outcome::kTargetUnreadable);
+    if (crc != h.targetCrc) return Finish(owner, Outcome::kCrcMismatch);
   }
-  if (fault == HeaderFault::kRecordsCut) return Fail(owner, kMsgHeader3);
-  if (fault == HeaderFault::kRecordsRange) return Fail(owner, kMsgHeader4);
-  // The description offset is not needed here.
+  if (header != Outcome::kOk) return Finish(owner, header);
 
   // Check the whole record stream before the target is touched: a damaged
   // patch must never leave a half-patched file behind.
   int64_t recordsAt = static_cast<int64_t>(patchBase + h.recordsOffset);
-  if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
+  if (!patchFile.Seek(recordsAt)) return Finish(owner, Outcome::kSeekRecords);
   int64_t extent = 0;
   CheckedStream checked;
   std::vector<ByteRange> writes;
   {
     StreamReader in(patchFile, &checked);
-    if (const char16_t* failure = RunRecords(in, nullptr, &extent, &writes))
-      return Fail(owner, failure);
+    Outcome o = RunRecords(in, nullptr, &extent, &writes);
+    if (o != Outcome::kOk) return Finish(owner, o);
   }
 
   // From the first change of the target to the report, a request to end the
   // run waits: the writing pass is never cut short by one.
   SignalHold hold;
   bool journalled = false;
-  const char16_t* failure = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize,
-                                         extent, writes, spot, journalled);
+  const Outcome o = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize, extent,
+                                 writes, spot, journalled);
   if (journalled) {
-    if (!failure) {
+    if (o == Outcome::kOk)
       spot->Remove();
-    } else if (RecoverFromJournal(*spot, target) != JournalState::kRolledBack) {
-      Notice(
-          u"the target could not be put back from its journal; the journal stays beside it "
-          u"for the next run");
-    }
+    else if (RecoverFromJournal(*spot, target) != JournalState::kRolledBack)
+      Notice(Outcome::kJournalKept);
   }
-  if (failure) return Fail(owner, failure);
-  Report(owner, kMsgSuccess);
-  return 1;
+  Finish(owner, o);
+  return o == Outcome::kOk;
+}
+
+int CPatchStub::Finish(void* owner, zelp::Outcome o) {
+  outcome = o;
+  zelp::Report(owner, zelp::ReportText(o));
+  return 0;
 }
 
 namespace {
@@ -137,16 +93,16 @@ std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t
 
 }  // namespace
 
-const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
-                                         const zelp::CheckedStream& checked, CKOVA_xFile& target,
-                                         int64_t targetSize, int64_t extent,
-                                         std::vector<zelp::ByteRange>& writes,
-                                         zelp::JournalSpot* spot, bool& journalled) {
+zelp::Outcome CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
+                                       const zelp::CheckedStream& checked, CKOVA_xFile& target,
+                                       int64_t targetSize, int64_t extent,
+                                       std::vector<zelp::ByteRange>& writes,
+                                       zelp::JournalSpot* spot, bool& journalled) {
   using namespace zelp;
   // Without the old size nothing below can be decided (nor undone).
   int64_t oldSize = -1;
   target.GetSize(oldSize);
-  if (oldSize < 0) return kMsgResize;
+  if (oldSize < 0) return Outcome::kResize;
   const int64_t finalSize = extent > targetSize ? extent : targetSize;
   // A patch that cuts the target and has records past the cut gives the cut
   // bytes back as zeros: they are zeroed in place instead, so that the only
@@ -158,7 +114,7 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
   // Writing inside the file can need space too (holes, a file system that
   // copies on write): secure it before anything changes. What lies past the
   // old size is reserved below.
-  if (!target.SecureWrites(Joined(changed, oldSize, 4096))) return kMsgResize;
+  if (!target.SecureWrites(Joined(changed, oldSize, 4096))) return Outcome::kResize;
   if (spot) {
     JournalPlan plan;
     plan.oldSize = oldSize;
@@ -169,38 +125,36 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
     journalled = WriteJournal(*spot, target, plan);
     if (!journalled) {
       spot->RemoveUnpublished();
-      Notice(
-          u"no journal could be written beside the target (a folder without write access, or "
-          u"a full disk): patching without one");
+      Notice(Outcome::kNoJournal);
     }
   }
 
   // Take the space first: when the disk is full, put the size back.
   if (finalSize > oldSize && !target.Reserve(finalSize)) {
     if (!journalled) SetSize(target, oldSize);
-    return kMsgResize;
+    return Outcome::kResize;
   }
   if (zeros.at < zeros.end) {
     std::vector<uint8_t> nothing(1 << 20, 0);
     for (int64_t at = zeros.at; at < zeros.end;) {
       uint32_t n = static_cast<uint32_t>(zeros.end - at < (1 << 20) ? zeros.end - at : (1 << 20));
       int64_t written = target.WriteAt(at, nothing.data(), n);
-      if (written < 0) return kMsgSeekTarget;
-      if (written != n) return kMsgWriteFailed;
+      if (written < 0) return Outcome::kSeekTarget;
+      if (written != n) return Outcome::kWriteFailed;
       at += n;
     }
   }
   // Only what was checked is written: the patch file may have changed since
   // (a lock on it is only advisory on POSIX).
-  if (!checked.kept && !patchFile.Seek(recordsAt)) return kMsgSeekRecords;
+  if (!checked.kept && !patchFile.Seek(recordsAt)) return Outcome::kRereadRecords;
   StreamReader in(patchFile, checked);
-  if (const char16_t* failure = RunRecords(in, &target, nullptr)) return failure;
+  if (Outcome o = RunRecords(in, &target, nullptr); o != Outcome::kOk) return o;
   // The cut comes last, after everything else has reached the disk.
   if (finalSize < oldSize) {
-    if (!target.Flush()) return kMsgWriteFailed;
-    if (!SetSize(target, finalSize)) return kMsgResize;
+    if (!target.Flush()) return Outcome::kWriteFailed;
+    if (!SetSize(target, finalSize)) return Outcome::kResize;
   }
   // Success is only claimed for data that has reached the disk.
-  if (!target.Flush()) return kMsgWriteFailed;
-  return nullptr;
+  if (!target.Flush()) return Outcome::kWriteFailed;
+  return Outcome::kOk;
 }

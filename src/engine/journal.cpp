@@ -5,7 +5,6 @@
 
 #include "engine/format.h"
 #include "file/crc32.h"
-#include "file/file.h"
 
 namespace zelp {
 
@@ -203,47 +202,6 @@ JournalState RecoverFromJournal(JournalSpot& spot, CKOVA_xFile& target) {
   if (!back) return JournalState::kFailed;
   spot.Remove();
   return JournalState::kRolledBack;
-}
-
-// The file system's part.
-
-struct FileJournalSpot::Impl {
-  CKOVA_File file;
-};
-
-FileJournalSpot::FileJournalSpot(const char16_t* targetPath)
-    : target_(targetPath ? targetPath : u""),
-      path_(target_ + u".zelp-journal"),
-      newPath_(path_ + u"-new"),
-      impl_(new Impl) {}
-
-FileJournalSpot::~FileJournalSpot() { delete impl_; }
-
-bool FileJournalSpot::Exists() { return PathExists(path_.c_str()); }
-
-CKOVA_xFile* FileJournalSpot::Create() {
-  return Open(newPath_.c_str(), impl_->file, kModeCreate, 0) ? &impl_->file : nullptr;
-}
-
-bool FileJournalSpot::Publish() {
-  return RenamePath(newPath_.c_str(), path_.c_str()) && SyncFolderOf(path_.c_str());
-}
-
-void FileJournalSpot::RemoveUnpublished() {
-  if (PathExists(newPath_.c_str())) RemovePath(newPath_.c_str());
-}
-
-CKOVA_xFile* FileJournalSpot::OpenToRead() {
-  return Open(path_.c_str(), impl_->file, kModeRead, kShareRead) ? &impl_->file : nullptr;
-}
-
-void FileJournalSpot::Close() { impl_->file.Close(); }
-
-bool FileJournalSpot::Remove() { return RemovePath(path_.c_str()) && SyncFolderOf(path_.c_str()); }
-
-std::u16string FileJournalSpot::TargetName() {
-  size_t slash = target_.find_last_of(u"/\\");
-  return slash == std::u16string::npos ? target_ : target_.substr(slash + 1);
 }
 
 }  // namespace zelp

@@ -37,27 +37,6 @@ class JournalSpot {
   virtual std::u16string TargetName() = 0;
 };
 
-// The journal beside the file at `targetPath`: the same name plus
-// ".zelp-journal" (while being written, ".zelp-journal-new").
-class FileJournalSpot : public JournalSpot {
- public:
-  explicit FileJournalSpot(const char16_t* targetPath);
-  ~FileJournalSpot() override;
-  bool Exists() override;
-  CKOVA_xFile* Create() override;
-  bool Publish() override;
-  void RemoveUnpublished() override;
-  CKOVA_xFile* OpenToRead() override;
-  void Close() override;
-  bool Remove() override;
-  std::u16string TargetName() override;
-
- private:
-  std::u16string target_, path_, newPath_;
-  struct Impl;
-  Impl* impl_;
-};
-
 struct JournalPlan {
   int64_t oldSize = 0, lowest = 0, highest = 0, finalSize = 0;
   std::vector<ByteRange> ranges;  // inside the old size, sorted, apart

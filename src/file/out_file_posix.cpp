@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "common/signal_hold.h"
 #include "common/text.h"
 #include "file/out_file.h"
 
@@ -41,7 +42,7 @@ void Track(const std::string& temp) {
   static bool installed = false;
   if (!installed) {
     installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : kEndSignals) {
       struct sigaction old;
       // A signal the caller ignores (nohup) stays ignored.
       if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;

@@ -11,7 +11,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/journal.h"
+#include "engine/by_name.h"
 #include "file/crc32.h"
 #include "file/file.h"
 #include "support/patch_builder.h"

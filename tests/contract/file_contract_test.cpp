@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/journal.h"
+#include "engine/by_name.h"
 #include "file/crc32.h"
 #include "file/file.h"
 #include "support/mem_file.h"

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "file/crc32.h"
 #include "support/patch_builder.h"
@@ -86,7 +86,7 @@ void SparseTargetOn(SmallDisk& disk) {
   testutil::ReportLog log;
   EXPECT_EQ(0, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
                                      testutil::U16(target).c_str(), nullptr));
-  EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
+  EXPECT_EQ(zelp::ReportText(zelp::Outcome::kResize), log.Only());
   ASSERT_EQ(0, ::stat(target.c_str(), &after));
   EXPECT_EQ(size, after.st_size);
   EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
@@ -124,7 +124,7 @@ TEST(FullDisk, AnOrdinaryTargetOnBtrfsIsRefusedBeforeItsFirstByteChanges) {
   testutil::ReportLog log;
   EXPECT_EQ(0, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
                                      testutil::U16(target).c_str(), nullptr));
-  EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
+  EXPECT_EQ(zelp::ReportText(zelp::Outcome::kResize), log.Only());
   EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
 }
 
