@@ -292,4 +292,15 @@ int64_t SizeOf(const std::u16string& path) {
   return size;
 }
 
+std::u16string ZelpLines(const std::u16string& text) {
+  std::u16string out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find(u'\n', at);
+    if (end == std::u16string::npos) end = text.size();
+    out += u"zelp: " + text.substr(at, end - at) + u"\n";
+    at = end + 1;
+  }
+  return out;
+}
+
 }  // namespace zelp::cli

@@ -46,6 +46,9 @@ std::u16string DidYouMean(const std::u16string& word,
 // Prints "zelp: <message>" and the command's usage on stderr; returns kExitUsage.
 int UsageError(Console& console, const char16_t* command, const std::u16string& message);
 
+// Each line of `text` as a "zelp: " line.
+std::u16string ZelpLines(const std::u16string& text);
+
 // The size of the file at `path`, -1 when it cannot be opened.
 int64_t SizeOf(const std::u16string& path);
 

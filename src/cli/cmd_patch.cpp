@@ -20,18 +20,6 @@ namespace zelp::cli {
 
 namespace {
 
-// Each line of `text` as a "zelp: " line.
-std::u16string ZelpLines(const std::u16string& text) {
-  std::u16string out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find(u'\n', at);
-    if (end == std::u16string::npos) end = text.size();
-    out += u"zelp: " + text.substr(at, end - at) + u"\n";
-    at = end + 1;
-  }
-  return out;
-}
-
 // Finds where the patch starts in `file`: --base when given, else 0 for a
 // bare patch or the stamped offset of a program that carries one. Returns
 // kExitOk, or the exit code after printing why not.
