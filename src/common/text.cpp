@@ -55,27 +55,4 @@ std::u16string Grouped(int64_t n) {
 
 std::u16string Quote(const std::u16string& name) { return u"'" + name + u"'"; }
 
-namespace {
-
-size_t LastSeparator(const std::u16string& path) {
-#ifdef _WIN32
-  return path.find_last_of(u"/\\");
-#else
-  return path.find_last_of(u'/');
-#endif
-}
-
-}  // namespace
-
-std::u16string FolderOf(const std::u16string& path) {
-  size_t slash = LastSeparator(path);
-  if (slash == std::u16string::npos) return u".";
-  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-std::u16string NameOf(const std::u16string& path) {
-  size_t slash = LastSeparator(path);
-  return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace zelp

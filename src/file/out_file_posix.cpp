@@ -22,6 +22,7 @@
 #include "common/signal_hold.h"
 #include "common/text.h"
 #include "file/out_file.h"
+#include "file/retry_posix.h"
 
 namespace zelp {
 
@@ -59,17 +60,6 @@ void Track(const std::string& temp) {
 }
 
 void Untrack() { g_hasTemp = 0; }
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 enum class Kind { kNew, kRegular, kOther, kNoFolder };
 
@@ -129,13 +119,13 @@ bool CopyToStdout(int from) {
   if (::lseek(from, 0, SEEK_SET) != 0) return false;
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   for (;;) {
-    ssize_t got = ::read(from, buffer.get(), 1 << 20);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = Retry([&] { return ::read(from, buffer.get(), 1 << 20); });
     if (got < 0) return false;
     if (got == 0) return true;
     for (ssize_t done = 0; done < got;) {
-      ssize_t n = ::write(STDOUT_FILENO, buffer.get() + done, static_cast<size_t>(got - done));
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = Retry([&] {
+        return ::write(STDOUT_FILENO, buffer.get() + done, static_cast<size_t>(got - done));
+      });
       if (n <= 0) return false;
       done += n;
     }
@@ -217,8 +207,9 @@ bool OutputFile::CopyFrom(CKOVA_File& source, const std::u16string&) {
 #ifdef __linux__
   while (done < size) {
     off_t in = done, out = done;
-    ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(size - done), 0);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = Retry([&] {
+      return ::copy_file_range(from, &in, to, &out, static_cast<size_t>(size - done), 0);
+    });
     if (n <= 0) break;  // not here (another file system, an old kernel): copy by hand
     done += n;
   }
@@ -226,13 +217,15 @@ bool OutputFile::CopyFrom(CKOVA_File& source, const std::u16string&) {
   std::unique_ptr<char[]> buffer;
   while (done < size) {
     if (!buffer) buffer.reset(new char[1 << 20]);
-    ssize_t got = ::pread(from, buffer.get(),
-                          static_cast<size_t>(std::min<off_t>(1 << 20, size - done)), done);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = Retry([&] {
+      return ::pread(from, buffer.get(), static_cast<size_t>(std::min<off_t>(1 << 20, size - done)),
+                     done);
+    });
     if (got <= 0) return false;
     for (ssize_t put = 0; put < got;) {
-      ssize_t n = ::pwrite(to, buffer.get() + put, static_cast<size_t>(got - put), done + put);
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = Retry([&] {
+        return ::pwrite(to, buffer.get() + put, static_cast<size_t>(got - put), done + put);
+      });
       if (n <= 0) return false;
       put += n;
     }
@@ -268,11 +261,6 @@ bool OutputFile::Commit(bool replace) {
     ::close(dir);
   }
   return true;
-}
-
-bool RemoveFile(const std::u16string& path) {
-  std::string native;
-  return PathToNative(path, native) && ::unlink(native.c_str()) == 0;
 }
 
 bool SameFile(const std::u16string& a, const std::u16string& b) {

@@ -12,18 +12,13 @@
 #include "common/text.h"
 #include "support/test_util.h"
 
+using testutil::Hex8;
 using testutil::ReadFile;
 using testutil::RunProgram;
 using testutil::WriteFile;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-std::string Hex8(uint32_t v) {
-  char s[9];
-  std::snprintf(s, sizeof s, "%08X", v);
-  return s;
-}
 
 uint32_t ZlibCrc(const Bytes& v) {
   return static_cast<uint32_t>(crc32(0, v.data(), static_cast<uInt>(v.size())));

@@ -9,6 +9,7 @@
 #include "support/patch_builder.h"
 #include "support/test_util.h"
 
+using testutil::Hex8;
 using testutil::ReadFile;
 using testutil::RunProgram;
 using testutil::TempDir;
@@ -23,12 +24,6 @@ const std::string kCrcRefused =
     "changed\n";
 const std::string kAlreadyPatched =
     "zelp: this file is already patched: it holds everything the patch writes\n";
-
-std::string Hex8(uint32_t v) {
-  char s[9];
-  std::snprintf(s, sizeof s, "%08X", v);
-  return s;
-}
 
 // An original, the patch for it and the patched file.
 struct Sample {

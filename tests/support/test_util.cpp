@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -55,6 +56,12 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   std::vector<uint8_t> v(n);
   for (auto& b : v) b = static_cast<uint8_t>(rng());
   return v;
+}
+
+std::string Hex8(uint32_t v) {
+  char s[9];
+  std::snprintf(s, sizeof s, "%08X", v);
+  return s;
 }
 
 std::string Said(zelp::Outcome o, const std::string& tail) {

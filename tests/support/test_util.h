@@ -48,6 +48,9 @@ class ReportLog {
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 
+// Eight upper-case hexadecimal digits, as zelp shows a CRC-32.
+std::string Hex8(uint32_t v);
+
 // What zelp prints for an outcome: its report line, then the English
 // explanation as a "zelp: " line ending in `tail` and a line break.
 std::string Said(zelp::Outcome o, const std::string& tail = "");
