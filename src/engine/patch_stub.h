@@ -36,6 +36,10 @@ class CPatchStub {
   int LoadPatchInfoFrom(const char16_t* path);
   int LoadPatchInfoFromFile(CKOVA_xFile& file);
 
+  // Writes the record stream, positioned at its first record, into the
+  // target until the end record; 1, or 0 after reporting the failure.
+  int ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner);
+
   // The application procedure from opening both files on: reports every
   // outcome ("补丁成功" or why not) and returns 1 or 0 (engine/by_name.cpp).
   int ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner);

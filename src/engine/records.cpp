@@ -7,6 +7,12 @@
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
 
+int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
+  zelp::StreamReader in(patchFile);
+  const zelp::Outcome o = RunRecords(in, &target, nullptr);
+  return o == zelp::Outcome::kOk ? 1 : Finish(owner, o);
+}
+
 zelp::Outcome CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
                                      std::vector<zelp::ByteRange>* writes) {
   using namespace zelp;
