@@ -14,18 +14,37 @@ void Report(void* owner, const char16_t* text);
 // Windows, UTF-8 on stderr elsewhere.
 void PlatformReport(void* owner, const char16_t* text);
 
-// Routes every Report to `sink` (null: the platform default) for as long as
-// it lives, then restores the previous sink and its context.
-class ReportRoute {
+// Where a kind of message goes: a sink and the context it is called with.
+template <class Sink>
+struct SinkSlot {
+  Sink sink = nullptr;
+  void* context = nullptr;
+};
+
+// Puts a sink into `slot` for as long as it lives, then restores the previous
+// sink and its context.
+template <class Sink>
+class SinkRoute {
  public:
-  ReportRoute(ReportSink sink, void* context);
-  ~ReportRoute();
-  ReportRoute(const ReportRoute&) = delete;
-  ReportRoute& operator=(const ReportRoute&) = delete;
+  SinkRoute(SinkSlot<Sink>& slot, Sink sink, void* context) : slot_(slot), saved_(slot) {
+    slot = {sink, context};
+  }
+  ~SinkRoute() { slot_ = saved_; }
+  SinkRoute(const SinkRoute&) = delete;
+  SinkRoute& operator=(const SinkRoute&) = delete;
 
  private:
-  ReportSink sink_;
-  void* context_;
+  SinkSlot<Sink>& slot_;
+  SinkSlot<Sink> saved_;
+};
+
+// Where Report goes; a null sink is the platform default.
+extern SinkSlot<ReportSink> g_reportSlot;
+
+// Routes every Report to `sink` (null: the platform default) while it lives.
+class ReportRoute : public SinkRoute<ReportSink> {
+ public:
+  ReportRoute(ReportSink sink, void* context) : SinkRoute(g_reportSlot, sink, context) {}
 };
 
 }  // namespace zelp

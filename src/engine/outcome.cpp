@@ -21,9 +21,6 @@ constexpr Row kRows[] = {
 
 const Row& RowOf(Outcome o) { return kRows[static_cast<size_t>(o)]; }
 
-NoticeSink g_notice = nullptr;
-void* g_noticeContext = nullptr;
-
 }  // namespace
 
 const char16_t* ReportText(Outcome o) { return RowOf(o).report; }
@@ -65,19 +62,10 @@ Outcome RecordOutcome(RecordFault fault) {
   return Outcome::kOk;
 }
 
+SinkSlot<NoticeSink> g_noticeSlot;
+
 void Notice(Outcome remark) {
-  if (g_notice) g_notice(remark, g_noticeContext);
-}
-
-NoticeRoute::NoticeRoute(NoticeSink sink, void* context)
-    : sink_(g_notice), context_(g_noticeContext) {
-  g_notice = sink;
-  g_noticeContext = context;
-}
-
-NoticeRoute::~NoticeRoute() {
-  g_notice = sink_;
-  g_noticeContext = context_;
+  if (g_noticeSlot.sink) g_noticeSlot.sink(remark, g_noticeSlot.context);
 }
 
 }  // namespace zelp

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "common/report.h"
 #include "engine/header.h"
 #include "engine/records.h"
 
@@ -39,18 +40,12 @@ Outcome RecordOutcome(RecordFault fault);
 using NoticeSink = void (*)(Outcome remark, void* context);
 void Notice(Outcome remark);
 
-// Routes notices to `sink` for as long as it lives, then restores the
-// previous sink and its context.
-class NoticeRoute {
- public:
-  NoticeRoute(NoticeSink sink, void* context);
-  ~NoticeRoute();
-  NoticeRoute(const NoticeRoute&) = delete;
-  NoticeRoute& operator=(const NoticeRoute&) = delete;
+extern SinkSlot<NoticeSink> g_noticeSlot;
 
- private:
-  NoticeSink sink_;
-  void* context_;
+// Routes notices to `sink` while it lives.
+class NoticeRoute : public SinkRoute<NoticeSink> {
+ public:
+  NoticeRoute(NoticeSink sink, void* context) : SinkRoute(g_noticeSlot, sink, context) {}
 };
 
 }  // namespace zelp

@@ -7,6 +7,11 @@
 // report column) and explain.cpp (the explanations), so that the patch
 // program carries no explanations it never shows.
 // clang-format off
+// Words that several rows share.
+#define ZELP_CUT_EN u"the patch is damaged: it is cut short (an incomplete download?)"
+#define ZELP_CUT_ZH u"补丁已损坏：文件不完整（可能没有下载完）"
+#define ZELP_HEADER_CUT_EN u"the patch is damaged: its header is cut short"
+#define ZELP_HEADER_CUT_ZH u"补丁已损坏：文件头不完整"
 ZELP_OUTCOME(kOk, kMsgSuccess, kExitOk, true,
   u"the patch was applied",
   u"补丁已打上")
@@ -48,14 +53,12 @@ ZELP_OUTCOME(kTargetSizeField, kMsgHeader1, kExitFailed, false,
   u"the patch is damaged: its header's target size is missing or invalid",
   u"补丁已损坏：文件头中的目标文件大小缺失或无效")
 ZELP_OUTCOME(kCrcFieldCut, kMsgHeader2, kExitFailed, false,
-  u"the patch is damaged: its header is cut short",
-  u"补丁已损坏：文件头不完整")
+  ZELP_HEADER_CUT_EN, ZELP_HEADER_CUT_ZH)
 ZELP_OUTCOME(kCrcMismatch, kMsgCrcMismatch, kExitNotTheFile, false,
   u"this is not the file the patch was made for",
   u"这不是补丁对应的文件")
 ZELP_OUTCOME(kRecordsFieldCut, kMsgHeader3, kExitFailed, false,
-  u"the patch is damaged: its header is cut short",
-  u"补丁已损坏：文件头不完整")
+  ZELP_HEADER_CUT_EN, ZELP_HEADER_CUT_ZH)
 ZELP_OUTCOME(kRecordsOutside, kMsgHeader4, kExitFailed, false,
   u"the patch is damaged: its records lie outside the file",
   u"补丁已损坏：补丁数据位于文件之外")
@@ -63,23 +66,18 @@ ZELP_OUTCOME(kSeekRecords, kMsgSeekRecords, kExitFailed, false,
   u"cannot position the patch file at its records",
   u"无法定位到补丁数据")
 ZELP_OUTCOME(kTypeCut, kMsgDamaged5, kExitFailed, false,
-  u"the patch is damaged: it is cut short (an incomplete download?)",
-  u"补丁已损坏：文件不完整（可能没有下载完）")
+  ZELP_CUT_EN, ZELP_CUT_ZH)
 ZELP_OUTCOME(kDistanceCut, kMsgDamaged61, kExitFailed, false,
-  u"the patch is damaged: it is cut short (an incomplete download?)",
-  u"补丁已损坏：文件不完整（可能没有下载完）")
+  ZELP_CUT_EN, ZELP_CUT_ZH)
 ZELP_OUTCOME(kPositionCut, kMsgDamaged62, kExitFailed, false,
-  u"the patch is damaged: it is cut short (an incomplete download?)",
-  u"补丁已损坏：文件不完整（可能没有下载完）")
+  ZELP_CUT_EN, ZELP_CUT_ZH)
 ZELP_OUTCOME(kBadRecordType, kMsgBadRecordType, kExitFailed, false,
   u"the patch is damaged: a record of unknown type",
   u"补丁已损坏：含有未知类型的记录")
 ZELP_OUTCOME(kLengthCut, kMsgDamaged7, kExitFailed, false,
-  u"the patch is damaged: it is cut short (an incomplete download?)",
-  u"补丁已损坏：文件不完整（可能没有下载完）")
+  ZELP_CUT_EN, ZELP_CUT_ZH)
 ZELP_OUTCOME(kDataCut, kMsgDamaged8, kExitFailed, false,
-  u"the patch is damaged: it is cut short (an incomplete download?)",
-  u"补丁已损坏：文件不完整（可能没有下载完）")
+  ZELP_CUT_EN, ZELP_CUT_ZH)
 ZELP_OUTCOME(kUnreachable, kMsgSeekTarget, kExitFailed, false,
   u"the patch is damaged: a record lies at a position no file can have",
   u"补丁已损坏：有记录位于任何文件都达不到的位置")
@@ -131,4 +129,8 @@ ZELP_OUTCOME(kJournalKept, nullptr, kExitOk, true,
   u"the target could not be put back from its journal; the journal stays beside it for the next "
   u"run",
   u"无法用日志恢复目标文件；日志保留在目标文件旁，下次运行时再恢复")
+#undef ZELP_CUT_EN
+#undef ZELP_CUT_ZH
+#undef ZELP_HEADER_CUT_EN
+#undef ZELP_HEADER_CUT_ZH
 // clang-format on
