@@ -326,8 +326,9 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   Utf8ToUtf16(name, patchName);
   const zelp::Outcome found = FindPatchBase(*g_patch, g_base);
   if (found != zelp::Outcome::kOk) {
-    g_out.error =
-        InBoth([&](Language l) { return Quote(patchName) + u": " + Explanation(found, l); });
+    g_out.error = InBoth([&](Language l) {
+      return Quote(patchName) + (l == Language::kChinese ? u"：" : u": ") + Explanation(found, l);
+    });
     g_patch.reset();
     return 0;
   }

@@ -35,11 +35,11 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
   // A file that cannot be opened is left to the engine, which reports that
   // in its own words.
   if (o == Outcome::kOk || o == Outcome::kPatchOpen) return kExitOk;
-  console.Err(ZelpLines(Quote(file) + u": " + Explanation(o, console.language)));
+  const bool zh = console.language == Language::kChinese;
+  console.Err(ZelpLines(Quote(file) + (zh ? u"：" : u": ") + Explanation(o, console.language)));
   if (o == Outcome::kManyStamps)
-    console.Err(ZelpLines(console.language == Language::kChinese
-                              ? u"请用 --base 指定补丁从哪里开始"
-                              : u"use --base to say where the patch begins"));
+    console.Err(ZelpLines(zh ? u"请用 --base 指定补丁从哪里开始"
+                             : u"use --base to say where the patch begins"));
   return kExitFailed;
 }
 

@@ -21,8 +21,20 @@ bool Zh(Language language) { return language == Language::kChinese; }
 
 // Damage that a field or record shows lies where it was found.
 bool HasPlace(Outcome o) {
-  return o >= Outcome::kTargetSizeField && o <= Outcome::kUnreachable &&
-         o != Outcome::kCrcMismatch && o != Outcome::kSeekRecords;
+  switch (o) {
+    case Outcome::kTargetSizeField:
+    case Outcome::kCrcFieldCut:
+    case Outcome::kRecordsFieldCut:
+    case Outcome::kRecordsOutside:
+    case Outcome::kTypeCut:
+    case Outcome::kDistanceCut:
+    case Outcome::kPositionCut:
+    case Outcome::kBadRecordType:
+    case Outcome::kLengthCut:
+    case Outcome::kDataCut:
+    case Outcome::kUnreachable: return true;
+    default: return false;
+  }
 }
 
 }  // namespace
