@@ -12,6 +12,42 @@
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
 
+using zelp::Recovered;
+using zelp::Recovery;
+
+zelp::RemarkWords zelp::g_remarkWords = nullptr;
+
+void zelp::Say(Remark what, const std::u16string& journal, const std::u16string& detail,
+               Recovered state) {
+  if (g_remarkWords) Notice(g_remarkWords(what, journal, detail, state).c_str());
+}
+
+namespace {
+
+// Says what the recovery found; false when the run must not go on.
+bool Tell(const zelp::Recovery& r) {
+  if (r.state != zelp::Recovered::kNone)
+    zelp::Say(zelp::Remark::kRecovery, r.journal, r.aside, r.state);
+  return r.state != zelp::Recovered::kFailed && r.state != zelp::Recovered::kKept;
+}
+
+}  // namespace
+
+int CPatchStub::ApplyRecovering(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
+                                zelp::JournalSpot& spot) {
+  using namespace zelp;
+  // A journal left beside the target by a run that was killed (or lost its
+  // power) is dealt with before anything else happens, under the same hold
+  // of the requests to end the run as the writing pass.
+  Recovery r;
+  {
+    SignalHold hold;
+    r = RecoverFromJournal(spot, target);
+  }
+  if (!Tell(r)) return Finish(owner, Outcome::kJournalStuck);
+  return ApplyOpened(patchFile, target, owner, &spot);
+}
+
 int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
                             zelp::JournalSpot* spot) {
   using namespace zelp;
@@ -40,7 +76,7 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   if (!patchFile.Seek(recordsAt)) return Finish(owner, Outcome::kSeekRecords);
   int64_t extent = 0;
   CheckedStream checked;
-  std::vector<ByteRange> writes;
+  RangeSet writes;
   {
     StreamReader in(patchFile, &checked);
     Outcome o = RunRecords(in, nullptr, &extent, &writes);
@@ -50,17 +86,22 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   // From the first change of the target to the report, a request to end the
   // run waits: the writing pass is never cut short by one.
   SignalHold hold;
-  bool journalled = false;
-  const Outcome o = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize, extent,
-                                 writes, spot, journalled);
-  if (journalled) {
-    if (o == Outcome::kOk)
-      spot->Remove();
-    else if (RecoverFromJournal(*spot, target) != JournalState::kRolledBack)
-      Notice(Outcome::kJournalKept);
+  Journal journal(spot, target);
+  const Outcome failure = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize, extent,
+                                       writes, journal, h.targetCrc);
+  bool stays = false;
+  if (failure == Outcome::kOk && !journal.Commit(stays)) {
+    // Neither emptied nor removed, the journal could undo a run reported as
+    // done: the run is not counted as done.
+    Say(Remark::kNotRetired, spot->Name());
+    return Finish(owner, Outcome::kWriteFailed);
   }
-  Finish(owner, o);
-  return o == Outcome::kOk;
+  if (failure != Outcome::kOk && journal.active() && !journal.RollBack())
+    Say(Remark::kNotPutBack, spot->Name());
+  if (failure != Outcome::kOk) return Finish(owner, failure);
+  if (stays) Say(Remark::kStays, spot->Name());
+  Finish(owner, Outcome::kOk);
+  return 1;
 }
 
 int CPatchStub::Finish(void* owner, zelp::Outcome o) {
@@ -71,12 +112,10 @@ int CPatchStub::Finish(void* owner, zelp::Outcome o) {
 
 namespace {
 
-// The ranges below `limit`, sorted and joined where they overlap, touch or
-// share a block of `block` bytes.
+// The sorted ranges below `limit`, joined where they overlap, touch or share
+// a block of `block` bytes.
 std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t limit,
                                     int64_t block) {
-  std::sort(ranges.begin(), ranges.end(),
-            [](const zelp::ByteRange& a, const zelp::ByteRange& b) { return a.at < b.at; });
   size_t n = 0;
   for (const zelp::ByteRange& r : ranges) {
     if (r.at >= limit) break;
@@ -95,9 +134,8 @@ std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t
 
 zelp::Outcome CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
                                        const zelp::CheckedStream& checked, CKOVA_xFile& target,
-                                       int64_t targetSize, int64_t extent,
-                                       std::vector<zelp::ByteRange>& writes,
-                                       zelp::JournalSpot* spot, bool& journalled) {
+                                       int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
+                                       zelp::Journal& journal, uint32_t knownCrc) {
   using namespace zelp;
   // Without the old size nothing below can be decided (nor undone).
   int64_t oldSize = -1;
@@ -108,30 +146,34 @@ zelp::Outcome CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt
   // bytes back as zeros: they are zeroed in place instead, so that the only
   // cut left (to the final size) is the last change.
   const ByteRange zeros = {targetSize, oldSize < extent ? oldSize : extent};
-  if (zeros.at < zeros.end) writes.push_back(zeros);
-  const std::vector<ByteRange> changed = Joined(writes, oldSize, 1);
-
+  if (zeros.at < zeros.end) writes.Add(zeros.at, zeros.end);
+  ChangePlan plan;
+  plan.oldSize = oldSize;
+  plan.finalSize = finalSize;
+  plan.ranges = writes.Take(oldSize);
   // Writing inside the file can need space too (holes, a file system that
-  // copies on write): secure it before anything changes. What lies past the
-  // old size is reserved below.
-  if (!target.SecureWrites(Joined(changed, oldSize, 4096))) return Outcome::kResize;
-  if (spot) {
-    JournalPlan plan;
-    plan.oldSize = oldSize;
-    plan.lowest = oldSize < finalSize ? oldSize : finalSize;
-    plan.highest = oldSize > finalSize ? oldSize : finalSize;
-    plan.finalSize = finalSize;
-    plan.ranges = changed;
-    journalled = WriteJournal(*spot, target, plan);
-    if (!journalled) {
-      spot->RemoveUnpublished();
-      Notice(Outcome::kNoJournal);
-    }
+  // copies on write): it is secured with the journal's and the growth's.
+  // The growth goes with them: where the file system copies on write, the
+  // free space must hold both.
+  plan.secured = Joined(plan.ranges, oldSize, 4096);
+  if (finalSize > oldSize) plan.secured.push_back({oldSize, finalSize});
+  // The journal binds itself to the file as it was: the CRC the header
+  // checked, or the file's own.
+  plan.oldCrc = knownCrc;
+  if (!knownCrc && journal.spotted() && !target.WholeCrc32(plan.oldCrc))
+    return Outcome::kTargetUnreadable;
+  std::u16string why;
+  switch (journal.Begin(plan, why)) {
+    case Journal::Begun::kNoSpace: return Outcome::kResize;
+    case Journal::Begun::kWithout:
+      if (!why.empty()) Say(Remark::kNoJournal, u"", why);
+      break;
+    case Journal::Begun::kJournalled: break;
   }
 
   // Take the space first: when the disk is full, put the size back.
   if (finalSize > oldSize && !target.Reserve(finalSize)) {
-    if (!journalled) SetSize(target, oldSize);
+    if (!journal.active()) SetSize(target, oldSize);
     return Outcome::kResize;
   }
   if (zeros.at < zeros.end) {

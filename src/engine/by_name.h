@@ -12,25 +12,6 @@
 
 namespace zelp {
 
-// The journal beside the file at `targetPath`: the same name plus
-// ".zelp-journal" (while being written, ".zelp-journal-new").
-class FileJournalSpot : public JournalSpot {
- public:
-  explicit FileJournalSpot(const char16_t* targetPath);
-  bool Exists() override;
-  CKOVA_xFile* Create() override;
-  bool Publish() override;
-  void RemoveUnpublished() override;
-  CKOVA_xFile* OpenToRead() override;
-  void Close() override;
-  bool Remove() override;
-  std::u16string TargetName() override;
-
- private:
-  std::u16string target_, path_, newPath_;
-  CKOVA_File file_;
-};
-
 // Where the patch in the file at `path` begins (FindPatchBase); kPatchOpen
 // when it cannot be opened.
 Outcome FindPatchBaseOf(const std::u16string& path, uint64_t& base);

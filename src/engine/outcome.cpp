@@ -64,8 +64,8 @@ Outcome RecordOutcome(RecordFault fault) {
 
 SinkSlot<NoticeSink> g_noticeSlot;
 
-void Notice(Outcome remark) {
-  if (g_noticeSlot.sink) g_noticeSlot.sink(remark, g_noticeSlot.context);
+void Notice(const char16_t* text) {
+  if (g_noticeSlot.sink) g_noticeSlot.sink(text, g_noticeSlot.context);
 }
 
 }  // namespace zelp

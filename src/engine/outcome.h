@@ -37,8 +37,8 @@ Outcome RecordOutcome(RecordFault fault);
 
 // A remark beside the outcome (a journal found and put back, a run without
 // one): the command line prints it; the Windows program shows nothing.
-using NoticeSink = void (*)(Outcome remark, void* context);
-void Notice(Outcome remark);
+using NoticeSink = void (*)(const char16_t* text, void* context);
+void Notice(const char16_t* text);
 
 extern SinkSlot<NoticeSink> g_noticeSlot;
 

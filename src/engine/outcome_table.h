@@ -27,16 +27,9 @@ ZELP_OUTCOME(kTargetOpen, kMsgTargetOpen, kExitFailed, false,
 ZELP_OUTCOME(kTargetUnreadable, kMsgTargetOpen, kExitFailed, false,
   u"cannot read the target",
   u"无法读取目标文件")
-ZELP_OUTCOME(kJournalForeign, kMsgTargetOpen, kExitFailed, false,
-  u"the journal beside the target (its name plus \".zelp-journal\") is damaged or was made for "
-  u"another file; it was left alone and nothing was done. Remove it once the target is known to "
-  u"be sound",
-  u"目标文件旁的日志（文件名加 \".zelp-journal\"）已损坏或属于别的文件，未作任何处理。"
-  u"确认目标文件完好后请删除它")
 ZELP_OUTCOME(kJournalStuck, kMsgTargetOpen, kExitFailed, true,
-  u"the target could not be put back from the journal beside it; the journal stays for the next "
-  u"run",
-  u"无法用目标文件旁的日志恢复目标文件；日志保留，下次运行时再恢复")
+  u"the journal of an interrupted run could not be dealt with; nothing was done",
+  u"无法处理上次中断运行留下的日志；未作任何改动")
 ZELP_OUTCOME(kIdentShort, kMsgIdentShort, kExitFailed, false,
   u"the patch is damaged: it is too short to hold a header",
   u"补丁已损坏：文件太短，放不下文件头")
@@ -113,22 +106,6 @@ ZELP_OUTCOME(kStampOutside, nullptr, kExitFailed, false,
 ZELP_OUTCOME(kManyStamps, nullptr, kExitFailed, false,
   u"the patch stamp marker occurs more than once, so where the patch begins is unclear",
   u"补丁位置标记出现了不止一次，无法确定补丁从哪里开始")
-// Remarks beside an outcome: the rollback journal.
-ZELP_OUTCOME(kJournalRolledBack, nullptr, kExitOk, true,
-  u"an interrupted run had left a journal beside the target: the target was put back as it was "
-  u"before that run",
-  u"上次运行被中断，在目标文件旁留下了日志：目标文件已恢复到那次运行之前的样子")
-ZELP_OUTCOME(kJournalFinished, nullptr, kExitOk, false,
-  u"a finished run had left its journal beside the target; it was removed",
-  u"已完成的运行在目标文件旁留下了日志，已删除")
-ZELP_OUTCOME(kNoJournal, nullptr, kExitOk, false,
-  u"no journal could be written beside the target (a folder without write access, or a full "
-  u"disk): patching without one",
-  u"无法在目标文件旁写日志（文件夹不可写或磁盘已满）：不用日志继续打补丁")
-ZELP_OUTCOME(kJournalKept, nullptr, kExitOk, true,
-  u"the target could not be put back from its journal; the journal stays beside it for the next "
-  u"run",
-  u"无法用日志恢复目标文件；日志保留在目标文件旁，下次运行时再恢复")
 #undef ZELP_CUT_EN
 #undef ZELP_CUT_ZH
 #undef ZELP_HEADER_CUT_EN

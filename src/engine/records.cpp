@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/format.h"
+#include "engine/journal.h"
 #include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
@@ -14,7 +15,7 @@ int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* 
 }
 
 zelp::Outcome CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
-                                     std::vector<zelp::ByteRange>* writes) {
+                                     zelp::RangeSet* writes) {
   using namespace zelp;
   int64_t farthest = 0;
   Outcome writeFailure = Outcome::kOk;
@@ -32,15 +33,7 @@ zelp::Outcome CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target
     uint64_t end = position + length;  // position < 2^63: no wrap
     if (end > static_cast<uint64_t>(INT64_MAX)) end = INT64_MAX;
     if (length && static_cast<int64_t>(end) > farthest) farthest = static_cast<int64_t>(end);
-    if (length && writes) {
-      // Consecutive records mostly continue or overlap the last range.
-      const auto at = static_cast<int64_t>(position), to = static_cast<int64_t>(end);
-      if (!writes->empty() && at >= writes->back().at && at <= writes->back().end) {
-        if (to > writes->back().end) writes->back().end = to;
-      } else {
-        writes->push_back({at, to});
-      }
-    }
+    if (length && writes) writes->Add(static_cast<int64_t>(position), static_cast<int64_t>(end));
     return true;
   };
   Outcome fault = RecordOutcome(ForEachRecord(in, scratch, visit));
