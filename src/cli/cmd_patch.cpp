@@ -119,19 +119,25 @@ using zelp::Recovered;
 using zelp::Recovery;
 
 // What the next apply will do with a journal found beside the target.
-std::u16string JournalAhead(const Recovery& r) {
+std::u16string JournalAhead(const Recovery& r, Language language) {
   const std::u16string j = Quote(r.journal);
+  const bool zh = language == Language::kChinese;
   switch (r.state) {
     case Recovered::kNone: return u"";
     case Recovered::kRolledBack:
-      return u"an interrupted run left the journal " + j +
-             u": the next apply puts the target back first; judged as it will be then:";
+      return zh ? u"上次运行被中断，留下了日志 " + j +
+                      u"：下次打补丁会先恢复目标文件；以下按恢复后的样子判断："
+                : u"an interrupted run left the journal " + j +
+                      u": the next apply puts the target back first; judged as it will be then:";
     case Recovered::kFinished:
-      return u"a finished run left the journal " + j + u": the next apply removes it";
+      return zh ? u"已完成的运行留下了日志 " + j + u"：下次打补丁会删除它"
+                : u"a finished run left the journal " + j + u": the next apply removes it";
     default:
-      return u"the journal " + j +
-             u" is damaged, not for this file or not to be trusted: the next apply sets it "
-             u"aside and does not apply it";
+      return zh ? u"日志 " + j +
+                      u" 已损坏、不属于这个文件或不可信：下次打补丁会把它放到一边，不应用"
+                : u"the journal " + j +
+                      u" is damaged, not for this file or not to be trusted: the next apply sets "
+                      u"it aside and does not apply it";
   }
 }
 
@@ -167,7 +173,7 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
   // so the target is judged as it will be then.
   FileJournalSpot spot(targetPath.c_str(), target);
   Recovery r = RecoverFromJournal(spot, target, true);
-  if (r.state != Recovered::kNone) console.Err(ZelpLines(JournalAhead(r)));
+  if (r.state != Recovered::kNone) console.Err(ZelpLines(JournalAhead(r, console.language)));
   std::unique_ptr<RolledBackView> view;
   if (r.file) view.reset(new RolledBackView(target, *r.file, r.contents));
   Diagnosis d = Diagnose(patch, view ? static_cast<CKOVA_xFile&>(*view) : target, base);
@@ -192,7 +198,7 @@ ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr,
     ReportRoute route(Capture, &capture);
     // The engine's remarks (a journal found and put back, a run without one),
     // after the report line.
-    SayRemarks();
+    SayRemarks(console ? console->language : Language::kEnglish);
     NoticeRoute notices(PrintNotice, &capture);
     run(*stub);
   }
@@ -400,7 +406,7 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       SignalHold hold;
       r = RecoverFromJournal(spot, target);
     }
-    if (r.state != Recovered::kNone) console.Err(ZelpLines(RecoveryText(r)));
+    if (r.state != Recovered::kNone) console.Err(ZelpLines(RecoveryText(r, console.language)));
     if (r.state == Recovered::kFailed || r.state == Recovered::kKept) {
       console.Err(std::u16string(ReportText(Outcome::kTargetOpen)) + u"\n");
       Say(console, u"no backup was made", u"没有制作备份");
