@@ -16,7 +16,7 @@
 #include "file/file.h"
 #include "file/posix_io.h"
 
-using zelp::posix::Retry;
+using zelp::Retry;
 
 CKOVA_File::~CKOVA_File() { Close(); }
 

@@ -1,23 +1,14 @@
-// What the POSIX file units share: the EINTR wrapper, complete positioned
-// writes, mapped reading and writing behind one SIGBUS guard, and locks.
+// What the POSIX file units share: complete positioned writes, mapped reading and writing behind
+// one SIGBUS guard, and locks.
 #pragma once
-
-#include <errno.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
-namespace zelp::posix {
+#include "file/retry_posix.h"
 
-// A call that a signal interrupted before it did anything is made again.
-template <typename Call>
-auto Retry(Call call) {
-  decltype(call()) r;
-  do r = call();
-  while (r < 0 && errno == EINTR);
-  return r;
-}
+namespace zelp::posix {
 
 // Writes all `n` bytes at `at`; false on a failure.
 bool PWriteAll(int fd, const uint8_t* p, size_t n, int64_t at);

@@ -13,7 +13,7 @@
 #include "file/file.h"
 #include "file/posix_io.h"
 
-using zelp::posix::Retry;
+using zelp::Retry;
 
 bool CKOVA_File::Reserve(int64_t size) {
   if (handle < 0 || size < 0) return false;
