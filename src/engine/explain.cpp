@@ -31,6 +31,53 @@ std::u16string DamageText(const StreamCheck& c) {
   return u"";
 }
 
+std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault) {
+  const std::u16string at = u" at byte " + Decimal(info.at);
+  const std::u16string kind = KindName(info.kind);
+  switch (fault) {
+    case ForeignFault::kNone: return u"";
+    case ForeignFault::kRead: return u"it cannot be read";
+    case ForeignFault::kMagic: return u"it does not start with the " + kind + u" magic";
+    case ForeignFault::kCutShort:
+      return u"it is cut short: it ends inside the step" + at + u" (an incomplete download?)";
+    case ForeignFault::kNumber: return u"a number too large" + at;
+    case ForeignFault::kPatchCrc:
+      return u"its own CRC-32 does not match its bytes: it was damaged (an incomplete or broken "
+             u"download?)";
+    case ForeignFault::kOutside:
+      return u"the step" + at + u" reads or writes outside the files it names";
+    case ForeignFault::kTrailing:
+      return u"bytes after its end mark" + at + u" are neither a size nor records";
+    case ForeignFault::kChanged: return u"the patch file was changed while it was being used";
+    case ForeignFault::kSourceSize:
+      return u"the file to patch does not have the " + Decimal(info.sourceSize) +
+             u" bytes the patch was made for";
+    case ForeignFault::kSourceRead: return u"the file to patch cannot be read";
+    case ForeignFault::kWrite: return u"the result cannot be written (disk full or an I/O error)";
+    case ForeignFault::kResultCrc:
+      return u"the result does not have the CRC-32 " + Hex32(info.targetCrc) +
+             u" the patch promises; it was not kept";
+  }
+  return u"";
+}
+
+std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
+                                    const std::u16string& target) {
+  if (!info.checksSource) return DiagnosisText(d, target);
+  const std::u16string wanted =
+      u"CRC-32 " + Hex32(info.sourceCrc) + u", " + Decimal(info.sourceSize) + u" bytes";
+  switch (d.verdict) {
+    case Verdict::kMatches: return u"the patch applies to this file (" + wanted + u")\n";
+    case Verdict::kOtherFile:
+      return u"expected " + wanted + u"; this file has CRC-32 " + Hex32(d.targetCrc) + u", " +
+             Decimal(d.targetSize) +
+             u" bytes\n"
+             u"this is another file or another version of it; the patch's notes may say which "
+             u"one it needs\n";
+    default: return DiagnosisText(d, target);
+  }
+}
+
 std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target) {
   switch (d.verdict) {
     case Verdict::kMatches:
