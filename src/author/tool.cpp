@@ -122,6 +122,47 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
   return Finish(out, request.output, info, error);
 }
 
+namespace {
+
+bool ReadWhole(const std::u16string& path, std::vector<uint8_t>& bytes, std::u16string& error) {
+  CKOVA_File file;
+  if (!OpenInput(path, file, error)) return false;
+  int64_t size = -1;
+  file.GetSize(size);
+  if (size > kMaxForeignInput) {
+    error = Quote(path) +
+            u" has more than 1 GiB; IPS, UPS and BPS patches are made from smaller "
+            u"files (a ZELP patch has no such limit)";
+    return false;
+  }
+  bytes.resize(static_cast<size_t>(size < 0 ? 0 : size));
+  if (size < 0 || !ReadExact(file, bytes.data(), bytes.size())) {
+    error = u"cannot read " + Quote(path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CreateForeignFile(PatchKind kind, const std::u16string& original,
+                       const std::u16string& modified, const std::u16string& output,
+                       const std::string& metadata, ForeignStats& stats, OutputInfo& info,
+                       std::u16string& error) {
+  info = OutputInfo{};
+  std::vector<uint8_t> a, b, patch;
+  if (!ReadWhole(original, a, error) || !ReadWhole(modified, b, error)) return false;
+  if (!OutputIsNoInput(output, {&original, &modified}, error)) return false;
+  if (!EncodeForeign(kind, a, b, metadata, patch, stats, error)) return false;
+  OutputFile out;
+  if (!out.Create(output, error)) return false;
+  if (!WriteAll(out.file(), patch.data(), patch.size())) {
+    error = u"cannot write " + Quote(output);
+    return false;
+  }
+  return Finish(out, output, info, error);
+}
+
 bool PackFiles(const std::u16string& stub, const std::u16string& patch,
                const std::u16string& output, OutputInfo& info, std::u16string& error) {
   info = OutputInfo{};

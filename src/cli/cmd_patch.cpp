@@ -13,6 +13,7 @@
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
+#include "file/offset_file.h"
 #include "file/out_file.h"
 
 namespace zelp::cli {
@@ -43,6 +44,21 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
     return kExitFailed;
   }
   return kExitOk;
+}
+
+int64_t HeaderSkip(const Args& a) { return HasFlag(a, u"--header") ? kCopierHeaderSize : 0; }
+
+// With --header, the target must be longer than the header; 0, or the exit
+// code after saying so.
+int HeaderFits(const Args& a, Console& console) {
+  int64_t size = -1;
+  CKOVA_File target;
+  if (!HasFlag(a, u"--header") || !Open(a.positional[1].c_str(), target, kModeRead, kShareRead))
+    return 0;  // a target that cannot be opened is reported where it is used
+  target.GetSize(size);
+  if (size >= kCopierHeaderSize) return 0;
+  console.Err(u"zelp: " + Quote(a.positional[1]) + u" is shorter than a 512-byte copier header\n");
+  return kExitFailed;
 }
 
 // Each line of `text` as a "zelp: " line.
@@ -93,7 +109,7 @@ void Capture(void*, const char16_t* text, void* context) {
 }
 
 int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
-              Console& console, bool toStdout) {
+              Console& console, bool toStdout, int64_t skip) {
   CKOVA_File patch, target;
   if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) {
     console.Err(u"zelp: cannot open " + Quote(patchPath) + u"\n");
@@ -103,7 +119,8 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
     console.Err(u"zelp: cannot open " + Quote(targetPath) + u"\n");
     return kExitFailed;
   }
-  Diagnosis d = Diagnose(patch, target, base);
+  OffsetFile source(target, skip);
+  Diagnosis d = Diagnose(patch, source, base);
   std::u16string text = ZelpLines(DiagnosisText(d, targetPath));
   toStdout&& d.verdict == Verdict::kMatches ? console.Out(text) : console.Err(text);
   if (d.verdict == Verdict::kMatches) return kExitOk;
@@ -136,7 +153,7 @@ ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
 // Any write before that check makes it read the file again.
 class CopyWithKnownCrc : public CKOVA_xFile {
  public:
-  CopyWithKnownCrc(CKOVA_File& file, uint32_t crc) : f_(file), crc_(crc) {}
+  CopyWithKnownCrc(CKOVA_xFile& file, uint32_t crc) : f_(file), crc_(crc) {}
   uint32_t Read(void* b, uint32_t n) override { return f_.Read(b, n); }
   uint32_t Write(const void* b, uint32_t n) override { return known_ = false, f_.Write(b, n); }
   void Close() override { f_.Close(); }
@@ -161,14 +178,14 @@ class CopyWithKnownCrc : public CKOVA_xFile {
   }
 
  private:
-  CKOVA_File& f_;
+  CKOVA_xFile& f_;
   uint32_t crc_;
   bool known_ = true;
 };
 
 // A copy of `target` that -o or --backup write: refused when the CRC
 // already tells that the patch is for another file (kExitOk when not).
-int CrcFirst(CKOVA_File& patch, CKOVA_File& target, uint64_t base, const Args& a, Console& console,
+int CrcFirst(CKOVA_File& patch, CKOVA_xFile& target, uint64_t base, const Args& a, Console& console,
              uint32_t& crc) {
   StreamCheck header = CheckPatch(patch, base);
   crc = target.Crc32();
@@ -192,7 +209,8 @@ int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Con
                 Quote(targetPath) + u" for reading\n");
     return kExitFailed;
   }
-  if (int code = CrcFirst(patch, target, base, a, console, crc)) return code;
+  OffsetFile source(target, HeaderSkip(a));
+  if (int code = CrcFirst(patch, source, base, a, console, crc)) return code;
   std::u16string error;
   if (!out.Create(outPath, error)) {
     console.Err(u"zelp: " + error + u"\n");
@@ -201,10 +219,14 @@ int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Con
   return 0;
 }
 
+// Writes the patched copy of the target to `output` (with --header, past the
+// target's first 512 bytes, which are copied as they are); `output` may be
+// the target itself, replaced only once the copy is complete.
 int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  const bool inPlace = output == targetPath;
   for (const std::u16string* in : {&patchPath, &targetPath}) {
-    if (output != kStdoutName && SameFile(output, *in)) {
+    if (output != kStdoutName && !(inPlace && in == &targetPath) && SameFile(output, *in)) {
       console.Err(u"zelp: the output " + Quote(output) + u" is the input " + Quote(*in) +
                   u"; choose another name\n");
       return kExitFailed;
@@ -218,7 +240,8 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
     console.Err(u"zelp: cannot copy " + Quote(targetPath) + u" to " + Quote(output) + u"\n");
     return kExitFailed;
   }
-  CopyWithKnownCrc copy(out.file(), crc);
+  OffsetFile view(out.file(), HeaderSkip(a));
+  CopyWithKnownCrc copy(view, crc);
   std::u16string report =
       Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }).report;
   if (report == kMsgSuccess && !out.Commit()) {
@@ -228,8 +251,8 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   int code = Finish(report, console);
   // The engine's words are about the file it wrote: the copy, now gone.
   if (code != kExitOk)
-    console.Err(u"zelp: " + Quote(targetPath) + u" is unchanged; " + Quote(output) +
-                u" was not written\n");
+    console.Err(u"zelp: " + Quote(targetPath) + u" is unchanged" +
+                (inPlace ? u"" : u"; " + Quote(output) + u" was not written") + u"\n");
   return code;
 }
 
@@ -266,7 +289,8 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return kExitFailed;
     }
   }
-  int code = ApplyInPlace(patchPath, targetPath, base, console);
+  int code = HasFlag(a, u"--header") ? ApplyToCopy(a, base, targetPath, console)
+                                     : ApplyInPlace(patchPath, targetPath, base, console);
   if (code == kExitOk)
     console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
   else
@@ -276,7 +300,19 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
 
 }  // namespace
 
+int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console) {
+  uint64_t base;
+  if (int code = ResolveBase(a.positional[0], a, base, console, u"convert")) return code;
+  CKOVA_File patch;
+  if (!Open(a.positional[0].c_str(), patch, kModeRead, kShareRead))
+    return Finish(kMsgPatchOpen, console);
+  std::u16string report =
+      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }).report;
+  return report == kMsgSuccess ? kExitOk : Finish(report, console);
+}
+
 int CmdInfo(const Args& a, Console& console) {
+  if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignInfoCmd(a, kind, console);
   const std::u16string& path = a.positional[0];
   uint64_t base;
   if (int code = ResolveBase(path, a, base, console, u"info")) return code;
@@ -308,9 +344,11 @@ int CmdInfo(const Args& a, Console& console) {
 }
 
 int CmdCheck(const Args& a, Console& console) {
+  if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignCheckCmd(a, kind, console);
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"check")) return code;
-  return Diagnosed(a.positional[0], a.positional[1], base, console, true);
+  if (int code = HeaderFits(a, console)) return code;
+  return Diagnosed(a.positional[0], a.positional[1], base, console, true, HeaderSkip(a));
 }
 
 int CmdApply(const Args& a, Console& console) {
@@ -321,13 +359,18 @@ int CmdApply(const Args& a, Console& console) {
                       u"-o and --backup exclude each other: with -o the target stays untouched");
   if (HasFlag(a, u"--force") && !backup)
     return UsageError(console, u"apply", u"--force goes with --backup");
+  if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignApplyCmd(a, kind, console);
+  if (int code = HeaderFits(a, console)) return code;
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"apply")) return code;
   if (output) return ApplyToCopy(a, base, *output, console);
   if (backup) return ApplyWithBackup(a, base, console);
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  // A copier header is kept by patching a copy past it, renamed over the
+  // target once complete.
+  if (HasFlag(a, u"--header")) return ApplyToCopy(a, base, targetPath, console);
   int code = ApplyInPlace(patchPath, targetPath, base, console);
-  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false);
+  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false, 0);
   return code;
 }
 

@@ -89,8 +89,8 @@ std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target) {
     case Verdict::kCopierHeader:
       return u"this file starts with a 512-byte copier header; the patch was made for the file "
              u"without it\n"
-             u"remove the header first (tail -c +513 " +
-             Quote(target) + u" > headerless-copy) and apply the patch to that copy\n";
+             u"apply it with --header: the patch then skips the header of " +
+             Quote(target) + u" and leaves it in place\n";
     case Verdict::kOtherFile:
       return u"expected CRC-32 " + Hex32(d.expectedCrc) + u", this file has " + Hex32(d.targetCrc) +
              u" (" + Decimal(d.targetSize) +

@@ -72,8 +72,8 @@ TEST(CliCheck, EachDiagnosisWithItsExitCode) {
       {"already patched", s.patched, 3, kAlreadyPatched},
       {"a copier header", withHeader, 3,
        "zelp: this file starts with a 512-byte copier header; the patch was made for the file "
-       "without it\nzelp: remove the header first (tail -c +513 '" +
-           t + "' > headerless-copy) and apply the patch to that copy\n"},
+       "without it\nzelp: apply it with --header: the patch then skips the header of '" +
+           t + "' and leaves it in place\n"},
       {"another file", other, 3,
        "zelp: expected CRC-32 " + Hex8(s.crc) + ", this file has " +
            Hex8(zelp::Crc32Of(other.data(), other.size())) +
@@ -235,8 +235,8 @@ TEST(CliUsage, SpecificMessagesAndHelp) {
       {{"info", "p", "--base"}, 2, "zelp: --base needs a value"},
       {{"apply", "--help"},
        0,
-       "usage: zelp apply FILE TARGET [--base N] [-o OUT | --backup [--force]]"},
-      {{"help", "check"}, 0, "usage: zelp check FILE TARGET [--base N]"},
+       "usage: zelp apply FILE TARGET [--base N] [-o OUT | --backup [--force]] [--header]"},
+      {{"help", "check"}, 0, "usage: zelp check FILE TARGET [--base N] [--header]"},
       {{"--help"}, 0, "usage: zelp <command> [arguments]"},
   };
   for (const Case& c : cases) {

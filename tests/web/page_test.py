@@ -140,7 +140,7 @@ class PageTest(unittest.TestCase):
                             "Your file was not changed."]),
             (patch, self.path("game-new.sfc"), [CRC_REFUSAL, "this file is already patched"]),
             (patch, headered, [CRC_REFUSAL, "this file starts with a 512-byte copier header",
-                               "tail -c +513 'headered.sfc' > headerless-copy"]),
+                               "apply it with --header: the patch then skips the header of 'headered.sfc'"]),
             (cut_records, None, ["the patch is damaged: it is cut short",
                                  "It cannot be applied to any file."]),
             (bad_type, None, ["the patch is damaged: a record of unknown type at byte 40"]),
