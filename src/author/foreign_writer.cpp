@@ -32,8 +32,7 @@ void PutCrc(std::vector<uint8_t>& out, uint32_t crc) {
 }
 
 // The source, target and patch CRC-32s that end UPS and BPS patches.
-void PutFooter(std::vector<uint8_t>& out, size_t patchStart, const std::vector<uint8_t>& a,
-               const std::vector<uint8_t>& b) {
+void PutFooter(std::vector<uint8_t>& out, size_t patchStart, const Bytes& a, const Bytes& b) {
   PutCrc(out, Crc32Of(a.data(), a.size()));
   PutCrc(out, Crc32Of(b.data(), b.size()));
   PutCrc(out, Crc32Of(out.data() + patchStart, out.size() - patchStart));
@@ -57,8 +56,8 @@ size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t limit) {
 
 // One record, or a run when `run`; never at the offset that spells "EOF",
 // which some readers take for the end: such a record starts a byte earlier.
-void PutIpsRecord(std::vector<uint8_t>& out, const std::vector<uint8_t>& b, uint32_t at, uint32_t n,
-                  bool run, ForeignStats& stats) {
+void PutIpsRecord(std::vector<uint8_t>& out, const Bytes& b, uint32_t at, uint32_t n, bool run,
+                  ForeignStats& stats) {
   if (at == kIpsEofMark) {
     PutBe(out, at - 1, 3);
     PutBe(out, 2, 2);
@@ -81,8 +80,8 @@ void PutIpsRecord(std::vector<uint8_t>& out, const std::vector<uint8_t>& b, uint
   ++stats.steps;
 }
 
-bool EncodeIps(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
-               std::vector<uint8_t>& out, ForeignStats& stats, std::u16string& error) {
+bool EncodeIps(const Bytes& a, const Bytes& b, std::vector<uint8_t>& out, ForeignStats& stats,
+               std::u16string& error) {
   const size_t n = b.size();
   auto differs = [&](size_t i) { return i >= a.size() || a[i] != b[i]; };
   Put(out, "PATCH", 5);
@@ -140,8 +139,7 @@ bool EncodeIps(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
 
 // --- UPS ---------------------------------------------------------------
 
-void EncodeUps(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
-               std::vector<uint8_t>& out, ForeignStats& stats) {
+void EncodeUps(const Bytes& a, const Bytes& b, std::vector<uint8_t>& out, ForeignStats& stats) {
   const size_t start = out.size();
   Put(out, "UPS1", 4);
   PutNumber(out, a.size());
@@ -172,26 +170,27 @@ void EncodeUps(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
 // --- BPS ---------------------------------------------------------------
 
 // Positions of 8-byte strings by their hash, every `step` bytes: the last
-// one seen wins.
+// one seen wins. The table is made at the first Add.
 class Index {
  public:
-  Index(size_t expected, size_t step) : step_(step) {
-    int bits = 10;
-    while ((size_t{1} << bits) < expected / step && bits < 26) ++bits;
-    slots_.assign(size_t{1} << bits, 0);
-    shift_ = 64 - bits;
+  Index(size_t expected, size_t step, int maxBits) : step_(step) {
+    bits_ = 10;
+    while ((size_t{1} << bits_) < expected / step && bits_ < maxBits) ++bits_;
   }
+  bool empty() const { return slots_.empty(); }
   static uint64_t Key(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
     return v * 0x9E3779B97F4A7C15ull;
   }
   void Add(const uint8_t* p, size_t at) {
-    slots_[Key(p) >> shift_] = static_cast<uint32_t>(at / step_ + 1);
+    if (slots_.empty()) slots_.assign(size_t{1} << bits_, 0);
+    slots_[Key(p) >> (64 - bits_)] = static_cast<uint32_t>(at / step_ + 1);
   }
   // A position that may start the same 8 bytes, or false.
   bool Find(const uint8_t* p, size_t& at) const {
-    uint64_t s = slots_[Key(p) >> shift_];
+    if (slots_.empty()) return false;
+    uint64_t s = slots_[Key(p) >> (64 - bits_)];
     if (s == 0) return false;
     at = (s - 1) * step_;
     return true;
@@ -199,17 +198,19 @@ class Index {
 
  private:
   std::vector<uint32_t> slots_;
-  int shift_;
+  int bits_;
   size_t step_;
 };
 
 class BpsEncoder {
  public:
-  BpsEncoder(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
-             std::vector<uint8_t>& out, ForeignStats& stats)
-      : a_(a), b_(b), out_(out), stats_(stats), source_(a.size(), kStep), target_(b.size(), kStep) {
-    for (size_t p = 0; p + 8 <= a.size(); p += kStep) source_.Add(&a[p], p);
-  }
+  BpsEncoder(const Bytes& a, const Bytes& b, std::vector<uint8_t>& out, ForeignStats& stats)
+      : a_(a),
+        b_(b),
+        out_(out),
+        stats_(stats),
+        source_(a.size(), kStep, 26),
+        target_(b.size(), kStep, 22) {}
 
   void Run() {
     const size_t n = b_.size();
@@ -226,6 +227,10 @@ class BpsEncoder {
       }
       size_t from = 0, length = 0, back = 0;
       int action = 0;
+      // The source is indexed only once literal bytes pile up: scattered
+      // small changes, the common case, never pay for it.
+      if (source_.empty() && t - literalFrom_ >= kIndexAfter)
+        for (size_t p = 0; p + 8 <= a_.size(); p += kStep) source_.Add(&a_[p], p);
       if (t + 8 <= n) {
         Consider(a_, source_, t, 2, from, length, back, action);
         Consider(b_, target_, t, 3, from, length, back, action);
@@ -246,10 +251,11 @@ class BpsEncoder {
  private:
   static constexpr size_t kStep = 8;
   static constexpr size_t kMinCopy = 12;
+  static constexpr size_t kIndexAfter = 64;
 
   // Looks up b[t..] in `index` over `in`; keeps the longer match.
-  void Consider(const std::vector<uint8_t>& in, const Index& index, size_t t, int action,
-                size_t& from, size_t& length, size_t& back, int& action_) {
+  void Consider(const Bytes& in, const Index& index, size_t t, int action, size_t& from,
+                size_t& length, size_t& back, int& action_) {
     size_t at;
     if (!index.Find(&b_[t], at)) return;
     size_t limit = b_.size() - t;
@@ -283,8 +289,8 @@ class BpsEncoder {
     literalFrom_ += length;
   }
 
-  const std::vector<uint8_t>& a_;
-  const std::vector<uint8_t>& b_;
+  const Bytes& a_;
+  const Bytes& b_;
   std::vector<uint8_t>& out_;
   ForeignStats& stats_;
   Index source_, target_;
@@ -292,8 +298,8 @@ class BpsEncoder {
   uint64_t sourceRel_ = 0, targetRel_ = 0;
 };
 
-void EncodeBps(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
-               const std::string& metadata, std::vector<uint8_t>& out, ForeignStats& stats) {
+void EncodeBps(const Bytes& a, const Bytes& b, const std::string& metadata,
+               std::vector<uint8_t>& out, ForeignStats& stats) {
   const size_t start = out.size();
   Put(out, "BPS1", 4);
   PutNumber(out, a.size());
@@ -306,9 +312,9 @@ void EncodeBps(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
 
 }  // namespace
 
-bool EncodeForeign(PatchKind kind, const std::vector<uint8_t>& original,
-                   const std::vector<uint8_t>& modified, const std::string& metadata,
-                   std::vector<uint8_t>& patch, ForeignStats& stats, std::u16string& error) {
+bool EncodeForeign(PatchKind kind, const Bytes& original, const Bytes& modified,
+                   const std::string& metadata, std::vector<uint8_t>& patch, ForeignStats& stats,
+                   std::u16string& error) {
   stats = ForeignStats{};
   switch (kind) {
     case PatchKind::kIps: return EncodeIps(original, modified, patch, stats, error);

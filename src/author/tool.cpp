@@ -10,6 +10,7 @@
 #include "engine/stamp.h"
 #include "file/file.h"
 #include "file/out_file.h"
+#include "file/whole_file.h"
 
 namespace zelp::author {
 
@@ -124,23 +125,14 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
 
 namespace {
 
-bool ReadWhole(const std::u16string& path, std::vector<uint8_t>& bytes, std::u16string& error) {
-  CKOVA_File file;
-  if (!OpenInput(path, file, error)) return false;
-  int64_t size = -1;
-  file.GetSize(size);
-  if (size > kMaxForeignInput) {
-    error = Quote(path) +
-            u" has more than 1 GiB; IPS, UPS and BPS patches are made from smaller "
-            u"files (a ZELP patch has no such limit)";
-    return false;
-  }
-  bytes.resize(static_cast<size_t>(size < 0 ? 0 : size));
-  if (size < 0 || !ReadExact(file, bytes.data(), bytes.size())) {
-    error = u"cannot read " + Quote(path);
-    return false;
-  }
-  return true;
+bool LoadWhole(const std::u16string& path, WholeFile& file, std::u16string& error) {
+  bool tooLarge = false;
+  if (file.Load(path, kMaxForeignInput, tooLarge)) return true;
+  error = tooLarge ? Quote(path) +
+                         u" has more than 1 GiB; IPS, UPS and BPS patches are made from "
+                         u"smaller files (a ZELP patch has no such limit)"
+                   : u"cannot read " + Quote(path);
+  return false;
 }
 
 }  // namespace
@@ -150,10 +142,13 @@ bool CreateForeignFile(PatchKind kind, const std::u16string& original,
                        const std::string& metadata, ForeignStats& stats, OutputInfo& info,
                        std::u16string& error) {
   info = OutputInfo{};
-  std::vector<uint8_t> a, b, patch;
-  if (!ReadWhole(original, a, error) || !ReadWhole(modified, b, error)) return false;
+  WholeFile a, b;
+  std::vector<uint8_t> patch;
+  if (!LoadWhole(original, a, error) || !LoadWhole(modified, b, error)) return false;
   if (!OutputIsNoInput(output, {&original, &modified}, error)) return false;
-  if (!EncodeForeign(kind, a, b, metadata, patch, stats, error)) return false;
+  if (!EncodeForeign(kind, Bytes(a.data(), a.size()), Bytes(b.data(), b.size()), metadata, patch,
+                     stats, error))
+    return false;
   OutputFile out;
   if (!out.Create(output, error)) return false;
   if (!WriteAll(out.file(), patch.data(), patch.size())) {
