@@ -52,8 +52,8 @@ const Command kCommands[] = {
      2,
      2,
      {u"--base", u"-o"},
-     {u"--backup", u"--force", u"--header"},
-     u"apply FILE TARGET [--base N] [-o OUT | --backup [--force]] [--header]",
+     {u"--backup", u"--force", u"--header", u"--checksums"},
+     u"apply FILE TARGET [--base N] [-o OUT | --backup [--force]] [--header] [--checksums]",
      u"Applies the patch in FILE to TARGET in place, as the patch program's button does, and\n"
      u"prints its report (\"补丁成功\" on stdout, or the failure on stderr followed by\n"
      u"English \"zelp: \" lines).\n"
@@ -62,6 +62,7 @@ const Command kCommands[] = {
      u"  --force    with --backup: replace an existing TARGET.bak\n"
      u"  --header   patch TARGET as if its first 512 bytes (a copier header) were not there;\n"
      u"             the header stays in place\n"
+     u"  --checksums  print the result's CRC-32, MD5 and SHA-1 (one more read of it)\n"
      u"Exit 0 done, 1 failed, 3 TARGET is not the file the patch was made for.\n",
      u"apply needs the patch FILE and the TARGET"},
     {u"create",

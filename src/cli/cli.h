@@ -75,6 +75,9 @@ PatchKind ForeignKind(const Args& a);
 inline bool IsForeign(PatchKind kind) {
   return kind == PatchKind::kIps || kind == PatchKind::kUps || kind == PatchKind::kBps;
 }
+// "zelp: WHAT: CRC-32 …, MD5 …, SHA-1 …" on stdout for the file at `path`
+// past `skip` bytes; nothing when it cannot be read or for standard output.
+void PrintDigests(const std::u16string& path, int64_t skip, const char16_t* what, Console& console);
 int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console);
 int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console);
 int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console);

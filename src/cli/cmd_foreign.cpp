@@ -8,6 +8,7 @@
 #include "engine/explain.h"
 #include "engine/foreign.h"
 #include "engine/messages.h"
+#include "file/digests.h"
 #include "file/file.h"
 #include "file/offset_file.h"
 #include "file/out_file.h"
@@ -88,6 +89,19 @@ bool CopyHead(CKOVA_xFile& from, CKOVA_xFile& to, int64_t n) {
 
 }  // namespace
 
+void PrintDigests(const std::u16string& path, int64_t skip, const char16_t* what,
+                  Console& console) {
+  CKOVA_File file;
+  Digests d;
+  if (!HaveDigests() || path == kStdoutName ||
+      !Open(path.c_str(), file, kModeRead, kShareReadWrite))
+    return;
+  OffsetFile view(file, skip);
+  if (DigestFile(view, d))
+    console.Out(u"zelp: " + std::u16string(what) + (skip ? u" (past its header)" : u"") + u": " +
+                DigestText(d) + u"\n");
+}
+
 PatchKind ForeignKind(const Args& a) {
   if (FindOption(a, u"--base")) return PatchKind::kZelp;  // a ZELP patch inside a file
   CKOVA_File file;
@@ -100,7 +114,10 @@ int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console) {
   ForeignInfo info;
   int code = OpenPatch(a.positional[0], kind, patch, info, console);
   if (info.kind == PatchKind::kUnknown) return code;  // not opened
-  std::u16string out = u"format: " + std::u16string(KindName(kind)) + u"\n";
+  // Appends rather than `literal + string`: GCC 12 warns falsely (-Wrestrict) on that.
+  std::u16string out = u"format: ";
+  out += KindName(kind);
+  out += u"\n";
   if (info.checksSource) {
     out += u"source: " + Decimal(info.sourceSize) + u" bytes, CRC-32 " + Hex32(info.sourceCrc) +
            u"\nresult: " + Decimal(info.targetSize) + u" bytes, CRC-32 " + Hex32(info.targetCrc) +
@@ -116,7 +133,8 @@ int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console) {
   if (kind == PatchKind::kBps && info.metadataSize > 0) {
     std::u16string text;
     if (Utf8ToUtf16(info.metadata, text) && text.find(u'\0') == std::u16string::npos) {
-      out += u"\n" + CrLfToLf(text);
+      out += u"\n";
+      out += CrLfToLf(text);
       if (out.back() != u'\n') out += u"\n";
     } else {
       out += u"metadata: " + Decimal(info.metadataSize) + u" bytes, not text\n";
@@ -133,7 +151,9 @@ int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console) {
   if (int code = OpenPatch(a.positional[0], kind, patch, info, console)) return code;
   if (int code = OpenTarget(a, target, skip, console)) return code;
   OffsetFile source(target, skip);
-  return Judge(info, source, a.positional[1], console, false);
+  int code = Judge(info, source, a.positional[1], console, false);
+  PrintDigests(a.positional[1], skip, u"this file", console);
+  return code;
 }
 
 int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
@@ -193,8 +213,8 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
     return kExitFailed;
   }
   std::u16string done = std::u16string(kMsgSuccess) + u"\n";
-  done += u"zelp: the result has CRC-32 " + Hex32(crc) + u"\n";
   dest == kStdoutName ? console.Err(done) : console.Out(done);
+  if (HasFlag(a, u"--checksums")) PrintDigests(dest, skip, u"the result", console);
   if (HasFlag(a, u"--backup"))
     console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
   return kExitOk;

@@ -298,6 +298,16 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
   return code;
 }
 
+int ApplyHere(const Args& a, uint64_t base, Console& console) {
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  // A copier header is kept by patching a copy past it, renamed over the
+  // target once complete.
+  if (HasFlag(a, u"--header")) return ApplyToCopy(a, base, targetPath, console);
+  int code = ApplyInPlace(patchPath, targetPath, base, console);
+  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false, 0);
+  return code;
+}
+
 }  // namespace
 
 int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console) {
@@ -348,7 +358,9 @@ int CmdCheck(const Args& a, Console& console) {
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"check")) return code;
   if (int code = HeaderFits(a, console)) return code;
-  return Diagnosed(a.positional[0], a.positional[1], base, console, true, HeaderSkip(a));
+  int code = Diagnosed(a.positional[0], a.positional[1], base, console, true, HeaderSkip(a));
+  PrintDigests(a.positional[1], HeaderSkip(a), u"this file", console);
+  return code;
 }
 
 int CmdApply(const Args& a, Console& console) {
@@ -363,14 +375,12 @@ int CmdApply(const Args& a, Console& console) {
   if (int code = HeaderFits(a, console)) return code;
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"apply")) return code;
-  if (output) return ApplyToCopy(a, base, *output, console);
-  if (backup) return ApplyWithBackup(a, base, console);
-  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
-  // A copier header is kept by patching a copy past it, renamed over the
-  // target once complete.
-  if (HasFlag(a, u"--header")) return ApplyToCopy(a, base, targetPath, console);
-  int code = ApplyInPlace(patchPath, targetPath, base, console);
-  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false, 0);
+  const std::u16string& dest = output ? *output : a.positional[1];
+  int code = output   ? ApplyToCopy(a, base, *output, console)
+             : backup ? ApplyWithBackup(a, base, console)
+                      : ApplyHere(a, base, console);
+  if (code == kExitOk && HasFlag(a, u"--checksums"))
+    PrintDigests(dest, HeaderSkip(a), u"the result", console);
   return code;
 }
 

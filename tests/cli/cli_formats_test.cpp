@@ -177,3 +177,27 @@ TEST(CliFormats, ConvertKeepsTheResult) {
   }
   EXPECT_FALSE(std::filesystem::exists(f.dir.File("c.bps.zelp-modified")));
 }
+
+// The checksums catalogues list: `check` prints the target's, `apply
+// --checksums` the result's (here both "abc": the well-known values).
+TEST(CliFormats, ChecksumsOfTheTargetAndTheResult) {
+  testutil::TempDir dir;
+  const std::string ips = dir.File("abc.ips"), abc = dir.File("abc"), xyz = dir.File("xyz");
+  const std::string patch(
+      "PATCH\0\0\0\0\x03"
+      "abcEOF",
+      16);
+  WriteFile(ips, Bytes(patch.begin(), patch.end()));
+  WriteFile(abc, Bytes{'a', 'b', 'c'});
+  WriteFile(xyz, Bytes{'x', 'y', 'z'});
+  const std::string sums =
+      "CRC-32 352441C2, MD5 900150983cd24fb0d6963f7d28e17f72, SHA-1 "
+      "a9993e364706816aba3e25717850c26c9cd0d89d\n";
+  auto r = RunProgram(ZELP_BIN, {"check", ips, abc});
+  EXPECT_NE(std::string::npos, r.out.find("zelp: this file: " + sums)) << r.out;
+  r = RunProgram(ZELP_BIN, {"apply", ips, xyz, "-o", dir.File("out"), "--checksums"});
+  EXPECT_EQ("补丁成功\nzelp: the result: " + sums, r.out);
+  ASSERT_EQ(0, RunProgram(ZELP_BIN, {"create", xyz, abc, "-o", dir.File("p.zelp")}).exitCode);
+  r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), xyz, "--checksums"});
+  EXPECT_EQ("补丁成功\nzelp: the result: " + sums, r.out);
+}
