@@ -67,6 +67,9 @@ int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string
 // is found) to `copy`, a copy of the file it applies to; prints any refusal
 // and returns the exit code.
 int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console);
+// The ZELP patch in `patch` applied to the file at `targetPath` in place, with
+// the rollback journal, its report printed; returns the exit code.
+int ApplyInPlaceFrom(CKOVA_xFile& patch, const std::u16string& targetPath, Console& console);
 
 // IPS, UPS and BPS patches (cmd_foreign.cpp): the kind of the patch the
 // first argument names, by its magic (kZelp when --base places a ZELP patch

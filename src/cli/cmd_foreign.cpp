@@ -1,7 +1,9 @@
-// zelp info / check / apply for IPS, UPS and BPS patches. The result is
-// always written whole into a new file beside its destination, checked, and
-// only then renamed over it: a BPS copies from anywhere in the source, so it
-// cannot be applied in place, and the target is never left mixed.
+// zelp info / check / apply for IPS, UPS and BPS patches. In place, an IPS
+// or UPS becomes ZELP records applied under the rollback journal; a BPS
+// (which copies from anywhere in the source, so cannot be applied over it),
+// -o and --header write the result whole into a new file beside its
+// destination, check it, and only then rename it over: the target is never
+// left mixed.
 #include "cli/cli.h"
 #include "common/text.h"
 #include "engine/diagnose.h"
@@ -10,6 +12,7 @@
 #include "engine/messages.h"
 #include "file/digests.h"
 #include "file/file.h"
+#include "file/memory_file.h"
 #include "file/offset_file.h"
 #include "file/out_file.h"
 
@@ -18,6 +21,10 @@ namespace zelp::cli {
 namespace {
 
 std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
+
+// IPS and UPS patches up to this size are applied in place; the records
+// they become are held in memory.
+constexpr int64_t kInPlaceLimit = int64_t{64} << 20;
 
 // Each line of `text` prefixed with "zelp: ".
 std::u16string Lines(const std::u16string& text) {
@@ -194,6 +201,27 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
       console.Err(u"zelp: cannot write the backup " + Quote(backup) + u"; nothing was changed\n");
       return kExitFailed;
     }
+  }
+  // IPS and UPS change bytes where they stand: in place they become the
+  // same checked records a ZELP patch has, written under the rollback
+  // journal. A BPS reads bytes an in-place run would already have changed.
+  if (!output && !skip && kind != PatchKind::kBps && info.patchSize <= kInPlaceLimit) {
+    std::vector<uint8_t> zelp;
+    uint32_t crc = 0;
+    ForeignFault fault = ForeignAsZelp(patch, info, target, zelp, crc);
+    if (fault != ForeignFault::kNone) {
+      console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\nzelp: " + Quote(targetPath) +
+                  u" is unchanged\n");
+      return kExitFailed;
+    }
+    target.Close();
+    MemoryFile records(zelp);
+    int code = ApplyInPlaceFrom(records, targetPath, console);
+    if (code == kExitOk && HasFlag(a, u"--checksums"))
+      PrintDigests(targetPath, 0, u"the result", console);
+    if (code == kExitOk && HasFlag(a, u"--backup"))
+      console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
+    return code;
   }
   OutputFile out;
   if (!out.Create(dest, error)) {

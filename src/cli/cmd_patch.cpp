@@ -310,6 +310,13 @@ int ApplyHere(const Args& a, uint64_t base, Console& console) {
 
 }  // namespace
 
+int ApplyInPlaceFrom(CKOVA_xFile& patch, const std::u16string& targetPath, Console& console) {
+  return Captured(
+             0, [&](CPatchStub& stub) { stub.ApplyToPath(patch, targetPath.c_str(), nullptr); },
+             &console)
+      .code;
+}
+
 int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console) {
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"convert")) return code;

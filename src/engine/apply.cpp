@@ -15,8 +15,14 @@
 
 int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
   using namespace zelp;
-  CKOVA_File patchFile, target;
+  CKOVA_File patchFile;
   if (!Open(ownPath, patchFile, kModeRead, kShareRead)) return Fail(owner, kMsgPatchOpen);
+  return ApplyToPath(patchFile, targetPath, owner);
+}
+
+int CPatchStub::ApplyToPath(CKOVA_xFile& patchFile, const char16_t* targetPath, void* owner) {
+  using namespace zelp;
+  CKOVA_File target;
   // The patch is open sharing only reading, so opening the same file again
   // for writing fails here on every platform.
   if (!Open(targetPath, target, kModeReadWrite, kShareRead)) return Fail(owner, kMsgTargetOpen);

@@ -458,6 +458,81 @@ bool CopyWhole(CKOVA_xFile& from, CKOVA_xFile& to, int64_t size) {
   return true;
 }
 
+// Gathers changed bytes into ZELP absolute records (runs of consecutive
+// positions, at most 65,535 bytes each).
+struct ZelpRecords {
+  std::vector<uint8_t>& out;
+  uint64_t at = 0;
+  size_t start = 0, length = 0;  // the open record: where it is in `out`, its data
+  explicit ZelpRecords(std::vector<uint8_t>& zelp) : out(zelp) {}
+  void Put(uint64_t position, const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (length == 0 || position + i != at + length || length == kMaxRecordData) {
+        Close();
+        start = out.size();
+        out.resize(out.size() + 11);
+        out[start] = kRecAbsolute;
+        PutLe64(&out[start + 1], position + i);
+        at = position + i;
+      }
+      out.push_back(data[i]);
+      ++length;
+    }
+  }
+  void Close() {
+    if (length) PutLe16(&out[start + 9], static_cast<uint16_t>(length));
+    length = 0;
+  }
+};
+
+// An IPS record by record, clipped to the size after patching.
+struct IpsAsZelp : NoVisit {
+  ZelpRecords records;
+  int64_t limit;
+  std::unique_ptr<uint8_t[]> run{new uint8_t[65536]};
+  IpsAsZelp(std::vector<uint8_t>& zelp, int64_t end) : records(zelp), limit(end) {}
+  ForeignFault IpsRecord(uint32_t at, const uint8_t* data, uint32_t n) {
+    if (at < limit) records.Put(at, data, static_cast<size_t>(std::min<int64_t>(n, limit - at)));
+    records.Close();  // a later record may overwrite this one: never merge them
+    return ForeignFault::kNone;
+  }
+  ForeignFault IpsRun(uint32_t at, uint32_t n, uint8_t value) {
+    std::memset(run.get(), value, n);
+    return IpsRecord(at, run.get(), n);
+  }
+};
+
+// A UPS in order: the XORed bytes as records, and the CRC-32 of the whole
+// result, read from the source as it goes.
+struct UpsAsZelp : NoVisit {
+  ZelpRecords records;
+  SourceAt source;
+  uint64_t limit;
+  uint32_t crc = 0xFFFFFFFFu;
+  std::unique_ptr<uint8_t[]> piece{new uint8_t[65536]};
+  UpsAsZelp(std::vector<uint8_t>& zelp, CKOVA_xFile& src, uint64_t end)
+      : records(zelp), source(src, true), limit(end) {}
+  ForeignFault Copy(uint64_t at, uint64_t length) {
+    length = std::min(length, limit - std::min(limit, at));
+    while (length > 0) {
+      size_t n = static_cast<size_t>(std::min<uint64_t>(length, 65536));
+      if (!source.Read(at, piece.get(), n)) return ForeignFault::kSourceRead;
+      crc = Crc32Update(crc, piece.get(), n);
+      at += n, length -= n;
+    }
+    return ForeignFault::kNone;
+  }
+  ForeignFault Xor(uint64_t at, uint8_t x) {
+    if (at >= limit) return ForeignFault::kNone;
+    uint8_t b;
+    if (!source.Read(at, &b, 1)) return ForeignFault::kSourceRead;
+    b ^= x;
+    crc = Crc32Update(crc, &b, 1);
+    if (x) records.Put(at, &b, 1);
+    return ForeignFault::kNone;
+  }
+};
+
 }  // namespace
 
 PatchKind SniffPatch(CKOVA_xFile& file) {
@@ -536,6 +611,42 @@ ForeignFault ProduceForeign(CKOVA_xFile& patch, const ForeignInfo& info, CKOVA_x
     return ForeignFault::kWrite;
   resultCrc = writer.out.crc();
   return resultCrc == info.targetCrc ? ForeignFault::kNone : ForeignFault::kResultCrc;
+}
+
+ForeignFault ForeignAsZelp(CKOVA_xFile& patch, const ForeignInfo& info, CKOVA_xFile& source,
+                           std::vector<uint8_t>& zelp, uint32_t& resultCrc) {
+  if (info.fault != ForeignFault::kNone) return info.fault;
+  int64_t sourceSize = -1;
+  source.GetSize(sourceSize);
+  if (sourceSize < 0) return ForeignFault::kSourceRead;
+  if (info.checksSource && sourceSize != static_cast<int64_t>(info.sourceSize))
+    return ForeignFault::kSourceSize;
+  const int64_t size = ForeignResultSize(info, sourceSize);
+  zelp.assign(kHeaderSize, 0);
+  std::memcpy(zelp.data(), "KOVA-PATCH3.0", 13);
+  PutLe64(&zelp[kOffTargetSize], static_cast<uint64_t>(size));
+  PutLe32(&zelp[kOffTargetCrc], info.checksSource ? info.sourceCrc : 0);
+  PutLe32(&zelp[kOffRecords], kHeaderSize);
+  ForeignInfo again;
+  again.kind = info.kind;
+  again.patchSize = info.patchSize;
+  PatchIn in(patch, info.patchSize);
+  ForeignFault f = ForeignFault::kMagic;
+  resultCrc = 0;
+  if (info.kind == PatchKind::kIps) {
+    IpsAsZelp visit(zelp, size);
+    f = Walk(in, again, visit);
+    visit.records.Close();
+  } else if (info.kind == PatchKind::kUps) {
+    UpsAsZelp visit(zelp, source, info.targetSize);
+    f = Walk(in, again, visit);
+    visit.records.Close();
+    resultCrc = visit.crc ^ 0xFFFFFFFFu;
+    if (f == ForeignFault::kNone && resultCrc != info.targetCrc) f = ForeignFault::kResultCrc;
+  }
+  if (f == ForeignFault::kNone && in.crc() != info.wholeCrc) f = ForeignFault::kChanged;
+  zelp.push_back(kRecEnd);
+  return f;
 }
 
 size_t PutVarint(uint8_t* out, uint64_t value) {

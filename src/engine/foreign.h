@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "file/xfile.h"
 
@@ -78,6 +79,15 @@ int64_t ForeignResultSize(const ForeignInfo& info, int64_t sourceSize);
 // anything).
 ForeignFault ProduceForeign(CKOVA_xFile& patch, const ForeignInfo& info, CKOVA_xFile& source,
                             CKOVA_xFile& out, uint32_t& resultCrc);
+
+// An IPS or UPS patch as the same kind of ZELP patch the in-place
+// application (with its rollback journal) takes: absolute records of the
+// bytes it changes in `source`, the file it will be applied to (read here,
+// not changed), and the size after patching; a UPS also checks the source's
+// CRC-32. `resultCrc` is the CRC-32 of the file the records would make
+// (UPS only: it is compared with the patch's before anything is written).
+ForeignFault ForeignAsZelp(CKOVA_xFile& patch, const ForeignInfo& info, CKOVA_xFile& source,
+                           std::vector<uint8_t>& zelp, uint32_t& resultCrc);
 
 // The variable-length numbers of UPS and BPS: 7 bits a byte, low first, the
 // high bit marking the last byte, each continuation adding one more step so

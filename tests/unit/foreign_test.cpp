@@ -12,6 +12,7 @@
 #include "engine/diagnose.h"
 #include "support/mem_file.h"
 #include "support/reference_formats.h"
+#include "support/reference_patch.h"
 #include "support/test_util.h"
 
 namespace {
@@ -182,6 +183,28 @@ TEST(ForeignFormats, WrittenPatchesApplyToTheModifiedFile) {
       if (kind == PatchKind::kBps && i < 2) {
         EXPECT_LT(patch.size(), 4000u) << "pair " << i;
       }
+    }
+  }
+}
+
+// In place, IPS and UPS become ZELP records: read by the plain ZELP reading,
+// they turn the original into the modified file too.
+TEST(ForeignFormats, IpsAndUpsAsZelpRecordsGiveTheModifiedFile) {
+  const auto pairs = Pairs();
+  for (PatchKind kind : {PatchKind::kIps, PatchKind::kUps}) {
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      const auto& [a, b] = pairs[i];
+      Bytes patch, zelp;
+      zelp::author::ForeignStats stats;
+      std::u16string error;
+      ASSERT_TRUE(zelp::author::EncodeForeign(kind, a, b, "", patch, stats, error));
+      MemFile p(patch), s(a);
+      uint32_t crc = 0;
+      ASSERT_EQ(ForeignFault::kNone,
+                zelp::ForeignAsZelp(p, zelp::InspectForeign(p, kind), s, zelp, crc));
+      reference::Outcome o = reference::Apply(zelp, 0, a, INT64_MAX);
+      EXPECT_EQ(o.message, u"补丁成功") << int(kind) << " pair " << i;
+      EXPECT_EQ(o.out, b) << int(kind) << " pair " << i;
     }
   }
 }
