@@ -1,5 +1,6 @@
 // Shared by the IPS, UPS and BPS fuzz targets: the engine's streaming reader
-// against the plain reading of reference_formats.h, on any patch.
+// against the plain reading of reference_formats.h, on any patch; and the
+// writer, on the source and the patch's bytes taken as a modified file.
 //
 // Input: 2 bytes, the source's length (little-endian, modulo what there is),
 // the source, then the patch. A UPS or BPS patch of 12 bytes or more is
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "author/foreign_writer.h"
 #include "engine/foreign.h"
 #include "fuzz_common.h"
 #include "support/mem_file.h"
