@@ -213,7 +213,8 @@ $('target-file').addEventListener('change', async () => {
   const link = $('download');
   withdraw(link, 'apply');
   showStatus(status, '', '', 'Patching a copy of “' + file.name + '” in memory…');
-  const m = await run({ op: 'apply', file }, $('apply-progress'));
+  const m = await run({ op: 'apply', file, header: $('header-skip').checked },
+                      $('apply-progress'));
   if (m.type === 'error') {
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();
@@ -272,6 +273,9 @@ $('create').addEventListener('click', async () => {
     return;
   }
   const exe = $('kind-exe').checked;
+  // The engine's kinds: 1 ZELP, 2 IPS, 3 UPS, 4 BPS.
+  const kind = document.querySelector('input[name="kind"]:checked').value;
+  const format = { exe: 1, bare: 1, ips: 2, ups: 3, bps: 4 }[kind];
   if (exe && !stubBytes) {
     showStatus(status, 'bad', '', 'The dialog program beside this page (zelp-stub.exe) could ' +
                'not be loaded; choose "bare patch", or reload the page.');
@@ -285,14 +289,15 @@ $('create').addEventListener('click', async () => {
     op: 'create', original, modified,
     description: descriptionFile ? descriptionFile.bytes : text === '' ? null : text,
     descriptionName: descriptionFile ? descriptionFile.name : '',
-    stub: exe ? stubBytes.slice(0) : null,
+    stub: exe ? stubBytes.slice(0) : null, format,
   }, $('create-progress'));
   button.disabled = false;
   if (m.type === 'error' || m.code !== 0) {
     showStatus(status, 'bad', '', m.error);
     return;
   }
-  const name = baseName(original.name) + (exe ? '-patch.exe' : '.zelp');
+  const name = baseName(original.name) +
+    { exe: '-patch.exe', bare: '.zelp', ips: '.ips', ups: '.ups', bps: '.bps' }[kind];
   offer(link, 'create', m.blob, name);
   showStatus(status, 'good', '', m.explanation);
 });

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "author/description.h"
+#include "author/foreign_writer.h"
 #include "author/patch_writer.h"
 #include "author/stamp_file.h"
 #include "common/caption.h"
@@ -18,12 +19,14 @@
 #include "common/text.h"
 #include "engine/diagnose.h"
 #include "engine/explain.h"
+#include "engine/foreign.h"
 #include "engine/format.h"
 #include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/crc32.h"
+#include "file/offset_file.h"
 
 namespace {
 
@@ -195,9 +198,17 @@ struct Outcome {
 };
 Outcome g_out;
 
-// The patch the page has loaded, and where in it the patch begins.
+// The patch the page has loaded, and where in it the patch begins; for an
+// IPS, UPS or BPS patch, its kind and what checking it whole found.
 std::unique_ptr<WebFile> g_patch;
 uint64_t g_base = 0;
+zelp::PatchKind g_kind = zelp::PatchKind::kZelp;
+zelp::ForeignInfo g_info;
+
+bool Foreign(zelp::PatchKind kind) {
+  return kind == zelp::PatchKind::kIps || kind == zelp::PatchKind::kUps ||
+         kind == zelp::PatchKind::kBps;
+}
 
 void ClearOutcome() {
   std::free(g_out.result);
@@ -225,6 +236,32 @@ std::string Damage(const zelp::StreamCheck& check) {
 void CaptureReport(void*, const char16_t* text, void*) {
   g_out.message16 = text;
   g_out.message = Utf8(text);
+}
+
+// The loaded IPS, UPS or BPS patch applied to `source` (the user's file past
+// `skip` bytes of header, which the result keeps): as zelp_apply returns.
+int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::u16string& name) {
+  zelp::Diagnosis d = zelp::DiagnoseForeign(g_info, source);
+  if (d.verdict != zelp::Verdict::kMatches) {
+    g_out.message = Utf8(zelp::kMsgCrcMismatch);
+    g_out.explanation = Lines(zelp::ForeignDiagnosisText(g_info, d, name));
+    return d.verdict == zelp::Verdict::kUnreadable ? 1 : 3;
+  }
+  WebFile out;
+  zelp::OffsetFile result(out, skip);
+  uint32_t crc = 0;
+  zelp::ForeignFault fault =
+      skip && out.WriteAt(0, target.data(), static_cast<uint32_t>(skip)) != skip
+          ? zelp::ForeignFault::kWrite
+          : zelp::ProduceForeign(*g_patch, g_info, source, result, crc);
+  if (fault != zelp::ForeignFault::kNone) {
+    g_out.error = Utf8(zelp::ForeignFaultText(g_info, fault));
+    return 1;
+  }
+  g_out.message = Utf8(zelp::kMsgSuccess);
+  g_out.resultSize = out.size();
+  g_out.result = out.Release();
+  return 0;
 }
 
 }  // namespace
@@ -281,6 +318,30 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   g_out.caption = Utf8(zelp::g_caption);
   std::u16string error, patchName;
   zelp::Utf8ToUtf16(name, patchName);
+  g_kind = zelp::SniffPatch(*g_patch);
+  g_patch->Seek(0);  // where the ZELP reading expects the file
+  if (Foreign(g_kind)) {
+    g_base = 0;
+    g_info = zelp::InspectForeign(*g_patch, g_kind);
+    g_out.summary = "format: " + Utf8(zelp::KindName(g_kind));
+    if (g_info.checksSource)
+      g_out.summary += "\nsource: " + std::to_string(g_info.sourceSize) + " bytes, CRC-32 " +
+                       Utf8(zelp::Hex32(g_info.sourceCrc)) +
+                       "\nresult: " + std::to_string(g_info.targetSize) + " bytes, CRC-32 " +
+                       Utf8(zelp::Hex32(g_info.targetCrc));
+    else
+      g_out.summary += "\nsource: any file (an IPS patch checks nothing)";
+    std::u16string metadata;
+    if (zelp::Utf8ToUtf16(g_info.metadata, metadata))
+      g_out.description = Utf8(zelp::CrLfToLf(metadata));
+    if (g_info.fault != zelp::ForeignFault::kNone) {
+      g_out.error = "the " + Utf8(zelp::KindName(g_kind)) +
+                    " patch is damaged: " + Utf8(zelp::ForeignFaultText(g_info, g_info.fault));
+      g_patch.reset();
+      return 2;
+    }
+    return 1;
+  }
   if (!zelp::FindPatchBase(*g_patch, patchName, g_base, error)) {
     g_out.error = Utf8(error);
     g_patch.reset();
@@ -313,19 +374,28 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
 // patch was made for. `name` names the file in the explanations. Messages
 // as zelp_text says.
 EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc,
-                                    const char* name) {
+                                    const char* name, int header) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
-  if (crcKnown) target->KnowCrc(size ? crc : 0);
+  const int64_t skip = header ? zelp::kCopierHeaderSize : 0;
+  if (crcKnown && !skip) target->KnowCrc(size ? crc : 0);
   if (!g_patch) {
     g_out.error = "choose a patch first";
     return 1;
   }
+  if (static_cast<int64_t>(size) < skip) {
+    g_out.error = "the file is shorter than a 512-byte copier header";
+    return 1;
+  }
+  std::u16string targetName;
+  zelp::Utf8ToUtf16(name, targetName);
+  zelp::OffsetFile view(*target, skip);
+  if (Foreign(g_kind)) return ApplyForeign(*target, view, skip, targetName);
   auto stub = std::make_unique<CPatchStub>(g_base);
   zelp::ReportSink old = zelp::SetReportSink(CaptureReport, nullptr);
   g_patch->progressPhase = 2;
   double start = emscripten_get_now();
-  int ok = stub->ApplyOpened(*g_patch, *target, nullptr);
+  int ok = stub->ApplyOpened(*g_patch, view, nullptr);
   double total = emscripten_get_now() - start;
   g_patch->progressPhase = 0;
   zelp::SetReportSink(old, nullptr);
@@ -347,9 +417,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
   g_out.explanation = Lines(zelp::ReportText(g_out.message16));
   if (g_out.message16 != zelp::kMsgCrcMismatch) return 1;
   // Refused by its CRC-32 before anything was written: say why, as zelp does.
-  zelp::Diagnosis d = zelp::Diagnose(*g_patch, *target, g_base);
-  std::u16string targetName;
-  zelp::Utf8ToUtf16(name, targetName);
+  zelp::Diagnosis d = zelp::Diagnose(*g_patch, view, g_base);
   g_out.explanation += "\n" + Lines(zelp::DiagnosisText(d, targetName));
   return 3;
 }
@@ -364,7 +432,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
 EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uint8_t* modified,
                                      double modifiedSize, const char* description,
                                      double descriptionSize, const char* descriptionName,
-                                     uint8_t* stubData, double stubSize, int crc) {
+                                     uint8_t* stubData, double stubSize, int crc, int format) {
   using namespace zelp;
   ClearOutcome();
   WebFile origFile(original, static_cast<size_t>(originalSize));
@@ -406,6 +474,35 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
     options.hasDescription = true;
   }
 
+  const auto kind = static_cast<PatchKind>(format);
+  if (Foreign(kind)) {
+    if (kind != PatchKind::kBps && options.hasDescription) {
+      g_out.error = (kind == PatchKind::kIps ? "an " : "a ") + Utf8(KindName(kind)) +
+                    " patch carries no description; only BPS (as metadata) and ZELP do";
+      return 1;
+    }
+    std::vector<uint8_t> patch;
+    author::ForeignStats stats;
+    std::u16string error;
+    if (!author::EncodeForeign(kind, author::Bytes(origFile.data(), origFile.size()),
+                               author::Bytes(modFile.data(), modFile.size()),
+                               Utf8(CrLfToLf(options.description)), patch, stats, error)) {
+      g_out.error = Utf8(error);
+      return 1;
+    }
+    g_out.explanation = "wrote " + Utf8(KindName(kind)) +
+                        " patch: " + std::to_string(patch.size()) + " bytes, " +
+                        std::to_string(stats.steps) + " steps, " +
+                        std::to_string(stats.literalBytes) + " bytes of the modified file";
+    g_out.result = static_cast<uint8_t*>(std::malloc(patch.size() ? patch.size() : 1));
+    if (!g_out.result) {
+      g_out.error = "the browser would not give this page enough memory for the patch";
+      return 1;
+    }
+    std::memcpy(g_out.result, patch.data(), patch.size());
+    g_out.resultSize = patch.size();
+    return 0;
+  }
   WebFile out;
   if (stub) {
     zelp::StampInfo stamp;

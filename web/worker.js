@@ -99,7 +99,8 @@ const ops = {
     const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
     const t1 = performance.now();
     const code = withString(M, msg.file.name,
-                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name));
+                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name,
+                                                    msg.header ? 1 : 0));
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
@@ -144,7 +145,7 @@ const ops = {
     }
     const code = withString(M, msg.descriptionName || '', (name) =>
       M._zelp_create(original.ptr, original.size, modified.ptr, modified.size, description,
-                     descriptionSize, name, stub.ptr, stub.size, 1));
+                     descriptionSize, name, stub.ptr, stub.size, 1, msg.format || 1));
     if (description) M._zelp_free(description);
     const out = { type: 'created', code, explanation: text(M, 4), error: text(M, 5) };
     if (code === 0) out.blob = takeResult(M);

@@ -24,8 +24,11 @@ class OffsetFile : public CKOVA_xFile {
     return 1;
   }
   bool Seek(int64_t position) override { return position >= 0 && f_.Seek(position + off_); }
-  uint32_t Crc32() override { return Crc32OfFile(*this); }
-  bool WholeCrc32(uint32_t& crc) override { return CKOVA_xFile::WholeCrc32(crc); }
+  // At offset 0 the file's own (perhaps already known) CRC-32 serves.
+  uint32_t Crc32() override { return off_ ? Crc32OfFile(*this) : f_.Crc32(); }
+  bool WholeCrc32(uint32_t& crc) override {
+    return off_ ? CKOVA_xFile::WholeCrc32(crc) : f_.WholeCrc32(crc);
+  }
   bool IsOpen() override { return f_.IsOpen(); }
   bool SetEnd() override { return f_.SetEnd(); }
   bool Reserve(int64_t size) override { return f_.Reserve(size + off_); }

@@ -25,7 +25,7 @@ class WholeFile {
  private:
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  void* mapped_ = nullptr;
+  [[maybe_unused]] void* mapped_ = nullptr;  // where the platform maps files
   std::vector<uint8_t> copy_;
 };
 

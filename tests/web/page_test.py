@@ -225,6 +225,35 @@ class PageTest(unittest.TestCase):
         self.assertIn("iconv -f GBK -t UTF-8 'gbk.txt'", text)
         self.assertFalse(p.el("create-download").is_displayed())
 
+    def test_ips_ups_bps_apply_past_a_header_and_create(self):
+        """Patches zelp creates in each format: the page applies them (past a
+        copier header when asked, keeping it) and makes the same bytes."""
+        p = self.page
+        headered = self.write("headered.sfc", b"\x5a" * 512 + self.original)
+        for ext in ("ips", "ups", "bps"):
+            with self.subTest(ext=ext):
+                patch = self.path("game." + ext)
+                zelp("create", self.path("game.sfc"), self.path("game-new.sfc"), "-o", patch)
+                self.assertEqual(self.load_patch(patch), "")
+                self.assertIn("format: " + ext.upper(), p.el("summary").text)
+                p.el("header-skip").click()
+                kind, text = self.apply(headered)
+                self.assertEqual(kind, "good", text)
+                _, data = p.download("download")
+                self.assertEqual(data, b"\x5a" * 512 + self.modified)
+                p.open()
+                p.el("tab-create").click()
+                p.pick("original-file", self.path("game.sfc"))
+                p.pick("modified-file", self.path("game-new.sfc"))
+                p.el("kind-" + ext).click()
+                p.el("create").click()
+                outcome, text = p.outcome("create-status")
+                self.assertEqual(outcome, "good", text)
+                name, data = p.download("create-download")
+                self.assertEqual(name, "game." + ext)
+                with open(patch, "rb") as f:
+                    self.assertEqual(data, f.read())
+
     def test_a_64_mib_file(self):
         original = os.urandom(64 << 20)
         modified = scattered(original, 2000, 3)
