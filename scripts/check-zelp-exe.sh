@@ -8,6 +8,11 @@ cd "$(dirname "$0")/.."
 
 native=${1:-build/native/src/cli/zelp}
 exe=${2:-build/win64/src/cli/zelp.exe}
+source scripts/wine-env.sh
+if ! wine_env_runs "$exe"; then
+  wine_env_skip "1 check of the $(wine_env_exe_width "$exe") zelp.exe against the native zelp"
+  exit 0
+fi
 work="$(cd "$(dirname "$exe")/../.." && pwd)/zelp-exe-check"
 rm -rf "$work"
 mkdir -p "$work"

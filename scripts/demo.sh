@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The whole story on one machine: build everything, make a sample "ROM" and a
-# modified copy, turn them into a Windows patch program, apply it with
-# `zelp apply` and through the real dialog under Wine, check both results and
-# take screenshots of the dialog. Everything lands in build/demo/.
+# The whole story on one machine: build only what it uses (zelp, the dialog
+# program and the driver that works it), make a sample "ROM" and a modified
+# copy, turn them into a Windows patch program, apply it with `zelp apply` and
+# through the real dialog under Wine, check both results and take screenshots
+# of the dialog. Everything lands in build/demo/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,18 +12,28 @@ demo=build/demo
 # The 32-bit patch program is the one authors ship.
 stub=build/win32/src/ui/zelp-stub.exe
 zelp=build/native/src/cli/zelp
-driver=build/win32/tests/wine/zelp_wine_driver.exe
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
 
 step() { printf '\n== %s\n' "$*"; }
 
 step "Installing what is missing"
 bash scripts/deps.sh native windows
 
-step "Building the zelp tool (Linux) and the Windows programs"
+# Where Wine cannot run 32-bit programs, the dialog is shown by the 64-bit
+# build of the same program.
+wine_env_probe
+shown=win32
+case " $ZELP_WINE_WIDTHS " in *" win32 "*) ;; *) shown=win64 ;; esac
+driver=build/$shown/tests/wine/zelp_wine_driver.exe
+
+step "Building the zelp tool (Linux) and the Windows dialog program"
 cmake --preset native >/dev/null
-cmake --build --preset native
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
+cmake --build --preset native --target zelp
+for w in $(printf '%s\n' win32 $shown | sort -u); do
+  cmake --preset $w >/dev/null
+  cmake --build --preset $w --target zelp-stub zelp_wine_driver
+done
 
 step "Making a sample ROM (4 MiB) and a modified copy"
 rm -rf "$demo"
@@ -71,8 +82,14 @@ cmp "$demo/by-zelp.rom" "$demo/game-translated.rom"
 echo "by-zelp.rom equals game-translated.rom"
 
 step "Applying it through the dialog under Wine"
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+program="$demo/patch-demo.exe"
+if [ $shown != win32 ]; then
+  echo "Here the dialog runs as its 64-bit build, because $ZELP_WINE32_SKIP;"
+  echo "patch-demo.exe (32-bit) is the program you would ship, patch-demo-64.exe the same patch."
+  program="$demo/patch-demo-64.exe"
+  "$zelp" create "$demo/game.rom" "$demo/game-translated.rom" --description "$demo/description.txt" \
+    --stub build/win64/src/ui/zelp-stub.exe -o "$program"
+fi
 trap wine_env_cleanup EXIT
 wine_env_setup "$root/build"
 winpath() { printf 'Z:%s' "$(realpath "$1" | sed 's|/|\\|g')"; }
@@ -84,11 +101,11 @@ size = os.path.getsize(d + "/game-translated.rom")
 text = "补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: %08X\r\n打补丁后的文件大小: %d" % (crc, size)
 open(d + "/summary.txt", "wb").write(text.encode("utf-8"))
 EOF
-args=(program="$(winpath "$demo/patch-demo.exe")" original="$(winpath "$demo/game.rom")"
+args=(program="$(winpath "$program")" original="$(winpath "$demo/game.rom")"
       expected="$(winpath "$demo/game-translated.rom")" desc="$(winpath "$demo/description.txt")"
       summary="$(winpath "$demo/summary.txt")" work="$(winpath "$demo")")
 # The apply scenario patches a copy of game.rom in the work folder.
-wine "$(winpath "$driver")" apply "${args[@]}" 2>/dev/null
+"$ZELP_WINE" "$(winpath "$driver")" apply "${args[@]}" 2>/dev/null
 mv "$demo/target-apply.rom" "$demo/by-dialog.rom"
 cmp "$demo/by-dialog.rom" "$demo/game-translated.rom"
 echo "by-dialog.rom equals game-translated.rom"
@@ -96,7 +113,7 @@ echo "by-dialog.rom equals game-translated.rom"
 step "Screenshots"
 shots="$demo/shots"
 mkdir -p "$shots"
-wine "$(winpath "$driver")" info "${args[@]}" shots="$(winpath "$shots")" 2>/dev/null &
+"$ZELP_WINE" "$(winpath "$driver")" info "${args[@]}" shots="$(winpath "$shots")" 2>/dev/null &
 driver_pid=$!
 for name in dialog summary; do
   for _ in $(seq 1 300); do [ -s "$shots/$name.ready" ] && break; sleep 0.1; done

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests, the demo and the benchmarks need.
 # Idempotent: does nothing when every package is already present.
-# Usage: scripts/deps.sh [native|windows|bench|web|all]...   (default: all)
+# Usage: scripts/deps.sh [native|windows|bench|web|package|all]...   (default: all)
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libgtest-dev
-        libbenchmark-dev zlib1g-dev nettle-dev valgrind python3 git help2man clang-format btrfs-progs e2fsprogs)
+        libbenchmark-dev zlib1g-dev nettle-dev valgrind strace python3 git help2man clang-format
+        btrfs-progs e2fsprogs)
 # Both widths of the Windows programs: the win32 thread model's compilers (no
 # thread library linked in), and Wine with its 32-bit half.
 windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64
@@ -13,6 +14,8 @@ windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-
          imagemagick fonts-wqy-microhei fonts-wine)
 bench=(xdelta3 bsdiff hyperfine time)
 web=(emscripten chromium chromium-driver python3-selenium)
+# The Debian package: CPack's dependency lookup (dpkg-shlibdeps, file), its checks.
+package=(dpkg-dev file lintian bash-completion)
 
 pkgs=()
 for what in "${@:-all}"; do
@@ -21,8 +24,9 @@ for what in "${@:-all}"; do
     windows) pkgs+=("${windows[@]}") ;;
     bench) pkgs+=("${native[@]}" "${bench[@]}") ;;
     web) pkgs+=("${web[@]}") ;;
-    all) pkgs+=("${native[@]}" "${windows[@]}" "${bench[@]}" "${web[@]}") ;;
-    *) echo "usage: $0 [native|windows|bench|web|all]..." >&2; exit 2 ;;
+    package) pkgs+=("${package[@]}") ;;
+    all) pkgs+=("${native[@]}" "${windows[@]}" "${bench[@]}" "${web[@]}" "${package[@]}") ;;
+    *) echo "usage: $0 [native|windows|bench|web|package|all]..." >&2; exit 2 ;;
   esac
 done
 

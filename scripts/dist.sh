@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds what a release carries and packs it into one archive under
-# build/dist/: a static Linux zelp (x86-64), zelp.exe, the dialog program,
-# the man page, the README and the licence.
+# Builds what a release carries and packs it into one archive for end users
+# and authors, build/dist/zelp-VERSION.zip: the user guide with its
+# screenshot, the licence, a static Linux zelp (x86-64), the 32-bit zelp.exe
+# (it runs on every Windows), the dialog program, the man page, the page's
+# folder (web/) and SHA256SUMS of all of them.
 # Usage: scripts/dist.sh   (ZELP_STUB=path, as for cmake, or DIST_STUB=path
 #                           names another dialog program)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh native
-bash scripts/deps.sh windows
+bash scripts/deps.sh native windows web
 # The Linux zelp: static, so that it runs on any x86-64 Linux.
 cmake -S . -B build/dist-linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELP_TESTS=OFF \
   -DCMAKE_EXE_LINKER_FLAGS=-static ${ZELP_STUB:+-DZELP_STUB="$ZELP_STUB"} >/dev/null
@@ -24,31 +25,30 @@ case "$stub" in
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" --target zelp-stub ;;
 esac
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target zelp
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target zelp
+cmake --preset web >/dev/null
+cmake --build --preset web
 
 version=$(build/dist-linux/src/cli/zelp --version | sed -n '1s/^zelp \([^ ]*\).*/\1/p')
 name="zelp-$version"
 stage="build/dist/$name"
-rm -rf build/dist
+rm -rf "$stage" "$stage.zip"
 mkdir -p "$stage"
 cp build/dist-linux/src/cli/zelp "$stage/zelp"
 strip "$stage/zelp"
-cp build/win64/src/cli/zelp.exe "$stage/zelp.exe"
+cp build/win32/src/cli/zelp.exe "$stage/zelp.exe"
 cp "$stub" "$stage/zelp-stub.exe"
 cp build/dist-linux/src/cli/zelp.1 "$stage/zelp.1"
-cp README.md "$stage/README.md"
-licence=$(ls LICENSE* LICENCE* COPYING* 2>/dev/null | head -1 || true)
-if [ -n "$licence" ]; then
-  cp "$licence" "$stage/"
-else
-  echo "dist: warning: no LICENSE/COPYING file in the checkout; the archive has none" >&2
-fi
-# One archive that both Windows and Linux users can open.
-(cd build/dist && cmake -E tar cf "$name.zip" --format=zip "$name")
+cp docs/guide.md docs/dialog.png LICENSE "$stage/"
+cp -r build/web/page "$stage/web"
 if readelf -d "$stage/zelp" | grep -q NEEDED; then
   echo "dist: zelp is not statically linked" >&2
   exit 1
 fi
+(cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+   xargs sha256sum >SHA256SUMS)
+# One archive that both Windows and Linux users can open.
+(cd build/dist && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "dist: build/dist/$name.zip"
 (cd build/dist && cmake -E tar tf "$name.zip")

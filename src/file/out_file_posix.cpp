@@ -59,6 +59,25 @@ void Track(const std::string& temp) {
 
 void Untrack() { g_hasTemp = 0; }
 
+// Keeps SIGINT, SIGTERM and SIGHUP waiting from before the temporary file
+// exists until its removal is armed; a signal that came meanwhile is
+// delivered when this ends, and then finds the file tracked.
+class HeldUntilTracked {
+ public:
+  HeldUntilTracked() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
+    ::sigprocmask(SIG_BLOCK, &held, &old_);
+  }
+  ~HeldUntilTracked() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  HeldUntilTracked(const HeldUntilTracked&) = delete;
+  HeldUntilTracked& operator=(const HeldUntilTracked&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -182,12 +201,16 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
     case Kind::kRegular: replaces_ = true; break;
   }
   std::string temp = FolderOf(real) + "/.zelp-XXXXXX";
-  int fd = ::mkostemp(&temp[0], O_CLOEXEC);
+  int fd;
+  {
+    HeldUntilTracked held;
+    fd = ::mkostemp(&temp[0], O_CLOEXEC);
+    if (fd >= 0) Track(temp);
+  }
   if (fd < 0) {
     error = what;
     return false;
   }
-  Track(temp);
   created_ = true;
   temp_ = PathFromNative(temp);
   final_ = PathFromNative(real);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "support/test_util.h"
 
@@ -131,4 +132,44 @@ TEST(CliOutput, InterruptedRunsLeaveNoTemporaryFile) {
     }
   }
   EXPECT_GT(interrupted, 0) << "no run was interrupted: the inputs are too small";
+}
+
+// A signal that arrives in the very call that creates the temporary file
+// (strace delivers it there) must still find the file removed.
+TEST(CliOutput, ASignalAtTheTemporaryFilesCreationLeavesNothing) {
+  testutil::RunOptions direct;
+  direct.wrap = false;
+  TempDir d;
+  WriteFile(d.File("a.bin"), testutil::RandomBytes(100000, 3));
+  WriteFile(d.File("b.bin"), testutil::RandomBytes(100000, 4));
+  // (LeakSanitizer, in the sanitizer build, cannot work under ptrace.)
+  const std::vector<std::string> create = {
+      "-E", "ASAN_OPTIONS=detect_leaks=0", ZELP_BIN, "create", d.File("a.bin"), d.File("b.bin"),
+      "-o"};
+  // Which of zelp's openat calls creates it (the one with O_EXCL).
+  std::vector<std::string> args = {"-o", d.File("trace"), "-e", "trace=openat"};
+  args.insert(args.end(), create.begin(), create.end());
+  args.push_back(d.File("first.zelp"));
+  auto traced = RunProgram("strace", args, direct);
+  if (traced.exitCode != 0) GTEST_SKIP() << "strace cannot run here: " << traced.err;
+  auto trace = ReadFile(d.File("trace"));
+  std::istringstream lines(std::string(trace.begin(), trace.end()));
+  std::string line;
+  int call = 0, creating = 0;
+  while (std::getline(lines, line) && !creating)
+    if (line.rfind("openat(", 0) == 0 && ++call && line.find("O_EXCL") != std::string::npos)
+      creating = call;
+  ASSERT_GT(creating, 0) << std::string(trace.begin(), trace.end());
+  for (const char* signal : {"SIGINT", "SIGTERM", "SIGHUP"}) {
+    args = {
+        "-o", "/dev/null",
+        "-e", "trace=openat",
+        "-e", std::string("inject=openat:signal=") + signal + ":when=" + std::to_string(creating)};
+    args.insert(args.end(), create.begin(), create.end());
+    args.push_back(d.File("p.zelp"));
+    auto r = RunProgram("strace", args, direct);
+    EXPECT_NE(0, r.exitCode) << signal << ": the run was not interrupted";
+    EXPECT_EQ(std::vector<std::string>{}, Leftovers(d.path())) << signal;
+    EXPECT_FALSE(fs::exists(d.File("p.zelp"))) << signal;
+  }
 }

@@ -7,7 +7,9 @@
 #   scripts/wine-env.sh run -- tests/wine/run.sh NATIVE_BUILD WIN_BUILD... [SCENARIO...]
 #
 # The scenarios are the driver's (`--list`). Prints each scenario's result and
-# a closing line "N passed, N failed".
+# a closing line "N passed, N failed, N skipped"; the scenarios of a build
+# this machine cannot run (32-bit without IA32 emulation) are skipped, with
+# the reason in a line of their own.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -39,8 +41,9 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && id nobody >/dev/null
     chown nobody "$nobody_prefix"
     # The same settings as the main prefix (fonts, unmanaged windows).
     cp "$WINEPREFIX/zelp-settings.reg" "$nobody_prefix/"
-    if "${runner[@]}" timeout 300 wineboot -i >/dev/null 2>&1 &&
-       "${runner[@]}" wine regedit /S "$(winpath "$nobody_prefix/zelp-settings.reg")" >/dev/null 2>&1; then
+    if _wine_env_step "wineboot as nobody" 300 "${runner[@]}" "$ZELP_WINE" wineboot -i &&
+       _wine_env_step "regedit as nobody" 120 "${runner[@]}" "$ZELP_WINE" regedit /S \
+         "$(winpath "$nobody_prefix/zelp-settings.reg")"; then
       echo "$want" | "${runner[@]}" tee "$nobody_prefix/.zelp-ready" >/dev/null
     else
       echo "wine tests: cannot make a prefix for nobody; its scenarios run as root" >&2
@@ -51,6 +54,10 @@ fi
 
 passed=0 failed=0 skipped=0
 failures=()
+scenarios=  # the driver's list: "name flag" a line
+
+# True for a scenario that is to run (all, or those named).
+chosen() { [ ${#only[@]} -eq 0 ] || printf '%s\n' "${only[@]}" | grep -qx "$1"; }
 
 # Runs every scenario against the patch program of one Windows build.
 run_build() {
@@ -85,20 +92,21 @@ run_build() {
   local args=(program="$W\\patch-good.exe" original="$W\\original.rom" expected="$W\\expected.rom"
               desc="$W\\desc.txt" summary="$W\\summary.txt" work="$W")
   local list
-  if ! list=$(timeout 60 wine "$(winpath "$driver")" --list | tr -d '\r') || [ -z "$list" ]; then
+  if ! list=$(timeout 60 "$ZELP_WINE" "$(winpath "$driver")" --list | tr -d '\r') || [ -z "$list" ]; then
     echo "wine tests: the $width driver cannot list its scenarios" >&2
     failed=$((failed + 1))
     return
   fi
+  scenarios=$list
   local name flag log start status ms took as
   while read -r name flag; do
-    if [ ${#only[@]} -gt 0 ] && ! printf '%s\n' "${only[@]}" | grep -qx "$name"; then continue; fi
+    chosen "$name" || continue
     log="$work/$name.log"
     start=$(date +%s%N)
     as=()
     [ "$flag" = nobody ] && as=("${runner[@]}")
     # The driver bounds every wait itself; the timeout only guards the driver.
-    timeout -k 5 120 "${as[@]}" wine "$(winpath "$driver")" "$name" "${args[@]}" >"$log" 2>&1
+    timeout -k 5 120 "${as[@]}" "$ZELP_WINE" "$(winpath "$driver")" "$name" "${args[@]}" >"$log" 2>&1
     status=$?
     [ ${#as[@]} -gt 0 ] && "${as[@]}" wineserver -k >/dev/null 2>&1
     ms=$((($(date +%s%N) - start) / 1000000))
@@ -121,9 +129,19 @@ run_build() {
   rm -rf "$work"
 }
 
-for win in "${builds[@]}"; do run_build "$win"; done
+not_run=()
+for win in "${builds[@]}"; do
+  if wine_env_runs "$win/src/ui/zelp-stub.exe"; then run_build "$win"; else not_run+=("$win"); fi
+done
+# Every build has the same scenarios: counted in a list that could be read.
+for win in "${not_run[@]}"; do
+  count=0
+  while read -r name _; do [ -n "$name" ] && chosen "$name" && count=$((count + 1)); done <<<"$scenarios"
+  skipped=$((skipped + count))
+  wine_env_skip "$count Wine scenarios of the $(basename "$win") build"
+done
 
 [ $failed -eq 0 ] || echo "failed: ${failures[*]}"
 echo "wine tests took ${SECONDS}s"
-echo "$passed passed, $failed failed${skipped:+, $skipped skipped}"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ $failed -eq 0 ]
