@@ -223,17 +223,30 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
       console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
     return code;
   }
-  OutputFile out;
-  if (!out.Create(dest, error)) {
-    console.Err(u"zelp: " + error + u"\n");
-    return kExitFailed;
+  ForeignFault fault = ForeignFault::kNone;
+  {
+    // The temporary file is gone before anything is said: a result that did
+    // not fit may have taken the disk's last space.
+    OutputFile out;
+    if (!out.Create(dest, error)) {
+      console.Err(u"zelp: " + error + u"\n");
+      return kExitFailed;
+    }
+    OffsetFile result(out.file(), skip);
+    uint32_t crc = 0;
+    // The space for the whole result first: a disk that cannot hold it (or a
+    // patch that names an absurd size) fails here, before any writing.
+    int64_t sourceSize = 0;
+    source.GetSize(sourceSize);
+    const int64_t resultSize = ForeignResultSize(info, sourceSize);
+    if (resultSize > INT64_MAX - skip || !out.file().Reserve(skip + resultSize))
+      fault = ForeignFault::kWrite;
+    else if (!CopyHead(target, out.file(), skip))
+      fault = ForeignFault::kSourceRead;
+    else
+      fault = ProduceForeign(patch, info, source, result, crc);
+    if (fault == ForeignFault::kNone && !out.Commit()) fault = ForeignFault::kWrite;
   }
-  OffsetFile result(out.file(), skip);
-  uint32_t crc = 0;
-  ForeignFault fault = CopyHead(target, out.file(), skip)
-                           ? ProduceForeign(patch, info, source, result, crc)
-                           : ForeignFault::kSourceRead;
-  if (fault == ForeignFault::kNone && !out.Commit()) fault = ForeignFault::kWrite;
   if (fault != ForeignFault::kNone) {
     console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\nzelp: " + Quote(targetPath) +
                 u" is unchanged" + (output ? u"; " + Quote(*output) + u" was not written" : u"") +
