@@ -15,7 +15,8 @@ try {
 }
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
 const pending = [];   // callers waiting for the worker's answers, in order
-const lastUrl = { apply: null, create: null };
+const lastUrl = { apply: null, create: null, convert: null };
+let lastApplied = null;  // the file and the result of the last good apply, for convert
 
 // Timings of the last apply, from the file's choice to the download being
 // ready (read by the browser benchmark).
@@ -213,8 +214,12 @@ $('target-file').addEventListener('change', async () => {
   const link = $('download');
   withdraw(link, 'apply');
   showStatus(status, '', '', 'Patching a copy of “' + file.name + '” in memory…');
-  const m = await run({ op: 'apply', file, header: $('header-skip').checked },
-                      $('apply-progress'));
+  lastApplied = null;
+  $('convert-offer').hidden = true;
+  withdraw($('convert-download'), 'convert');
+  showStatus($('convert-status'), '', '', '');
+  const header = $('header-skip').checked;
+  const m = await run({ op: 'apply', file, header }, $('apply-progress'));
   if (m.type === 'error') {
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();
@@ -227,9 +232,35 @@ $('target-file').addEventListener('change', async () => {
     return;
   }
   offer(link, 'apply', m.blob, patchedName(file.name));
+  // A program is made of the file without a header (what the patch was made for).
+  if (!header && stubBytes) {
+    lastApplied = { file, blob: m.blob };
+    $('convert-offer').hidden = false;
+  }
   window.zelpLast = Object.assign({ total: performance.now() - started }, m.timings);
   showStatus(status, 'good', m.message,
              'Patching succeeded. Your file was not changed; download the patched copy below.');
+});
+
+// ---- Convert: the loaded patch, applied, as a patch program ----
+$('convert').addEventListener('click', async () => {
+  if (!lastApplied) return;
+  const { file, blob } = lastApplied;
+  const status = $('convert-status');
+  const link = $('convert-download');
+  withdraw(link, 'convert');
+  const text = $('description').value;
+  showStatus(status, '', '', 'Making the patch program…');
+  const m = await run({
+    op: 'create', original: file, modified: blob, description: text === '' ? null : text,
+    descriptionName: '', stub: stubBytes.slice(0), format: 1,
+  }, $('apply-progress'));
+  if (m.type === 'error' || m.code !== 0) {
+    showStatus(status, 'bad', '', m.error);
+    return;
+  }
+  offer(link, 'convert', m.blob, baseName(file.name) + '-patch.exe');
+  showStatus(status, 'good', '', m.explanation);
 });
 
 // ---- Create ----

@@ -116,7 +116,8 @@ const ops = {
 
   async create(M, msg) {
     tooLarge(M, "the original '" + msg.original.name + "'", msg.original.size);
-    tooLarge(M, "the modified file '" + msg.modified.name + "'", msg.modified.size);
+    tooLarge(M, "the modified file '" + (msg.modified.name || 'patched') + "'",
+             msg.modified.size);
     // Until the engine takes them over, the buffers are ours to free.
     const held = [];
     let original, modified, stub = { ptr: 0, size: 0 };
@@ -125,7 +126,8 @@ const ops = {
     try {
       original = await readInto(M, msg.original, "the original '" + msg.original.name + "'");
       held.push(original.ptr);
-      modified = await readInto(M, msg.modified, "the modified file '" + msg.modified.name + "'");
+      modified = await readInto(M, msg.modified,
+                                "the modified file '" + (msg.modified.name || 'patched') + "'");
       held.push(modified.ptr);
       if (msg.stub) {
         stub = await readInto(M, msg.stub, 'the dialog program');

@@ -253,6 +253,20 @@ class PageTest(unittest.TestCase):
                 self.assertEqual(name, "game." + ext)
                 with open(patch, "rb") as f:
                     self.assertEqual(data, f.read())
+        # Convert: the BPS applied, then made into the program `zelp convert` makes.
+        bps = self.path("game.bps")
+        self.assertEqual(self.load_patch(bps), "")
+        kind, text = self.apply(self.path("game.sfc"))
+        self.assertEqual(kind, "good", text)
+        p.el("convert").click()
+        outcome, text = p.outcome("convert-status")
+        self.assertEqual(outcome, "good", text)
+        name, data = p.download("convert-download")
+        self.assertEqual(name, "game-patch.exe")
+        native = self.path("converted.exe")
+        zelp("convert", bps, self.path("game.sfc"), "--stub", STUB, "-o", native)
+        with open(native, "rb") as f:
+            self.assertEqual(data, f.read())
 
     def test_a_64_mib_file(self):
         original = os.urandom(64 << 20)
