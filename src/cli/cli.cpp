@@ -33,7 +33,8 @@ const Command kCommands[] = {
      u"info FILE [--base N]",
      u"Shows the summary of the patch in FILE (the patch version, the CRC-32 the target must\n"
      u"have, the size after patching) and its description, and checks its whole record\n"
-     u"stream: a damaged or cut-short patch exits with 1.\n",
+     u"stream: a damaged or cut-short patch exits with 1. A file that holds no patch exits\n"
+     u"with 1 too, after printing its CRC-32, MD5 and SHA-1.\n",
      u"info needs the patch FILE"},
     {u"check",
      CmdCheck,

@@ -332,7 +332,13 @@ int CmdInfo(const Args& a, Console& console) {
   if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignInfoCmd(a, kind, console);
   const std::u16string& path = a.positional[0];
   uint64_t base;
-  if (int code = ResolveBase(path, a, base, console, u"info")) return code;
+  if (int code = ResolveBase(path, a, base, console, u"info")) {
+    // No patch at all: most likely the file to patch, whose checksums are
+    // what a ROM catalogue is searched by.
+    if (code == kExitFailed && !FindOption(a, u"--base"))
+      PrintDigests(path, 0, u"this file", console);
+    return code;
+  }
   auto stub = std::make_unique<CPatchStub>(base);
   CKOVA_File file;
   bool opened = Open(path.c_str(), file, kModeRead, kShareRead);

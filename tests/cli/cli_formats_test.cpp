@@ -195,6 +195,9 @@ TEST(CliFormats, ChecksumsOfTheTargetAndTheResult) {
       "a9993e364706816aba3e25717850c26c9cd0d89d\n";
   auto r = RunProgram(ZELP_BIN, {"check", ips, abc});
   EXPECT_NE(std::string::npos, r.out.find("zelp: this file: " + sums)) << r.out;
+  r = RunProgram(ZELP_BIN, {"info", abc});  // no patch: the file's own checksums
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ("zelp: this file: " + sums, r.out);
   r = RunProgram(ZELP_BIN, {"apply", ips, xyz, "-o", dir.File("out"), "--checksums"});
   EXPECT_EQ("补丁成功\nzelp: the result: " + sums, r.out);
   ASSERT_EQ(0, RunProgram(ZELP_BIN, {"create", xyz, abc, "-o", dir.File("p.zelp")}).exitCode);
