@@ -6,6 +6,7 @@ importScripts('zelp.js');
 
 const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
 const CHUNK = 8 << 20;  // bytes between progress reports
+const PIECE = 4 << 20;  // bytes the browser reads into one buffer of ours
 
 function start() {
   return ZelpModule({
@@ -28,9 +29,53 @@ function tooLarge(M, what, size) {
                       'larger files.');
 }
 
+// The browser's pieces of a file, in order. Where the file's stream takes
+// buffers of ours (a byte stream), two buffers of PIECE bytes go round: the
+// browser fills one while the other is copied out, and no piece is allocated
+// anew. Elsewhere, the pieces the browser allocates.
+async function* pieces(file) {
+  let reader;
+  let ours = true;
+  try {
+    reader = file.stream().getReader({ mode: 'byob' });
+  } catch (err) {
+    reader = file.stream().getReader();
+    ours = false;
+  }
+  try {
+    if (!ours) {
+      for (;;) {
+        const { done, value } = await reader.read();
+        if (done) return;
+        yield value;
+      }
+    }
+    // A failed read rejects both reads; the first one is awaited.
+    const fill = (buffer) => {
+      const read = reader.read(new Uint8Array(buffer));
+      read.catch(() => {});
+      return read;
+    };
+    let next = fill(new ArrayBuffer(PIECE));
+    let after = fill(new ArrayBuffer(PIECE));
+    for (;;) {
+      const { done, value } = await next;
+      if (done) return;
+      yield value;
+      // Copied out: the buffer goes back to the browser.
+      next = after;
+      after = fill(value.buffer);
+    }
+  } finally {
+    reader.cancel().catch(() => {});
+  }
+}
+
 // Copies `file` (a File or an ArrayBuffer) into memory from zelp_alloc;
-// the engine takes the buffer over. With `hash`, the CRC-32 of the bytes is
-// taken piece by piece as they arrive, while the browser reads on.
+// the engine takes the buffer over. Each piece is copied once, straight to
+// its place; the heap view is taken afresh for each, as growing the heap
+// detaches the old one. With `hash`, the CRC-32 of the bytes is taken piece
+// by piece as they arrive, while the browser reads on.
 async function readInto(M, file, what, hash) {
   const size = file.size !== undefined ? file.size : file.byteLength;
   tooLarge(M, what, size);
@@ -40,28 +85,30 @@ async function readInto(M, file, what, hash) {
     M.HEAPU8.set(new Uint8Array(file), ptr);
     return { ptr, size };
   }
-  const reader = file.stream().getReader();
   let at = 0;
   let crc = 0xFFFFFFFF;
   let crcMs = 0;
   let reported = 0;
-  for (;;) {
-    const { done, value } = await reader.read();
-    if (done) break;
-    if (at + value.length > size) throw new PageError(what + ' changed while it was read');
-    M.HEAPU8.set(value, ptr + at);
-    if (hash) {
-      const t = performance.now();
-      crc = M._zelp_crc_update(crc, ptr + at, value.length);
-      crcMs += performance.now() - t;
+  try {
+    for await (const value of pieces(file)) {
+      if (at + value.length > size) throw new PageError(what + ' changed while it was read');
+      M.HEAPU8.set(value, ptr + at);
+      if (hash) {
+        const t = performance.now();
+        crc = M._zelp_crc_update(crc, ptr + at, value.length);
+        crcMs += performance.now() - t;
+      }
+      at += value.length;
+      if (at - reported >= CHUNK || at === size) {
+        reported = at;
+        postMessage({ type: 'progress', phase: 'read', done: at, total: size, what });
+      }
     }
-    at += value.length;
-    if (at - reported >= CHUNK || at === size) {
-      reported = at;
-      postMessage({ type: 'progress', phase: 'read', done: at, total: size, what });
-    }
+    if (at !== size) throw new PageError(what + ' could not be read whole');
+  } catch (err) {
+    M._zelp_free(ptr);
+    throw err;
   }
-  if (at !== size) throw new PageError(what + ' could not be read whole');
   return { ptr, size, crc: (crc ^ 0xFFFFFFFF) >>> 0, crcMs };
 }
 
@@ -155,13 +202,35 @@ const ops = {
   },
 };
 
+// Makes the memory for the file to patch ready (see zelp_prepare_begin in
+// glue.cpp) a step at a time, off the queue: an operation asked meanwhile
+// stops it and goes first.
+const PREPARE_STEP = 16 << 20;
+let preparing = 0;  // the latest run's number: a run goes on while it is the latest
+async function prepareMemory(M) {
+  const run = ++preparing;
+  if (!M._zelp_prepare_begin()) return;
+  while (run === preparing && M._zelp_prepare_step(PREPARE_STEP)) {
+    await new Promise((resume) => setTimeout(resume, 0));
+  }
+  if (run === preparing) stopPreparing(M);
+}
+function stopPreparing(M) {
+  preparing++;
+  M._zelp_prepare_end();
+}
+
 // One operation at a time, in the order asked: they share the engine's state.
 // After an unexpected failure (the engine out of memory) it starts afresh.
 let queue = ready;
 onmessage = (e) => {
   queue = queue.then(async (M) => {
     try {
-      postMessage(await ops[e.data.op](M, e.data));
+      stopPreparing(M);
+      const out = await ops[e.data.op](M, e.data);
+      postMessage(out);
+      // The page is answered; the file to patch comes next.
+      if (out.type === 'patch' && out.code === 1) prepareMemory(M).catch(() => {});
       return M;
     } catch (err) {
       if (err instanceof PageError) {
