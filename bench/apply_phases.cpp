@@ -61,10 +61,13 @@ int main(int argc, char** argv) {
   TimedFile target;
   bool ok = false;
   zelp::SetReportSink(Print, &ok);
-  zelp::FileJournalSpot spot(Wide(argv[2]).c_str());
   if (!zelp::Open(Wide(argv[1]).c_str(), patch, zelp::kModeRead, zelp::kShareRead) ||
-      !zelp::Open(Wide(argv[2]).c_str(), target, zelp::kModeReadWrite, zelp::kShareRead) ||
-      !stub->ApplyOpened(patch, target, nullptr, journal ? &spot : nullptr) || !ok) {
+      !zelp::Open(Wide(argv[2]).c_str(), target, zelp::kModeReadWrite, zelp::kShareRead)) {
+    std::fprintf(stderr, "cannot open\n");
+    return 1;
+  }
+  zelp::FileJournalSpot spot(Wide(argv[2]).c_str(), target);
+  if (!stub->ApplyOpened(patch, target, nullptr, journal ? &spot : nullptr) || !ok) {
     std::fprintf(stderr, "apply failed\n");
     return 1;
   }

@@ -17,6 +17,8 @@ class Console {
   virtual ~Console() = default;
   virtual void Out(const std::u16string& text) = 0;
   virtual void Err(const std::u16string& text) = 0;
+  // Whether Out writes to a terminal (where control characters act).
+  virtual bool OutIsTerminal() { return false; }
 };
 
 // Exit codes.

@@ -2,13 +2,16 @@
 // application procedure, run on files the user names. The engine's own
 // report line comes first, unchanged; English "zelp: " lines explain it.
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include "cli/cli.h"
 #include "common/report.h"
+#include "common/signal_hold.h"
 #include "common/text.h"
 #include "engine/diagnose.h"
 #include "engine/explain.h"
+#include "engine/journal.h"
 #include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
@@ -93,6 +96,7 @@ struct ReportCapture {
   std::u16string report;
   Console* console = nullptr;
   int code = kExitFailed;
+  std::u16string notices;  // the engine's remarks, printed after the report
 };
 
 void Capture(void*, const char16_t* text, void* context) {
@@ -106,6 +110,41 @@ void Capture(void*, const char16_t* text, void* context) {
   }
 #endif
   c->code = Finish(c->report, *c->console);
+  c->console->Err(c->notices);
+  c->notices.clear();
+}
+
+// What the next apply will do with a journal found beside the target.
+std::u16string JournalAhead(const Recovery& r) {
+  const std::u16string j = u"'" + r.journal + u"'";
+  switch (r.state) {
+    case Recovered::kNone: return u"";
+    case Recovered::kRolledBack:
+      return u"an interrupted run left the journal " + j +
+             u": the next apply puts the target back first; judged as it will be then:";
+    case Recovered::kFinished:
+      return u"a finished run left the journal " + j + u": the next apply removes it";
+    default:
+      return u"the journal " + j +
+             u" is damaged, not for this file or not to be trusted: the next apply sets it "
+             u"aside and does not apply it";
+  }
+}
+
+// `text` with its control characters (but line feeds and tabs) written as
+// \xHH or \uHHHH.
+std::u16string Visible(const std::u16string& text) {
+  std::u16string out;
+  for (char16_t c : text) {
+    if (c == u'\n' || c == u'\t' || (c >= 0x20 && c < 0x7F) || c > 0x9F) {
+      out += c;
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
+      out += AsciiToUtf16(buf);
+    }
+  }
+  return out;
 }
 
 int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
@@ -119,8 +158,16 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
     console.Err(u"zelp: cannot open " + Quote(targetPath) + u"\n");
     return kExitFailed;
   }
-  OffsetFile source(target, skip);
+  // A journal an interrupted run left: the next apply deals with it first,
+  // so the target is judged as it will be then.
+  FileJournalSpot spot(targetPath.c_str(), target);
+  Recovery r = RecoverFromJournal(spot, target, true);
+  if (r.state != Recovered::kNone) console.Err(ZelpLines(JournalAhead(r)));
+  std::unique_ptr<RolledBackView> view;
+  if (r.file) view.reset(new RolledBackView(target, *r.file, r.contents));
+  OffsetFile source(view ? static_cast<CKOVA_xFile&>(*view) : target, skip);
   Diagnosis d = Diagnose(patch, source, base);
+  spot.CloseFound();
   std::u16string text = ZelpLines(DiagnosisText(d, targetPath));
   toStdout&& d.verdict == Verdict::kMatches ? console.Out(text) : console.Err(text);
   if (d.verdict == Verdict::kMatches) return kExitOk;
@@ -136,13 +183,19 @@ ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
   ReportCapture capture;
   capture.console = console;
   ReportSink old = SetReportSink(Capture, &capture);
-  // The engine's remarks (a journal found and put back, a run without one).
+  // The engine's remarks (a journal found and put back, a run without one),
+  // after the report line.
+  SayRemarks();
   NoticeSink oldNotice = SetNoticeSink(
       [](const char16_t* text, void* context) {
-        if (context) static_cast<Console*>(context)->Err(u"zelp: " + std::u16string(text) + u"\n");
+        auto* c = static_cast<ReportCapture*>(context);
+        if (!c->console) return;
+        std::u16string line = u"zelp: " + std::u16string(text) + u"\n";
+        c->report.empty() ? void(c->notices += line) : c->console->Err(line);
       },
-      console);
+      &capture);
   run(*stub);
+  if (console) console->Err(capture.notices);
   SetNoticeSink(oldNotice, nullptr);
   SetReportSink(old, nullptr);
   return capture;
@@ -183,17 +236,31 @@ class CopyWithKnownCrc : public CKOVA_xFile {
   bool known_ = true;
 };
 
-// A copy of `target` that -o or --backup write: refused when the CRC
+// The target as a copy of it starts: the file itself or, after an
+// interrupted run, the file as its journal will put it back (the target
+// itself untouched).
+struct CopySource {
+  CKOVA_File target;
+  std::unique_ptr<FileJournalSpot> spot;
+  Recovery found;
+  std::unique_ptr<RolledBackView> view;
+  CKOVA_xFile& file() { return view ? static_cast<CKOVA_xFile&>(*view) : target; }
+  ~CopySource() {
+    if (spot) spot->CloseFound();
+  }
+};
+
+// A copy of the source that -o or --backup write: refused when the CRC
 // already tells that the patch is for another file (kExitOk when not).
-int CrcFirst(CKOVA_File& patch, CKOVA_xFile& target, uint64_t base, const Args& a, Console& console,
+int CrcFirst(CKOVA_File& patch, CKOVA_xFile& source, uint64_t base, const Args& a, Console& console,
              uint32_t& crc) {
   StreamCheck header = CheckPatch(patch, base);
-  crc = target.Crc32();
+  crc = source.Crc32();
   // A damaged patch is left to the engine, which reports it in its words.
   if (header.damage != PatchDamage::kNone || header.targetCrc == 0 || crc == header.targetCrc)
     return kExitOk;
   Finish(kMsgCrcMismatch, console);
-  console.Err(ZelpLines(DiagnosisText(Diagnose(patch, target, base), a.positional[1])));
+  console.Err(ZelpLines(DiagnosisText(Diagnose(patch, source, base), a.positional[1])));
   return kExitNotTheFile;
 }
 
@@ -201,15 +268,22 @@ int CrcFirst(CKOVA_File& patch, CKOVA_xFile& target, uint64_t base, const Args& 
 // is copied, and `out` created at `outPath`: 0, or the exit code of the
 // failure, already reported.
 int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Console& console,
-                CKOVA_File& patch, CKOVA_File& target, uint32_t& crc, OutputFile& out) {
+                CKOVA_File& patch, CopySource& src, uint32_t& crc, OutputFile& out) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) return Finish(kMsgPatchOpen, console);
-  if (!Open(targetPath.c_str(), target, kModeRead, kShareRead)) {
+  if (!Open(targetPath.c_str(), src.target, kModeRead, kShareRead)) {
     console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
                 Quote(targetPath) + u" for reading\n");
     return kExitFailed;
   }
-  OffsetFile source(target, HeaderSkip(a));
+  src.spot.reset(new FileJournalSpot(targetPath.c_str(), src.target));
+  src.found = RecoverFromJournal(*src.spot, src.target, true);
+  if (src.found.file) {
+    src.view.reset(new RolledBackView(src.target, *src.found.file, src.found.contents));
+    console.Err(u"zelp: an interrupted run left the journal " + Quote(src.found.journal) +
+                u": the copy is made from the target as it was before that run\n");
+  }
+  OffsetFile source(src.file(), HeaderSkip(a));
   if (int code = CrcFirst(patch, source, base, a, console, crc)) return code;
   std::u16string error;
   if (!out.Create(outPath, error)) {
@@ -217,6 +291,24 @@ int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Con
     return kExitFailed;
   }
   return 0;
+}
+
+// Copies the source into `out`: through the system's copy for the file
+// itself, byte by byte for the file as its journal will leave it.
+bool CopySourceTo(CopySource& src, const std::u16string& targetPath, OutputFile& out) {
+  if (!src.view) return out.CopyFrom(src.target, targetPath);
+  CKOVA_File& to = out.file();
+  if (!SetSize(to, 0) || !src.view->Seek(0)) return false;
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[1 << 20]);
+  for (;;) {
+    size_t n = ReadFull(*src.view, buf.get(), 1 << 20);
+    if (n == 0) break;
+    if (!WriteAll(to, buf.get(), n)) return false;
+  }
+  int64_t want = -1, got = -2;
+  src.view->GetSize(want);
+  to.GetSize(got);
+  return want == got && to.Seek(0);
 }
 
 // Writes the patched copy of the target to `output` (with --header, past the
@@ -232,11 +324,12 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
       return kExitFailed;
     }
   }
-  CKOVA_File patch, target;
+  CKOVA_File patch;
+  CopySource src;
   uint32_t crc = 0;
   OutputFile out;
-  if (int code = PrepareCopy(a, base, output, console, patch, target, crc, out)) return code;
-  if (!out.CopyFrom(target, targetPath)) {
+  if (int code = PrepareCopy(a, base, output, console, patch, src, crc, out)) return code;
+  if (!CopySourceTo(src, targetPath, out)) {
     console.Err(u"zelp: cannot copy " + Quote(targetPath) + u" to " + Quote(output) + u"\n");
     return kExitFailed;
   }
@@ -274,17 +367,40 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
   const std::u16string backup = targetPath + u".bak";
   const bool force = HasFlag(a, u"--force");
   {
-    CKOVA_File patch, target;
+    // The target must be writable before a backup of it is worth making; a
+    // journal an interrupted run left is put back first, so that the backup
+    // holds the file as it was before that run.
+    CKOVA_File target;
+    if (!Open(targetPath.c_str(), target, kModeReadWrite, kShareRead)) {
+      console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
+                  Quote(targetPath) + u" for writing; no backup was made\n");
+      return kExitFailed;
+    }
+    FileJournalSpot spot(targetPath.c_str(), target);
+    Recovery r;
+    {
+      SignalHold hold;
+      r = RecoverFromJournal(spot, target);
+    }
+    if (r.state != Recovered::kNone) console.Err(ZelpLines(RecoveryText(r)));
+    if (r.state == Recovered::kFailed || r.state == Recovered::kKept) {
+      console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: no backup was made\n");
+      return kExitFailed;
+    }
+  }
+  {
+    CKOVA_File patch;
+    CopySource src;
     uint32_t crc = 0;
     OutputFile out;
-    if (int code = PrepareCopy(a, base, backup, console, patch, target, crc, out)) return code;
+    if (int code = PrepareCopy(a, base, backup, console, patch, src, crc, out)) return code;
     if (out.replaces() && !force) {
       console.Err(u"zelp: the backup " + Quote(backup) +
                   u" already exists; remove it or add --force to replace it\n");
       return kExitFailed;
     }
     // Durable (data and name) before the target is opened for writing.
-    if (!out.CopyFrom(target, targetPath) || !out.Commit(force)) {
+    if (!CopySourceTo(src, targetPath, out) || !out.Commit(force)) {
       console.Err(u"zelp: cannot write the backup " + Quote(backup) + u"; nothing was changed\n");
       return kExitFailed;
     }
@@ -352,6 +468,9 @@ int CmdInfo(const Args& a, Console& console) {
   }
   std::u16string out = CrLfToLf(stub->summary) + u"\n";
   std::u16string description = CrLfToLf(stub->info.description);
+  // A patch's text must not drive the terminal: its control characters are
+  // shown, not sent. A file or a pipe gets the text exactly.
+  if (console.OutIsTerminal()) description = Visible(description);
   if (!description.empty()) {
     out += u"\n" + description;
     if (description.back() != u'\n') out += u"\n";

@@ -1,5 +1,6 @@
 // The zelp command on POSIX: arguments are bytes, printed text is UTF-8.
 #include <errno.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -16,6 +17,7 @@ class StdioConsole : public zelp::cli::Console {
     if (!Write(stdout, text) && !outError_) outError_ = errno ? errno : EIO;
   }
   void Err(const std::u16string& text) override { errFailed_ |= !Write(stderr, text); }
+  bool OutIsTerminal() override { return ::isatty(1) == 1; }
   // A failed write to standard output (a full disk, a closed pipe): errno.
   int outError() const { return outError_; }
   bool errFailed() const { return errFailed_; }

@@ -17,6 +17,10 @@ class Win32Console : public zelp::cli::Console {
     if (!Write(STD_OUTPUT_HANDLE, text)) outFailed_ = true;
   }
   void Err(const std::u16string& text) override { Write(STD_ERROR_HANDLE, text); }
+  bool OutIsTerminal() override {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  }
   bool outFailed() const { return outFailed_; }
 
  private:

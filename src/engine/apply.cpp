@@ -13,6 +13,27 @@
 #include "engine/stream_reader.h"
 #include "file/file.h"
 
+using zelp::Recovered;
+using zelp::Recovery;
+
+zelp::RemarkWords zelp::g_remarkWords = nullptr;
+
+void zelp::Say(Remark what, const std::u16string& journal, const std::u16string& detail,
+               Recovered state) {
+  if (g_remarkWords) Notice(g_remarkWords(what, journal, detail, state).c_str());
+}
+
+namespace {
+
+// Says what the recovery found; false when the run must not go on.
+bool Tell(const zelp::Recovery& r) {
+  if (r.state != zelp::Recovered::kNone)
+    zelp::Say(zelp::Remark::kRecovery, r.journal, r.aside, r.state);
+  return r.state != zelp::Recovered::kFailed && r.state != zelp::Recovered::kKept;
+}
+
+}  // namespace
+
 int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
   using namespace zelp;
   CKOVA_File patchFile;
@@ -25,33 +46,33 @@ int CPatchStub::ApplyToPath(CKOVA_xFile& patchFile, const char16_t* targetPath, 
   CKOVA_File target;
   // The patch is open sharing only reading, so opening the same file again
   // for writing fails here on every platform.
-  if (!Open(targetPath, target, kModeReadWrite, kShareRead)) return Fail(owner, kMsgTargetOpen);
-  // A journal left beside the target by a run that was killed (or lost its
-  // power) is put back before anything else happens.
-  FileJournalSpot spot(targetPath);
-  switch (RecoverFromJournal(spot, target)) {
-    case JournalState::kNone: break;
-    case JournalState::kRolledBack:
-      Notice(
-          u"an interrupted run had left a journal beside the target: the target was put back "
-          u"as it was before that run");
-      break;
-    case JournalState::kFinished:
-      Notice(u"a finished run had left its journal beside the target; it was removed");
-      break;
-    case JournalState::kDamaged:
-    case JournalState::kForeign:
-      Notice(
-          u"the journal beside the target (its name plus \".zelp-journal\") is damaged or was "
-          u"made for another file; it was left alone and nothing was done. Remove it once "
-          u"the target is known to be sound");
-      return Fail(owner, kMsgTargetOpen);
-    case JournalState::kFailed:
-      Notice(
-          u"the target could not be put back from the journal beside it; the journal stays for "
-          u"the next run");
-      return Fail(owner, kMsgTargetOpen);
+  if (!Open(targetPath, target, kModeReadWrite, kShareRead)) {
+    // A journal that would be put back, into a file that cannot be written.
+    CKOVA_File readOnly;
+    if (Open(targetPath, readOnly, kModeRead, kShareReadWrite)) {
+      FileJournalSpot spot(targetPath, readOnly);
+      Recovery r = RecoverFromJournal(spot, readOnly, true);
+      spot.CloseFound();
+      if (r.state == Recovered::kRolledBack) Say(Remark::kReadOnly, r.journal);
+    }
+    return Fail(owner, kMsgTargetOpen);
   }
+  FileJournalSpot spot(targetPath, target);
+  return ApplyRecovering(patchFile, target, owner, spot);
+}
+
+int CPatchStub::ApplyRecovering(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
+                                zelp::JournalSpot& spot) {
+  using namespace zelp;
+  // A journal left beside the target by a run that was killed (or lost its
+  // power) is dealt with before anything else happens, under the same hold
+  // of the requests to end the run as the writing pass.
+  Recovery r;
+  {
+    SignalHold hold;
+    r = RecoverFromJournal(spot, target);
+  }
+  if (!Tell(r)) return Fail(owner, kMsgTargetOpen);
   return ApplyOpened(patchFile, target, owner, &spot);
 }
 
@@ -92,7 +113,7 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
   int64_t extent = 0;
   CheckedStream checked;
-  std::vector<ByteRange> writes;
+  RangeSet writes;
   {
     StreamReader in(patchFile, &checked);
     if (const char16_t* failure = RunRecords(in, nullptr, &extent, &writes))
@@ -102,31 +123,29 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   // From the first change of the target to the report, a request to end the
   // run waits: the writing pass is never cut short by one.
   SignalHold hold;
-  bool journalled = false;
+  Journal journal(spot, target);
   const char16_t* failure = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize,
-                                         extent, writes, spot, journalled);
-  if (journalled) {
-    if (!failure) {
-      spot->Remove();
-    } else if (RecoverFromJournal(*spot, target) != JournalState::kRolledBack) {
-      Notice(
-          u"the target could not be put back from its journal; the journal stays beside it "
-          u"for the next run");
-    }
+                                         extent, writes, journal, h.targetCrc);
+  bool stays = false;
+  if (!failure && !journal.Commit(stays)) {
+    // Neither emptied nor removed, the journal could undo a run reported as
+    // done: the run is not counted as done.
+    Say(Remark::kNotRetired, spot->Name());
+    return Fail(owner, kMsgWriteFailed);
   }
+  if (failure && journal.active() && !journal.RollBack()) Say(Remark::kNotPutBack, spot->Name());
   if (failure) return Fail(owner, failure);
+  if (stays) Say(Remark::kStays, spot->Name());
   Report(owner, kMsgSuccess);
   return 1;
 }
 
 namespace {
 
-// The ranges below `limit`, sorted and joined where they overlap, touch or
-// share a block of `block` bytes.
+// The sorted ranges below `limit`, joined where they overlap, touch or share
+// a block of `block` bytes.
 std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t limit,
                                     int64_t block) {
-  std::sort(ranges.begin(), ranges.end(),
-            [](const zelp::ByteRange& a, const zelp::ByteRange& b) { return a.at < b.at; });
   size_t n = 0;
   for (const zelp::ByteRange& r : ranges) {
     if (r.at >= limit) break;
@@ -145,9 +164,8 @@ std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t
 
 const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
                                          const zelp::CheckedStream& checked, CKOVA_xFile& target,
-                                         int64_t targetSize, int64_t extent,
-                                         std::vector<zelp::ByteRange>& writes,
-                                         zelp::JournalSpot* spot, bool& journalled) {
+                                         int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
+                                         zelp::Journal& journal, uint32_t knownCrc) {
   using namespace zelp;
   // Without the old size nothing below can be decided (nor undone).
   int64_t oldSize = -1;
@@ -158,32 +176,33 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
   // bytes back as zeros: they are zeroed in place instead, so that the only
   // cut left (to the final size) is the last change.
   const ByteRange zeros = {targetSize, oldSize < extent ? oldSize : extent};
-  if (zeros.at < zeros.end) writes.push_back(zeros);
-  const std::vector<ByteRange> changed = Joined(writes, oldSize, 1);
-
+  if (zeros.at < zeros.end) writes.Add(zeros.at, zeros.end);
+  ChangePlan plan;
+  plan.oldSize = oldSize;
+  plan.finalSize = finalSize;
+  plan.ranges = writes.Take(oldSize);
   // Writing inside the file can need space too (holes, a file system that
-  // copies on write): secure it before anything changes. What lies past the
-  // old size is reserved below.
-  if (!target.SecureWrites(Joined(changed, oldSize, 4096))) return kMsgResize;
-  if (spot) {
-    JournalPlan plan;
-    plan.oldSize = oldSize;
-    plan.lowest = oldSize < finalSize ? oldSize : finalSize;
-    plan.highest = oldSize > finalSize ? oldSize : finalSize;
-    plan.finalSize = finalSize;
-    plan.ranges = changed;
-    journalled = WriteJournal(*spot, target, plan);
-    if (!journalled) {
-      spot->RemoveUnpublished();
-      Notice(
-          u"no journal could be written beside the target (a folder without write access, or "
-          u"a full disk): patching without one");
-    }
+  // copies on write): it is secured with the journal's and the growth's.
+  // The growth goes with them: where the file system copies on write, the
+  // free space must hold both.
+  plan.secured = Joined(plan.ranges, oldSize, 4096);
+  if (finalSize > oldSize) plan.secured.push_back({oldSize, finalSize});
+  // The journal binds itself to the file as it was: the CRC the header
+  // checked, or the file's own.
+  plan.oldCrc = knownCrc;
+  if (!knownCrc && journal.spotted() && !target.WholeCrc32(plan.oldCrc)) return kMsgTargetOpen;
+  std::u16string why;
+  switch (journal.Begin(plan, why)) {
+    case Journal::Begun::kNoSpace: return kMsgResize;
+    case Journal::Begun::kWithout:
+      if (!why.empty()) Say(Remark::kNoJournal, u"", why);
+      break;
+    case Journal::Begun::kJournalled: break;
   }
 
   // Take the space first: when the disk is full, put the size back.
   if (finalSize > oldSize && !target.Reserve(finalSize)) {
-    if (!journalled) SetSize(target, oldSize);
+    if (!journal.active()) SetSize(target, oldSize);
     return kMsgResize;
   }
   if (zeros.at < zeros.end) {

@@ -10,6 +10,8 @@
 namespace zelp {
 class StreamReader;
 class JournalSpot;
+class Journal;
+class RangeSet;
 struct CheckedStream;
 }  // namespace zelp
 
@@ -48,6 +50,10 @@ class CPatchStub {
   // with the rollback journal at `spot` when given.
   int ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
                   zelp::JournalSpot* spot = nullptr);
+  // ApplyOpened with the journal at `spot`, after dealing with one that an
+  // earlier run left there (put back, removed, or set aside).
+  int ApplyRecovering(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
+                      zelp::JournalSpot& spot);
 
 #ifdef _WIN32
   // The Windows program's operations, defined with the dialog they serve in
@@ -70,15 +76,14 @@ class CPatchStub {
   // With `writes`, also the ranges the records write, in the order written.
   // Null, or the failure's message (not yet reported).
   const char16_t* RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
-                             std::vector<zelp::ByteRange>* writes = nullptr);
+                             zelp::RangeSet* writes = nullptr);
   // Everything that changes the target, in an order that leaves a cut for
-  // last: secure the space, write the journal (when there is a spot for it),
-  // grow, zero what a cut-then-grow would have zeroed, write the records, cut,
-  // flush. Null, or the failure's message; `journalled` when the journal was
-  // made durable before the first change.
+  // last: secure the space and make the journal durable (when it has a
+  // spot), grow, zero what a cut-then-grow would have zeroed, write the
+  // records, cut, flush. Null, or the failure's message. `knownCrc` is the
+  // target's CRC-32 when the header checked it, else 0.
   const char16_t* ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
                                const zelp::CheckedStream& checked, CKOVA_xFile& target,
-                               int64_t targetSize, int64_t extent,
-                               std::vector<zelp::ByteRange>& writes, zelp::JournalSpot* spot,
-                               bool& journalled);
+                               int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
+                               zelp::Journal& journal, uint32_t knownCrc);
 };

@@ -4,6 +4,7 @@
 
 #include "common/report.h"
 #include "engine/format.h"
+#include "engine/journal.h"
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
@@ -15,7 +16,7 @@ int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* 
 }
 
 const char16_t* CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
-                                       std::vector<zelp::ByteRange>* writes) {
+                                       zelp::RangeSet* writes) {
   using namespace zelp;
   int64_t farthest = 0;
   const char16_t* writeFailure = nullptr;
@@ -33,15 +34,7 @@ const char16_t* CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* targ
     uint64_t end = position + length;  // position < 2^63: no wrap
     if (end > static_cast<uint64_t>(INT64_MAX)) end = INT64_MAX;
     if (length && static_cast<int64_t>(end) > farthest) farthest = static_cast<int64_t>(end);
-    if (length && writes) {
-      // Consecutive records mostly continue or overlap the last range.
-      const auto at = static_cast<int64_t>(position), to = static_cast<int64_t>(end);
-      if (!writes->empty() && at >= writes->back().at && at <= writes->back().end) {
-        if (to > writes->back().end) writes->back().end = to;
-      } else {
-        writes->push_back({at, to});
-      }
-    }
+    if (length && writes) writes->Add(static_cast<int64_t>(position), static_cast<int64_t>(end));
     return true;
   };
   switch (ForEachRecord(in, scratch, visit)) {

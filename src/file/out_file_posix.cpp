@@ -226,39 +226,63 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
   return true;
 }
 
+namespace {
+
+// Copies bytes [at, end) of `from` into `to` at the same place.
+bool CopyRange(int from, int to, off_t at, off_t end) {
+#ifdef __linux__
+  while (at < end) {
+    off_t in = at, out = at;
+    ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(end - at), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // not here (another file system, an old kernel): copy by hand
+    at += n;
+  }
+#endif
+  std::unique_ptr<char[]> buffer;
+  while (at < end) {
+    if (!buffer) buffer.reset(new char[1 << 20]);
+    ssize_t got =
+        ::pread(from, buffer.get(), static_cast<size_t>(std::min<off_t>(1 << 20, end - at)), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    for (ssize_t put = 0; put < got;) {
+      ssize_t n = ::pwrite(to, buffer.get() + put, static_cast<size_t>(got - put), at + put);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      put += n;
+    }
+    at += got;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool OutputFile::CopyFrom(CKOVA_File& source, const std::u16string&) {
   const int from = source.handle, to = file_.handle;
   struct stat st;
   if (from < 0 || to < 0 || ::fstat(from, &st) != 0 || ::ftruncate(to, 0) != 0) return false;
   const off_t size = st.st_size;
-  off_t done = 0;
 #ifdef FICLONE
   // Shares the blocks where the file system can (Btrfs, XFS): no data moves.
-  if (::ioctl(to, FICLONE, from) == 0) done = size;
+  if (size > 0 && ::ioctl(to, FICLONE, from) == 0)
+    return ::fstat(to, &st) == 0 && st.st_size == size && file_.Seek(0);
 #endif
-#ifdef __linux__
-  while (done < size) {
-    off_t in = done, out = done;
-    ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(size - done), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // not here (another file system, an old kernel): copy by hand
-    done += n;
-  }
-#endif
-  std::unique_ptr<char[]> buffer;
-  while (done < size) {
-    if (!buffer) buffer.reset(new char[1 << 20]);
-    ssize_t got = ::pread(from, buffer.get(),
-                          static_cast<size_t>(std::min<off_t>(1 << 20, size - done)), done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    for (ssize_t put = 0; put < got;) {
-      ssize_t n = ::pwrite(to, buffer.get() + put, static_cast<size_t>(got - put), done + put);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      put += n;
+  // Only the data: the holes of a sparse file stay holes in the copy.
+  if (::ftruncate(to, size) != 0) return false;
+  for (off_t at = 0; at < size;) {
+    off_t data = ::lseek(from, at, SEEK_DATA), hole = size;
+    if (data < 0 && errno == ENXIO) break;  // holes to the end
+    if (data < 0) {
+      data = at;  // no SEEK_DATA here: all of it is data
+    } else {
+      hole = ::lseek(from, data, SEEK_HOLE);
+      if (hole < 0 || hole > size) hole = size;
     }
-    done += got;
+    if (data >= size) break;
+    if (!CopyRange(from, to, data, hole)) return false;
+    at = hole;
   }
   return ::fstat(to, &st) == 0 && st.st_size == size && file_.Seek(0);
 }

@@ -54,8 +54,9 @@ class CKOVA_xFile {
   // the file could not be read completely (which says nothing about its
   // contents). Never allocates space in the file.
   virtual bool WholeCrc32(uint32_t& crc);
-  // Makes sure that writing the ranges (inside the file, sorted, apart)
-  // will need no space the disk does not have: holes in them are allocated
+  // Makes sure that writing the ranges (sorted, apart; the last may lie past
+  // the end, the growth to come) will need no space the disk does not have:
+  // holes in them are allocated
   // without changing the size or any byte, and where the file system copies
   // on write, its free space must hold them. False when it would not; the
   // file's bytes and size are unchanged either way. The default has nothing

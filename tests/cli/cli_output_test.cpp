@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include "file/crc32.h"
+#include "support/patch_builder.h"
 #include "support/test_util.h"
 
 using testutil::ReadFile;
@@ -132,6 +134,41 @@ TEST(CliOutput, InterruptedRunsLeaveNoTemporaryFile) {
     }
   }
   EXPECT_GT(interrupted, 0) << "no run was interrupted: the inputs are too small";
+}
+
+// The copies -o and --backup make of a sparse target keep its holes, and
+// --backup makes none of a target it could not write.
+TEST(CliOutput, CopiesKeepHolesAndBackupsNeedAWritableTarget) {
+  TempDir d;
+  const std::string t = d.File("t");
+  WriteFile(t, Bytes(4096, 1));
+  fs::resize_file(t, 64 << 20);
+  const Bytes original = ReadFile(t);
+  PatchBuilder p;
+  p.Header(64 << 20, zelp::Crc32Of(original.data(), original.size())).Abs(32 << 20, {7}).End();
+  WriteFile(d.File("p"), p.bytes);
+  auto allocated = [](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_blocks) * 512 : -1;
+  };
+  auto r = RunProgram(ZELP_BIN, {"apply", d.File("p"), t, "-o", d.File("out")});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_LT(allocated(d.File("out")), 1 << 20);
+  r = RunProgram(ZELP_BIN, {"apply", "--backup", d.File("p"), t});
+  ASSERT_EQ(0, r.exitCode) << r.err;
+  EXPECT_LT(allocated(t + ".bak"), 1 << 20);
+  EXPECT_TRUE(ReadFile(t + ".bak") == original);
+
+  // Read-only (for root, the target of another user that nobody may write).
+  fs::remove(t + ".bak");
+  fs::permissions(t, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(d.File(""), fs::perms::all);
+  testutil::RunOptions as;
+  if (::geteuid() == 0) as.uid = 65534;
+  r = RunProgram(ZELP_BIN, {"apply", "--backup", d.File("p"), t}, as);
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_NE(std::string::npos, r.err.find("no backup was made")) << r.err;
+  EXPECT_FALSE(fs::exists(t + ".bak"));
 }
 
 // A signal that arrives in the very call that creates the temporary file

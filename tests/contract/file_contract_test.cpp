@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "engine/journal.h"
 #include "file/crc32.h"
 #include "file/file.h"
@@ -434,30 +435,54 @@ TEST_F(FileContract, WholeFileCrcKeepsThePosition) {
   }
 }
 
-// The rollback journal on the platform's files: written beside the target
-// under its own name, published whole, and putting the target back.
+// The rollback journal on the platform's files: made new beside the file
+// under a name of the file's identity, published whole, and putting the
+// target back after a run that stopped; another name of the same file finds
+// it, and a journal set aside keeps its bytes.
 TEST_F(FileContract, AJournalPutsTheTargetBack) {
   const Bytes original = Random(1 << 16, 31);
   Put("t.rom", original);
+  std::u16string journalName;
+  {
+    CKOVA_File target;
+    ASSERT_EQ(1, Open("t.rom", target, zelp::kModeReadWrite));
+    zelp::FileJournalSpot spot(U16("t.rom").c_str(), target);
+    zelp::Journal journal(&spot, target);
+    zelp::ChangePlan plan;
+    plan.oldSize = 1 << 16;
+    plan.finalSize = 100000;
+    plan.oldCrc = zelp::Crc32Of(original.data(), original.size());
+    plan.ranges = {{10, 20}, {60000, 1 << 16}};
+    std::u16string why;
+    ASSERT_EQ(zelp::Journal::Begun::kJournalled, journal.Begin(plan, why))
+        << zelp::Utf16ToUtf8(why);
+    journalName = spot.Name();
+    EXPECT_TRUE(fs::exists(fs::path(journalName)));
+    EXPECT_FALSE(fs::exists(fs::path(journalName + u"-new")));
+    // A run that grew the file and wrote into both ranges, then stopped.
+    ASSERT_TRUE(target.Reserve(100000));
+    const Bytes junk(6000, 0xEE);
+    ASSERT_EQ(10, target.WriteAt(10, junk.data(), 10));
+    ASSERT_EQ(6000, target.WriteAt(60000, junk.data(), 6000));
+    ASSERT_TRUE(target.Flush());
+  }
+  fs::rename(Path("t.rom"), Path("renamed.rom"));
   CKOVA_File target;
-  ASSERT_EQ(1, Open("t.rom", target, zelp::kModeReadWrite));
-  zelp::FileJournalSpot spot(U16("t.rom").c_str());
-  zelp::JournalPlan plan;
-  plan.oldSize = plan.lowest = 1 << 16;
-  plan.highest = plan.finalSize = 100000;
-  plan.ranges = {{10, 20}, {60000, 1 << 16}};
-  ASSERT_TRUE(zelp::WriteJournal(spot, target, plan));
-  EXPECT_TRUE(fs::exists(Path("t.rom.zelp-journal")));
-  EXPECT_FALSE(fs::exists(Path("t.rom.zelp-journal-new")));
-  // A run that grew the file and wrote into both ranges, then died.
-  ASSERT_TRUE(target.Reserve(100000));
-  const Bytes junk(6000, 0xEE);
-  ASSERT_EQ(10, target.WriteAt(10, junk.data(), 10));
-  ASSERT_EQ(6000, target.WriteAt(60000, junk.data(), 6000));
-  EXPECT_EQ(zelp::JournalState::kRolledBack, zelp::RecoverFromJournal(spot, target));
+  ASSERT_EQ(1, Open("renamed.rom", target, zelp::kModeReadWrite));
+  zelp::FileJournalSpot spot(U16("renamed.rom").c_str(), target);
+  EXPECT_EQ(zelp::Recovered::kRolledBack, zelp::RecoverFromJournal(spot, target).state);
   target.Close();
-  EXPECT_EQ(original, Get("t.rom"));
-  EXPECT_FALSE(fs::exists(Path("t.rom.zelp-journal")));
+  EXPECT_EQ(original, Get("renamed.rom"));
+  EXPECT_FALSE(fs::exists(fs::path(journalName)));
+  // A damaged one found there is set aside, bytes kept, never applied.
+  Put("junk", Bytes(100, 7));
+  fs::rename(Path("junk"), fs::path(journalName));
+  ASSERT_EQ(1, Open("renamed.rom", target, zelp::kModeReadWrite));
+  zelp::Recovery r = zelp::RecoverFromJournal(spot, target);
+  target.Close();
+  EXPECT_EQ(zelp::Recovered::kDamaged, r.state);
+  EXPECT_EQ(Bytes(100, 7), Get(fs::path(r.aside).filename().string().c_str()));
+  EXPECT_EQ(original, Get("renamed.rom"));
 }
 
 }  // namespace

@@ -100,3 +100,55 @@ class FaultFile : public CKOVA_xFile {
   Fault fault_ = Fault::kFail;
   int firedSeq_ = -1;
 };
+
+// Where a run is stopped: every change of a file (a write, a flush, a size)
+// and of a folder (a rename, a removal) is a step; at step `stopAt` the run
+// stops, and from then on nothing it does reaches the disk.
+struct Power {
+  int steps = 0, stopAt = -1;
+  bool Step() { return !Off() && ++steps != stopAt; }
+  bool Off() const { return stopAt > 0 && steps >= stopAt; }
+};
+
+// A file that keeps what was made durable (flushed) apart from what was
+// written: after a stop, `durable` is what a power cut leaves, the inner
+// file what a killed process leaves.
+class CrashFile : public CKOVA_xFile {
+ public:
+  CrashFile(CKOVA_xFile& inner, Power** power) : inner_(inner), power_(power) {}
+  uint32_t Read(void* b, uint32_t n) override { return inner_.Read(b, n); }
+  uint32_t Write(const void* b, uint32_t n) override { return Step() ? inner_.Write(b, n) : 0; }
+  void Close() override { inner_.Close(); }
+  void GetSize(int64_t& size) override { inner_.GetSize(size); }
+  int Tell(int64_t& position) override { return inner_.Tell(position); }
+  bool Seek(int64_t position) override { return inner_.Seek(position); }
+  uint32_t Crc32() override { return Crc32OfFile(*this); }
+  bool IsOpen() override { return inner_.IsOpen(); }
+  bool SetEnd() override { return Step() && inner_.SetEnd(); }
+  bool Reserve(int64_t size) override { return Step() && inner_.Reserve(size); }
+  bool Flush() override {
+    if (!Step() || !inner_.Flush()) return false;
+    durable = Snapshot();
+    return true;
+  }
+  std::vector<uint8_t> Snapshot() {
+    int64_t size = 0, at = 0;
+    inner_.Tell(at);
+    inner_.GetSize(size);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    inner_.Seek(0);
+    for (size_t got = 0; got < bytes.size();) {
+      uint32_t n = inner_.Read(bytes.data() + got, static_cast<uint32_t>(bytes.size() - got));
+      if (n == 0) break;
+      got += n;
+    }
+    inner_.Seek(at);
+    return bytes;
+  }
+  std::vector<uint8_t> durable;
+
+ private:
+  bool Step() { return !*power_ || (*power_)->Step(); }
+  CKOVA_xFile& inner_;
+  Power** power_;
+};

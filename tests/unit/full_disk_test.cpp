@@ -14,6 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "common/report.h"
+#include "common/text.h"
+#include "engine/journal.h"
 #include "engine/messages.h"
 #include "engine/patch_stub.h"
 #include "file/crc32.h"
@@ -129,3 +132,45 @@ TEST(FullDisk, AnOrdinaryTargetOnBtrfsIsRefusedBeforeItsFirstByteChanges) {
 }
 
 }  // namespace
+
+// The journal's own space never costs a patch that fits without it: on a
+// nearly full tmpfs (growth) and btrfs (growth and copy on write), a patch
+// whose journal does not fit beside what it needs goes on without one.
+TEST(FullDisk, APatchThatFitsWithoutItsJournalIsNotRefusedForIt) {
+  SmallDisk tmpfs("size=16m");
+  SmallDisk btrfs("/usr/sbin/mkfs.btrfs", "-f", 160);
+  if (!tmpfs.mounted() && !btrfs.mounted()) GTEST_SKIP() << "cannot mount a disk here (not root?)";
+  for (SmallDisk* disk : {&tmpfs, &btrfs}) {
+    if (!disk->mounted()) continue;
+    SCOPED_TRACE(disk == &tmpfs ? "tmpfs" : "btrfs");
+    const std::string target = disk->File("target.rom");
+    const auto original = testutil::RandomBytes(4 << 20, 5);
+    testutil::WriteFile(target, original);
+    ::sync();
+    // 4 MiB rewritten (a 4 MiB journal), 6 MiB of growth.
+    PatchBuilder p;
+    p.Header(int64_t{10} << 20, zelp::Crc32Of(original.data(), original.size()));
+    const auto data = testutil::RandomBytes(60000, 6);
+    for (int64_t at = 0; at < (4 << 20) - 60000; at += 60000)
+      p.Abs(static_cast<uint64_t>(at), data);
+    p.End();
+    ASSERT_TRUE(disk->FillUpTo(disk == &tmpfs ? (8 << 20) : (13 << 20)));
+    ::sync();
+    testutil::TempDir elsewhere;
+    testutil::WriteFile(elsewhere.File("patch"), p.bytes);
+    auto stub = std::make_unique<CPatchStub>(0);
+    testutil::ReportLog log;
+    std::u16string notices;
+    zelp::SayRemarks();
+    zelp::NoticeSink old = zelp::SetNoticeSink(
+        [](const char16_t* text, void* to) { *static_cast<std::u16string*>(to) += text; },
+        &notices);
+    EXPECT_EQ(1, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
+                                       testutil::U16(target).c_str(), nullptr));
+    zelp::SetNoticeSink(old, nullptr);
+    EXPECT_EQ(u"补丁成功", log.Only());
+    EXPECT_NE(std::u16string::npos, notices.find(u"no journal was kept"))
+        << zelp::Utf16ToUtf8(notices);
+    EXPECT_EQ(int64_t{10} << 20, static_cast<int64_t>(testutil::ReadFile(target).size()));
+  }
+}

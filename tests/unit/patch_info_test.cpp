@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "cli/cli.h"
 #include "common/text.h"
 #include "engine/patch_stub.h"
 #include "support/mem_file.h"
@@ -153,4 +154,32 @@ TEST(PatchInfo, LoadFromPath) {
   EXPECT_EQ(1, stub->LoadPatchInfoFrom(testutil::U16(dir.File("p")).c_str()));
   EXPECT_EQ(0, stub->LoadPatchInfoFrom(testutil::U16(dir.File("missing")).c_str()));
   delete stub;
+}
+
+// zelp info shows a description's control characters on a terminal instead
+// of sending them to it; a file or a pipe gets the text exactly.
+TEST(PatchInfo, ATerminalGetsADescriptionsControlCharactersShown) {
+  struct Captured : zelp::cli::Console {
+    bool terminal = false;
+    std::u16string out;
+    void Out(const std::u16string& text) override { out += text; }
+    void Err(const std::u16string&) override {}
+    bool OutIsTerminal() override { return terminal; }
+  };
+  testutil::TempDir dir;
+  PatchBuilder p;
+  p.Header(1, 0).End();
+  p.SetU64(32, p.bytes.size());
+  p.Description(u"red \x1b[31mtext\x07\n第二行");
+  testutil::WriteFile(dir.File("p"), p.bytes);
+  zelp::cli::Args a;
+  a.positional = {testutil::U16(dir.File("p"))};
+  for (bool terminal : {false, true}) {
+    Captured console;
+    console.terminal = terminal;
+    EXPECT_EQ(0, zelp::cli::CmdInfo(a, console));
+    const std::u16string shown =
+        terminal ? u"red \\x1B[31mtext\\x07\n第二行" : u"red \x1b[31mtext\x07\n第二行";
+    EXPECT_NE(std::u16string::npos, console.out.find(shown)) << zelp::Utf16ToUtf8(console.out);
+  }
 }

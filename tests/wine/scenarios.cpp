@@ -134,6 +134,37 @@ void ScenarioDamaged() {
   Close(p);
 }
 
+// A damaged journal beside the target (named after the file's identity) is
+// set aside, kept, without a word: the one box says "补丁成功".
+void ScenarioJournal() {
+  std::wstring target = Work(L"target-journal.rom");
+  PlaceTarget(target);
+  HANDLE h = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info))
+    Fail("cannot read the target's identity");
+  CloseHandle(h);
+  wchar_t name[64];
+  swprintf(name, 64, L".zelp-journal-%016llx-%016llx",
+           static_cast<unsigned long long>(info.dwVolumeSerialNumber),
+           (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+  const std::wstring journal = DirOf(target) + L"\\" + name;
+  const std::string junk(100, 'j');
+  HANDLE j = CreateFileW(journal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD put = 0;
+  if (j == INVALID_HANDLE_VALUE || !WriteFile(j, junk.data(), 100, &put, nullptr) || put != 100)
+    Fail("cannot plant the journal");
+  CloseHandle(j);
+  std::string expected = MustRead(Arg(L"expected"));
+  Program p = Launch(Arg(L"program"));
+  p.dialog = WaitMainDialog(p.pid);
+  ApplyVia(p, target, kMsgSuccess);
+  ExpectFile(target, expected, "after patching");
+  ExpectFile(journal + L"-set-aside-1", junk, "the journal set aside");
+  Close(p);
+}
+
 // The stub with nothing appended: "初始化失败", then the program ends without
 // ever showing its dialog.
 void ScenarioNoPatch() {
@@ -408,6 +439,7 @@ const Scenario kScenarios[] = {
     {"locked", ScenarioLocked, false},
     {"readonly", ScenarioReadOnly, true},
     {"damaged", ScenarioDamaged, false},
+    {"journal", ScenarioJournal, false},
     {"nopatch", ScenarioNoPatch, false},
     {"escape", ScenarioEscape, false},
     {"cmd", ScenarioCmd, false},
