@@ -46,7 +46,7 @@ void BM_ApplyRecords(benchmark::State& state) {
   const int records = static_cast<int>(state.range(0));
   Case c = Make(records, false);
   auto stub = std::make_unique<CPatchStub>(0);
-  zelp::SetReportSink(Quiet, nullptr);
+  zelp::ReportRoute quiet(Quiet, nullptr);
   MemFile patch(c.patch), target(c.target);
   for (auto _ : state) {
     patch.Seek(40);
@@ -64,7 +64,7 @@ void BM_ApplyOpened(benchmark::State& state) {
   const int records = static_cast<int>(state.range(0));
   Case c = Make(records, true);
   auto stub = std::make_unique<CPatchStub>(0);
-  zelp::SetReportSink(Quiet, nullptr);
+  zelp::ReportRoute quiet(Quiet, nullptr);
   for (auto _ : state) {
     state.PauseTiming();
     MemFile patch(c.patch), target(c.target);

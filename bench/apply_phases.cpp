@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/report.h"
-#include "engine/journal.h"
+#include "engine/by_name.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
 
@@ -43,9 +43,7 @@ std::u16string Wide(const char* s) {
   return w;
 }
 
-void Print(void*, const char16_t* text, void* ok) {
-  *static_cast<bool*>(ok) = std::u16string(text) == u"补丁成功";
-}
+void Quiet(void*, const char16_t*, void*) {}
 
 }  // namespace
 
@@ -59,15 +57,14 @@ int main(int argc, char** argv) {
   auto stub = std::make_unique<CPatchStub>(0);
   CKOVA_File patch;
   TimedFile target;
-  bool ok = false;
-  zelp::SetReportSink(Print, &ok);
+  zelp::ReportRoute quiet(Quiet, nullptr);
   if (!zelp::Open(Wide(argv[1]).c_str(), patch, zelp::kModeRead, zelp::kShareRead) ||
       !zelp::Open(Wide(argv[2]).c_str(), target, zelp::kModeReadWrite, zelp::kShareRead)) {
     std::fprintf(stderr, "cannot open\n");
     return 1;
   }
   zelp::FileJournalSpot spot(Wide(argv[2]).c_str(), target);
-  if (!stub->ApplyOpened(patch, target, nullptr, journal ? &spot : nullptr) || !ok) {
+  if (!stub->ApplyOpened(patch, target, nullptr, journal ? &spot : nullptr)) {
     std::fprintf(stderr, "apply failed\n");
     return 1;
   }

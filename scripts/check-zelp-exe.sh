@@ -56,6 +56,10 @@ for round in first second; do
     >"$work/$round.win.out" 2>"$work/$round.win.err"
   echo $? >"$work/$round.win.rc"
   set -e
+  # The line after success names the target as each was given it.
+  for side in native win; do
+    sed -i -E "s/^zelp: patched '[^']*'/zelp: patched 'TARGET'/" "$work/$round.$side.out"
+  done
   for part in out err rc; do
     check "apply ($round) $part" "$work/$round.native.$part" "$work/$round.win.$part"
   done

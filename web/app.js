@@ -22,6 +22,33 @@ let lastApplied = null;  // the file and the result of the last good apply, for 
 // ready (read by the browser benchmark).
 window.zelpLast = null;
 
+// ---- language: the browser's, until the switch says otherwise ----
+// Every explanation comes as [English, Chinese]; the program's own texts
+// (the caption, the summary, its messages) are the same in both.
+let lang = /^zh\b/i.test(navigator.language || '') ? 1 : 0;
+const redo = [];  // what to show again in the other language
+const T = (en, zh) => [en, zh];
+const say = (words) => (Array.isArray(words) ? words[lang] : words || '');
+
+function applyLanguage() {
+  document.documentElement.lang = lang ? 'zh-CN' : 'en';
+  $('lang-switch').textContent = lang ? 'English' : '中文';
+  document.title = lang ? 'ZELP 补丁工具（浏览器版）' : 'ZELP patcher in the browser';
+  for (const el of document.querySelectorAll('[data-zh]')) {
+    if (el.dataset.en === undefined) el.dataset.en = el.textContent;
+    el.textContent = lang ? el.dataset.zh : el.dataset.en;
+  }
+  for (const el of document.querySelectorAll('[data-zh-placeholder]')) {
+    if (el.dataset.enPlaceholder === undefined) el.dataset.enPlaceholder = el.placeholder;
+    el.placeholder = lang ? el.dataset.zhPlaceholder : el.dataset.enPlaceholder;
+  }
+  redo.forEach((f) => f());
+}
+$('lang-switch').addEventListener('click', () => {
+  lang = 1 - lang;
+  applyLanguage();
+});
+
 // ---- tabs (arrow keys move between them, as with any tab list) ----
 const tabs = [$('tab-apply'), $('tab-create')];
 function selectTab(tab) {
@@ -81,8 +108,8 @@ function run(message, progressBox) {
 }
 
 const PHASE_WORDS = {
-  read: 'Reading', crc: 'Checking the CRC-32', records: 'Applying the records',
-  compare: 'Comparing the files',
+  read: T('Reading', '读取中'), crc: T('Checking the CRC-32', '校验CRC32'),
+  records: T('Applying the records', '写入补丁数据'), compare: T('Comparing the files', '比较文件'),
 };
 
 worker.onmessage = (e) => {
@@ -99,7 +126,8 @@ worker.onmessage = (e) => {
     box.dataset.seen = 'true';
     box.querySelector('progress').value = m.total ? m.done / m.total : 1;
     box.querySelector('span').textContent =
-      (PHASE_WORDS[m.phase] || 'Working') + ' ' + Math.floor((100 * m.done) / (m.total || 1)) + '%';
+      say(PHASE_WORDS[m.phase] || T('Working', '处理中')) + ' ' +
+      Math.floor((100 * m.done) / (m.total || 1)) + '%';
     return;
   }
   if (m.type === 'error' && m.op === 'load') {
@@ -114,30 +142,47 @@ worker.onmessage = (e) => {
 };
 
 // ---- showing outcomes ----
-// `zh` is the program's own text (as its message box shows it), `en` the
-// English; either may be empty.
-function showStatus(box, kind, zh, en) {
+// `report` is the program's own text (as its message box shows it), `words`
+// the explanation ([English, Chinese]); either may be empty. Shown again in
+// the other language when the switch is used.
+function showStatus(box, kind, report, words) {
   box.className = 'status ' + kind;
-  box.textContent = '';
-  if (zh) {
-    const span = document.createElement('span');
-    span.className = 'zh';
-    span.lang = 'zh';
-    span.textContent = zh;
-    box.appendChild(span);
-  }
-  if (en) box.appendChild(document.createTextNode(en));
   box.dataset.outcome = kind;
+  box.show = () => {
+    box.textContent = '';
+    if (report) {
+      const span = document.createElement('span');
+      span.className = 'zh';
+      span.lang = 'zh';
+      span.textContent = report;
+      box.appendChild(span);
+    }
+    const text = say(words);
+    if (text) box.appendChild(document.createTextNode(text));
+  };
+  box.show();
 }
+for (const id of ['patch-status', 'apply-status', 'create-status']) {
+  redo.push(() => $(id).show && $(id).show());
+}
+// Explanation lines joined, in both languages.
+const joined = (...parts) =>
+  [0, 1].map((l) => parts.map((p) => (Array.isArray(p) ? p[l] : p)).filter(Boolean).join('\n'));
 
 function offer(link, which, blob, name) {
   if (lastUrl[which]) URL.revokeObjectURL(lastUrl[which]);
   lastUrl[which] = URL.createObjectURL(blob);
   link.href = lastUrl[which];
   link.download = name;
-  link.textContent = 'Download “' + name + '” (' + blob.size + ' bytes)';
+  link.show = () => {
+    link.textContent = lang ? '下载“' + name + '”（' + blob.size.toLocaleString('en') + ' 字节）'
+                            : 'Download “' + name + '” (' + blob.size.toLocaleString('en') + ' bytes)';
+  };
+  link.show();
   link.hidden = false;
 }
+
+for (const id of ['download', 'create-download']) redo.push(() => $(id).show && $(id).show());
 
 function withdraw(link, which) {
   link.hidden = true;
@@ -158,14 +203,9 @@ function baseName(name) {
   return dot > 0 ? name.slice(0, dot) : name;
 }
 
-// The summary's three lines, in English.
-function summaryInEnglish(summary) {
-  const v = summary.split('\n').map((l) => l.slice(l.indexOf(': ') + 2));
-  if (v.length < 3) return '';
-  const crc = v[1] === '无' ? 'none (无: any file is accepted)' : v[1];
-  return 'Patch version ' + v[0] + '; CRC-32 the file to patch must have: ' + crc +
-         '; file size after patching: ' + v[2] + ' bytes.';
-}
+// The summary as one line, in the page's language (from the engine).
+let summaryLine = ['', ''];
+redo.push(() => { $('summary-en').textContent = say(summaryLine); });
 
 // ---- Apply ----
 // The worker lost the patch (it started afresh): it must be chosen again.
@@ -185,20 +225,21 @@ $('patch-file').addEventListener('change', async () => {
   $('drop-target').setAttribute('aria-disabled', 'true');
   withdraw($('download'), 'apply');
   showStatus($('apply-status'), '', '', '');
-  showStatus(status, '', '', 'Reading the patch…');
+  showStatus(status, '', '', T('Reading the patch…', '正在读取补丁…'));
   const m = await run({ op: 'patch', file });
   // 1: shown and ready; 2: shown, but damaged; anything else: not a patch.
   if (m.type === 'error' || (m.code !== 1 && m.code !== 2)) {
-    showStatus(status, 'bad', m.message, m.error || m.explanation);
+    showStatus(status, 'bad', m.message, say(m.error) ? m.error : m.explanation);
     return;
   }
   $('caption').textContent = m.caption;
   $('description').value = m.description;
   $('summary').textContent = m.summary;
-  $('summary-en').textContent = summaryInEnglish(m.summary);
+  summaryLine = m.summaryLine;
+  $('summary-en').textContent = say(summaryLine);
   $('patch-info').hidden = false;
   if (m.code === 2) {
-    showStatus(status, 'bad', '', m.error + '\nIt cannot be applied to any file.');
+    showStatus(status, 'bad', '', m.error);
     return;
   }
   showStatus(status, '', '', '');
@@ -213,7 +254,8 @@ $('target-file').addEventListener('change', async () => {
   const status = $('apply-status');
   const link = $('download');
   withdraw(link, 'apply');
-  showStatus(status, '', '', 'Patching a copy of “' + file.name + '” in memory…');
+  showStatus(status, '', '', T('Patching a copy of “' + file.name + '” in memory…',
+                              '正在内存中给“' + file.name + '”的副本打补丁…'));
   lastApplied = null;
   $('convert-offer').hidden = true;
   withdraw($('convert-download'), 'convert');
@@ -227,8 +269,8 @@ $('target-file').addEventListener('change', async () => {
   }
   if (m.code !== 0) {
     // The page only ever works on a copy in memory.
-    const en = [m.explanation, m.error, 'Your file was not changed.'].filter(Boolean).join('\n');
-    showStatus(status, 'bad', m.message, en);
+    showStatus(status, 'bad', m.message,
+               joined(m.explanation, m.error, T('Your file was not changed.', '你的文件没有被改动。')));
     return;
   }
   offer(link, 'apply', m.blob, patchedName(file.name));
@@ -239,7 +281,8 @@ $('target-file').addEventListener('change', async () => {
   }
   window.zelpLast = Object.assign({ total: performance.now() - started }, m.timings);
   showStatus(status, 'good', m.message,
-             'Patching succeeded. Your file was not changed; download the patched copy below.');
+             T('Patching succeeded. Your file was not changed; download the patched copy below.',
+               '补丁已打上。你的文件没有被改动；请在下面下载打好补丁的副本。'));
 });
 
 // ---- Convert: the loaded patch, applied, as a patch program ----
@@ -300,7 +343,8 @@ $('create').addEventListener('click', async () => {
   const link = $('create-download');
   withdraw(link, 'create');
   if (!original || !modified) {
-    showStatus(status, 'bad', '', 'Choose the original file and the modified file first.');
+    showStatus(status, 'bad', '', T('Choose the original file and the modified file first.',
+                                    '请先选择原文件和修改后的文件。'));
     return;
   }
   const exe = $('kind-exe').checked;
@@ -308,14 +352,15 @@ $('create').addEventListener('click', async () => {
   const kind = document.querySelector('input[name="kind"]:checked').value;
   const format = { exe: 1, bare: 1, ips: 2, ups: 3, bps: 4 }[kind];
   if (exe && !stubBytes) {
-    showStatus(status, 'bad', '', 'The dialog program beside this page (zelp-stub.exe) could ' +
-               'not be loaded; choose "bare patch", or reload the page.');
+    showStatus(status, 'bad', '', T('The dialog program beside this page (zelp-stub.exe) could ' +
+                                    'not be loaded; choose "bare patch", or reload the page.',
+                                    '无法载入本页旁边的补丁程序（zelp-stub.exe）；请选择“补丁文件”，或重新载入本页。'));
     return;
   }
   const text = $('create-description').value;
   const button = $('create');
   button.disabled = true;
-  showStatus(status, '', '', 'Comparing the files…');
+  showStatus(status, '', '', T('Comparing the files…', '正在比较文件…'));
   const m = await run({
     op: 'create', original, modified,
     description: descriptionFile ? descriptionFile.bytes : text === '' ? null : text,
@@ -332,3 +377,5 @@ $('create').addEventListener('click', async () => {
   offer(link, 'create', m.blob, name);
   showStatus(status, 'good', '', m.explanation);
 });
+
+applyLanguage();

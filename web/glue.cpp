@@ -21,7 +21,7 @@
 #include "engine/explain.h"
 #include "engine/foreign.h"
 #include "engine/format.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
@@ -188,10 +188,16 @@ class ViewFile : public WebFile {
   ~ViewFile() override { Release(); }
 };
 
+// Text in both of the page's languages (0 English, 1 Chinese), so that its
+// switch shows the other without running anything again.
+struct Both {
+  std::string text[2];
+};
+
 // What the last call produced, read by the worker through zelp_text.
 struct Outcome {
-  std::u16string message16;  // the engine's last report
-  std::string caption, summary, description, message, explanation, error;
+  std::string caption, summary, description, message;
+  Both explanation, error, summaryLine;
   uint8_t* result = nullptr;
   size_t resultSize = 0;
   double crcMs = 0, recordsMs = 0;
@@ -222,31 +228,53 @@ std::string Utf8(const std::u16string& s) { return zelp::Utf16ToUtf8(s); }
 // Line breaks as a web page shows them.
 std::string PageText(const char16_t* text) { return Utf8(zelp::CrLfToLf(text)); }
 
-// The engine's English lines as the page shows them (no final line break).
-std::string Lines(const std::u16string& text) {
-  std::string s = Utf8(text);
-  if (!s.empty() && s.back() == '\n') s.pop_back();
-  return s;
+constexpr zelp::Language kLanguages[2] = {zelp::Language::kEnglish, zelp::Language::kChinese};
+
+// `say(language)` in both languages, without a final line break.
+template <class Say>
+Both InBoth(Say say) {
+  Both b;
+  for (int i = 0; i < 2; ++i) {
+    std::string s = Utf8(say(kLanguages[i]));
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    b.text[i] = s;
+  }
+  return b;
 }
 
-std::string Damage(const zelp::StreamCheck& check) {
-  return check.damage == zelp::PatchDamage::kNone
-             ? std::string()
-             : "the patch is damaged: " + Utf8(zelp::DamageText(check));
+// The page's own words, English and Chinese.
+Both Words(const char16_t* english, const char16_t* chinese) {
+  return InBoth(
+      [&](zelp::Language l) { return l == zelp::Language::kChinese ? chinese : english; });
 }
 
-void CaptureReport(void*, const char16_t* text, void*) {
-  g_out.message16 = text;
-  g_out.message = Utf8(text);
+// That something would be larger than the page can hold (1 GiB): `what`
+// says what, in English and Chinese.
+Both TooLarge(const std::u16string& english, const std::u16string& chinese) {
+  const std::u16string most = zelp::Grouped(kMaxFileBytes);
+  return InBoth([&](zelp::Language l) {
+    return l == zelp::Language::kChinese
+               ? chinese + u"超过 1 GiB（" + most +
+                     u" 字节），本页处理不了。请用 zelp 命令或 Windows 补丁程序。"
+               : english + u" larger than 1 GiB (" + most +
+                     u" bytes), the most this page can hold. Use the zelp command or the Windows "
+                     u"program.";
+  });
 }
+
+const Both kNoMemory = Words(
+    u"the browser would not give this page enough memory. Close other tabs and try again, or use "
+    u"the zelp command.",
+    u"浏览器没有给本页足够的内存。请关闭其他标签页后重试，或使用 zelp 命令。");
 
 // The loaded IPS, UPS or BPS patch applied to `source` (the user's file past
 // `skip` bytes of header, which the result keeps): as zelp_apply returns.
 int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::u16string& name) {
   zelp::Diagnosis d = zelp::DiagnoseForeign(g_info, source);
   if (d.verdict != zelp::Verdict::kMatches) {
-    g_out.message = Utf8(zelp::kMsgCrcMismatch);
-    g_out.explanation = Lines(zelp::ForeignDiagnosisText(g_info, d, name));
+    g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kCrcMismatch));
+    g_out.explanation =
+        InBoth([&](zelp::Language l) { return zelp::ForeignDiagnosisText(g_info, d, name, l); });
     return d.verdict == zelp::Verdict::kUnreadable ? 1 : 3;
   }
   WebFile out;
@@ -257,10 +285,10 @@ int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::
           ? zelp::ForeignFault::kWrite
           : zelp::ProduceForeign(*g_patch, g_info, source, result, crc);
   if (fault != zelp::ForeignFault::kNone) {
-    g_out.error = Utf8(zelp::ForeignFaultText(g_info, fault));
+    g_out.error = InBoth([&](zelp::Language) { return zelp::ForeignFaultText(g_info, fault); });
     return 1;
   }
-  g_out.message = Utf8(zelp::kMsgSuccess);
+  g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kOk));
   g_out.resultSize = out.size();
   g_out.result = out.Release();
   return 0;
@@ -277,18 +305,33 @@ EMSCRIPTEN_KEEPALIVE uint8_t* zelp_alloc(double size) {
 
 EMSCRIPTEN_KEEPALIVE void zelp_free(uint8_t* p) { std::free(p); }
 
-// 0 caption, 1 summary, 2 description, 3 the engine's own message (Chinese),
-// 4 English explanation lines, 5 an error of the page's own (English).
-EMSCRIPTEN_KEEPALIVE const char* zelp_text(int which) {
+// 0 caption, 1 summary, 2 description, 3 the engine's own message (as the
+// dialog shows it); in `language` (0 English, 1 Chinese): 4 the explanation
+// lines, 5 an error of the page's own, 6 the summary as one line.
+EMSCRIPTEN_KEEPALIVE const char* zelp_text(int which, int language) {
+  const int l = language == 1 ? 1 : 0;
   switch (which) {
     case 0: return g_out.caption.c_str();
     case 1: return g_out.summary.c_str();
     case 2: return g_out.description.c_str();
     case 3: return g_out.message.c_str();
-    case 4: return g_out.explanation.c_str();
-    case 5: return g_out.error.c_str();
+    case 4: return g_out.explanation.text[l].c_str();
+    case 5: return g_out.error.text[l].c_str();
+    case 6: return g_out.summaryLine.text[l].c_str();
   }
   return "";
+}
+
+// Why a file of `size` bytes called `name` is refused before it is read
+// (zelp_text(5)); 0 when it fits.
+EMSCRIPTEN_KEEPALIVE int zelp_too_large(double size, const char* name) {
+  if (size <= static_cast<double>(kMaxFileBytes)) return 0;
+  std::u16string what;
+  zelp::Utf8ToUtf16(name, what);
+  const std::u16string bytes = zelp::Grouped(static_cast<int64_t>(size));
+  g_out.error = TooLarge(zelp::Quote(what) + u" is " + bytes + u" bytes,",
+                         zelp::Quote(what) + u" 有 " + bytes + u" 字节，");
+  return 1;
 }
 
 // Advances a running CRC-32 (start at 0xFFFFFFFF, finish by inverting)
@@ -315,56 +358,71 @@ EMSCRIPTEN_KEEPALIVE void zelp_result_free() {
 // why the patch cannot be applied (its record stream is damaged: the dialog
 // would show it and refuse every file); 0 with the reason.
 EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char* name) {
+  using namespace zelp;
   ClearOutcome();
   g_patch = std::make_unique<WebFile>(data, static_cast<size_t>(size));
-  g_out.caption = Utf8(zelp::g_caption);
-  std::u16string error, patchName;
-  zelp::Utf8ToUtf16(name, patchName);
-  g_kind = zelp::SniffPatch(*g_patch);
+  g_out.caption = Utf8(g_caption);
+  std::u16string patchName;
+  Utf8ToUtf16(name, patchName);
+  g_kind = SniffPatch(*g_patch);
   g_patch->Seek(0);  // where the ZELP reading expects the file
   if (Foreign(g_kind)) {
     g_base = 0;
-    g_info = zelp::InspectForeign(*g_patch, g_kind);
+    g_info = InspectForeign(*g_patch, g_kind);
     g_resultSize = g_info.checksSource ? static_cast<int64_t>(g_info.targetSize) : 0;
-    g_out.summary = "format: " + Utf8(zelp::KindName(g_kind));
+    g_out.summary = "format: " + Utf8(KindName(g_kind));
     if (g_info.checksSource)
       g_out.summary += "\nsource: " + std::to_string(g_info.sourceSize) + " bytes, CRC-32 " +
-                       Utf8(zelp::Hex32(g_info.sourceCrc)) +
+                       Utf8(Hex32(g_info.sourceCrc)) +
                        "\nresult: " + std::to_string(g_info.targetSize) + " bytes, CRC-32 " +
-                       Utf8(zelp::Hex32(g_info.targetCrc));
+                       Utf8(Hex32(g_info.targetCrc));
     else
       g_out.summary += "\nsource: any file (an IPS patch checks nothing)";
     std::u16string metadata;
-    if (zelp::Utf8ToUtf16(g_info.metadata, metadata))
-      g_out.description = Utf8(zelp::CrLfToLf(metadata));
-    if (g_info.fault != zelp::ForeignFault::kNone) {
-      g_out.error = "the " + Utf8(zelp::KindName(g_kind)) +
-                    " patch is damaged: " + Utf8(zelp::ForeignFaultText(g_info, g_info.fault));
+    if (Utf8ToUtf16(g_info.metadata, metadata)) g_out.description = Utf8(CrLfToLf(metadata));
+    if (g_info.fault != ForeignFault::kNone) {
+      g_out.error = InBoth([&](Language) {
+        return u"the " + std::u16string(KindName(g_kind)) + u" patch is damaged: " +
+               ForeignFaultText(g_info, g_info.fault);
+      });
       g_patch.reset();
       return 2;
     }
     return 1;
   }
-  if (!zelp::FindPatchBase(*g_patch, patchName, g_base, error)) {
-    g_out.error = Utf8(error);
+  const zelp::Outcome found = FindPatchBase(*g_patch, g_base);
+  if (found != zelp::Outcome::kOk) {
+    g_out.error = InBoth([&](Language l) {
+      return Quote(patchName) + (l == Language::kChinese ? u"：" : u": ") + Explanation(found, l);
+    });
     g_patch.reset();
     return 0;
   }
   auto stub = std::make_unique<CPatchStub>(g_base);
+  const StreamCheck check = CheckPatch(*g_patch, g_base);
   if (!stub->LoadPatchInfoFromFile(*g_patch)) {
     // What the dialog says when its own patch cannot be read.
-    g_out.message = Utf8(zelp::kMsgInitFailed);
-    g_out.explanation = Damage(zelp::CheckPatch(*g_patch, g_base));
-    if (g_out.explanation.empty()) g_out.explanation = "the patch cannot be read";
+    g_out.message = Utf8(ReportText(zelp::Outcome::kInitFailed));
+    g_out.explanation = InBoth([&](Language l) {
+      return check.damage != zelp::Outcome::kOk
+                 ? DamageText(check, l)
+                 : std::u16string(Explanation(zelp::Outcome::kInitFailed, l));
+    });
     g_patch.reset();
     return 0;
   }
   g_out.summary = PageText(stub->summary);
   g_out.description = PageText(stub->info.description);
   g_resultSize = stub->info.targetSize;
-  zelp::StreamCheck check = zelp::CheckPatch(*g_patch, g_base);
-  if (check.damage != zelp::PatchDamage::kNone) {
-    g_out.error = Damage(check);
+  g_out.summaryLine = InBoth([&](Language l) {
+    return SummaryLine(stub->info.version, stub->info.targetCrc, stub->info.targetSize, l);
+  });
+  if (check.damage != zelp::Outcome::kOk) {
+    g_out.error = InBoth([&](Language l) {
+      return DamageText(check, l) + (l == Language::kChinese
+                                         ? u"这个补丁打不到任何文件上。"
+                                         : u"It cannot be applied to any file.");
+    });
     g_patch.reset();
     return 2;
   }
@@ -423,11 +481,12 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
   const int64_t skip = header ? zelp::kCopierHeaderSize : 0;
   if (crcKnown && !skip) target->KnowCrc(size ? crc : 0);
   if (!g_patch) {
-    g_out.error = "choose a patch first";
+    g_out.error = Words(u"choose a patch first", u"请先选择补丁");
     return 1;
   }
   if (static_cast<int64_t>(size) < skip) {
-    g_out.error = "the file is shorter than a 512-byte copier header";
+    g_out.error = Words(u"the file is shorter than a 512-byte copier header",
+                        u"这个文件比512字节的拷贝机文件头还短");
     return 1;
   }
   std::u16string targetName;
@@ -435,13 +494,18 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
   zelp::OffsetFile view(*target, skip);
   if (Foreign(g_kind)) return ApplyForeign(*target, view, skip, targetName);
   auto stub = std::make_unique<CPatchStub>(g_base);
-  zelp::ReportSink old = zelp::SetReportSink(CaptureReport, nullptr);
   g_patch->progressPhase = 2;
   double start = emscripten_get_now();
-  int ok = stub->ApplyOpened(*g_patch, view, nullptr);
+  int ok;
+  {
+    // The page shows the outcome itself, in its own place.
+    zelp::ReportRoute quiet([](void*, const char16_t*, void*) {}, nullptr);
+    ok = stub->ApplyOpened(*g_patch, view, nullptr);
+  }
   double total = emscripten_get_now() - start;
   g_patch->progressPhase = 0;
-  zelp::SetReportSink(old, nullptr);
+  const zelp::Outcome o = stub->outcome;
+  g_out.message = Utf8(zelp::ReportText(o));
   g_out.crcMs = target->crcMs;
   g_out.recordsMs = total - target->crcMs;
   if (ok) {
@@ -450,19 +514,18 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     return 0;
   }
   if (target->overLimit)
-    g_out.error =
-        "the patched file would be larger than 1 GiB (1073741824 bytes), the most this "
-        "page can hold. Use the zelp command or the Windows program.";
+    g_out.error = TooLarge(u"the patched file would be", u"打补丁后的文件会");
   else if (target->outOfMemory)
-    g_out.error =
-        "the browser would not give this page enough memory for the patched file. "
-        "Close other tabs and try again, or use the zelp command.";
-  g_out.explanation = Lines(zelp::ReportText(g_out.message16));
-  if (g_out.message16 != zelp::kMsgCrcMismatch) return 1;
+    g_out.error = kNoMemory;
   // Refused by its CRC-32 before anything was written: say why, as zelp does.
-  zelp::Diagnosis d = zelp::Diagnose(*g_patch, view, g_base);
-  g_out.explanation += "\n" + Lines(zelp::DiagnosisText(d, targetName));
-  return 3;
+  const bool refused = o == zelp::Outcome::kCrcMismatch;
+  zelp::Diagnosis d;
+  if (refused) d = zelp::Diagnose(*g_patch, view, g_base);
+  g_out.explanation = InBoth([&](zelp::Language l) {
+    std::u16string text = std::u16string(zelp::Explanation(o, l)) + u"\n";
+    return refused ? text + zelp::DiagnosisText(d, targetName, l) : text;
+  });
+  return zelp::ExitClassOf(o) == zelp::ExitClass::kExitNotTheFile ? 3 : 1;
 }
 
 // Builds the patch that turns `original` into `modified` (both taken over and
@@ -488,31 +551,14 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   options.crc = crc != 0;
   if (description) {
     size_t units = 0;
-    // As zelp create says it, naming the file when the text came from one.
-    std::string name = *descriptionName ? "the description '" + std::string(descriptionName) + "' "
-                                        : std::string("the description ");
-    switch (
-        author::DescriptionFromBytes(std::string(description, static_cast<size_t>(descriptionSize)),
-                                     options.description, units)) {
-      case author::DescriptionError::kNone: break;
-      case author::DescriptionError::kInvalidUtf8:
-        g_out.error = name + "is not valid UTF-8 (nor UTF-16 with a byte order mark)";
-        if (*descriptionName)
-          g_out.error +=
-              "; if it was written on a Chinese Windows system, convert it first: "
-              "iconv -f GBK -t UTF-8 '" +
-              std::string(descriptionName) + "' > description-utf8.txt";
-        return 1;
-      case author::DescriptionError::kInvalidUtf16:
-        g_out.error = name + "is not valid UTF-16";
-        return 1;
-      case author::DescriptionError::kNul:
-        g_out.error = name + "contains a NUL character";
-        return 1;
-      case author::DescriptionError::kTooLong:
-        g_out.error = name + "is too long: " + std::to_string(units) + " UTF-16 units, at most " +
-                      std::to_string(author::kMaxDescriptionUnits) + " fit";
-        return 1;
+    std::u16string file;
+    Utf8ToUtf16(descriptionName, file);
+    author::DescriptionError e = author::DescriptionFromBytes(
+        std::string(description, static_cast<size_t>(descriptionSize)), options.description, units);
+    if (e != author::DescriptionError::kNone) {
+      const std::u16string why = author::DescriptionErrorText(e, file, units);
+      g_out.error = InBoth([&](Language) { return why; });
+      return 1;
     }
     options.hasDescription = true;
   }
@@ -520,8 +566,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   const auto kind = static_cast<PatchKind>(format);
   if (Foreign(kind)) {
     if (kind != PatchKind::kBps && options.hasDescription) {
-      g_out.error = (kind == PatchKind::kIps ? "an " : "a ") + Utf8(KindName(kind)) +
-                    " patch carries no description; only BPS (as metadata) and ZELP do";
+      g_out.error = InBoth([&](Language) {
+        return (kind == PatchKind::kIps ? u"an " : u"a ") + std::u16string(KindName(kind)) +
+               u" patch carries no description; only BPS (as metadata) and ZELP do";
+      });
       return 1;
     }
     std::vector<uint8_t> patch;
@@ -530,16 +578,17 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
     if (!author::EncodeForeign(kind, author::Bytes(origFile.data(), origFile.size()),
                                author::Bytes(modFile.data(), modFile.size()),
                                Utf8(CrLfToLf(options.description)), patch, stats, error)) {
-      g_out.error = Utf8(error);
+      g_out.error = InBoth([&](Language) { return error; });
       return 1;
     }
-    g_out.explanation = "wrote " + Utf8(KindName(kind)) +
-                        " patch: " + std::to_string(patch.size()) + " bytes, " +
-                        std::to_string(stats.steps) + " steps, " +
-                        std::to_string(stats.literalBytes) + " bytes of the modified file";
+    g_out.explanation = InBoth([&](Language) {
+      return u"wrote " + std::u16string(KindName(kind)) + u" patch: " +
+             Decimal(static_cast<uint64_t>(patch.size())) + u" bytes, " + Decimal(stats.steps) +
+             u" steps, " + Decimal(stats.literalBytes) + u" bytes of the modified file";
+    });
     g_out.result = static_cast<uint8_t*>(std::malloc(patch.size() ? patch.size() : 1));
     if (!g_out.result) {
-      g_out.error = "the browser would not give this page enough memory for the patch";
+      g_out.error = kNoMemory;
       return 1;
     }
     std::memcpy(g_out.result, patch.data(), patch.size());
@@ -548,12 +597,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   }
   WebFile out;
   if (stub) {
-    zelp::StampInfo stamp;
-    bool readFailed = false;
-    if (zelp::LocateStamp(*stub, stamp) != zelp::StampStatus::kOk ||
-        !author::HasDialogMark(*stub, stamp.imageSize, readFailed) ||
-        !author::WriteStampedImage(*stub, stamp, out, readFailed)) {
-      g_out.error = "the dialog program beside this page is not a ZELP program";
+    StampInfo stamp;
+    std::u16string why;
+    if (!author::CopyStub(*stub, u"the dialog program beside this page", out, stamp, why)) {
+      g_out.error = InBoth([&](Language) { return why; });
       return 1;
     }
   }
@@ -561,24 +608,14 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   author::PatchStats stats;
   author::PatchStatus status = author::WritePatch(origFile, modFile, modData, out, options, stats);
   if (status != author::PatchStatus::kOk) {
-    g_out.error = out.overLimit
-                      ? "the patch would be larger than 1 GiB (1073741824 bytes), the most this "
-                        "page can hold"
-                      : "the browser would not give this page enough memory for the patch";
+    g_out.error = out.overLimit ? TooLarge(u"the patch would be", u"补丁会") : kNoMemory;
     return 1;
   }
-  std::string what = stub ? "program" : "patch";
-  g_out.explanation = "wrote " + what + ": " + std::to_string(out.size()) + " bytes, " +
-                      std::to_string(stats.records) + " records, " +
-                      std::to_string(stats.dataBytes) + " data bytes";
-  if (stats.records == 0 && originalSize == modifiedSize)
-    g_out.explanation += "\nnote: the two files are identical: the patch changes nothing";
-  // The format reads a CRC of 0 as "no check"; say so when that comes from
-  // the file itself (an empty original, or one in four billion).
-  if (options.crc && stats.targetCrc == 0)
-    g_out.explanation +=
-        "\nnote: the CRC-32 of the original is 0, which patches read as \"no check\": it applies "
-        "to any file";
+  const std::u16string said =
+      author::WroteText(stub != nullptr, u"", static_cast<int64_t>(out.size()), stats) + u"\n" +
+      author::CreateNotes(stats.records == 0 && originalSize == modifiedSize,
+                          options.crc && stats.targetCrc == 0, u"", u"");
+  g_out.explanation = InBoth([&](Language) { return said; });
   g_out.resultSize = out.size();
   g_out.result = out.Release();
   return 0;

@@ -16,17 +16,28 @@ function start() {
 }
 const ready = start();
 
-class PageError extends Error {}
-
-function text(M, which) {
-  return M.UTF8ToString(M._zelp_text(which) >>> 0);
+// A failure the page explains: its words in English and Chinese.
+class PageError extends Error {
+  constructor(en, zh) {
+    super(en);
+    this.words = [en, zh || en];
+  }
 }
 
-function tooLarge(M, what, size) {
-  if (size <= M._zelp_max_file()) return;
-  throw new PageError(what + ' is ' + size + ' bytes; this page works on files up to 1 GiB ' +
-                      '(1073741824 bytes). Use the zelp command or the Windows program for ' +
-                      'larger files.');
+// The engine's text `which`; the explanations (4, 5, 6) in both languages,
+// [English, Chinese].
+function text(M, which) {
+  return M.UTF8ToString(M._zelp_text(which, 0) >>> 0);
+}
+function both(M, which) {
+  return [0, 1].map((l) => M.UTF8ToString(M._zelp_text(which, l) >>> 0));
+}
+
+function tooLarge(M, name, size) {
+  if (withString(M, name, (n) => M._zelp_too_large(size, n))) {
+    const [en, zh] = both(M, 5);
+    throw new PageError(en, zh);
+  }
 }
 
 // The browser's pieces of a file, in order. Where the file's stream takes
@@ -78,9 +89,12 @@ async function* pieces(file) {
 // by piece as they arrive, while the browser reads on.
 async function readInto(M, file, what, hash) {
   const size = file.size !== undefined ? file.size : file.byteLength;
-  tooLarge(M, what, size);
+  tooLarge(M, file.name || what, size);
   const ptr = M._zelp_alloc(size) >>> 0;
-  if (!ptr) throw new PageError('the browser would not give this page enough memory for ' + what);
+  if (!ptr) {
+    throw new PageError('the browser would not give this page enough memory for ' + what,
+                        '浏览器没有给本页足够的内存来读取' + what);
+  }
   if (file instanceof ArrayBuffer) {
     M.HEAPU8.set(new Uint8Array(file), ptr);
     return { ptr, size };
@@ -91,7 +105,7 @@ async function readInto(M, file, what, hash) {
   let reported = 0;
   try {
     for await (const value of pieces(file)) {
-      if (at + value.length > size) throw new PageError(what + ' changed while it was read');
+      if (at + value.length > size) throw new PageError(what + ' changed while it was read', what + ' 在读取时被改动了');
       M.HEAPU8.set(value, ptr + at);
       if (hash) {
         const t = performance.now();
@@ -104,7 +118,7 @@ async function readInto(M, file, what, hash) {
         postMessage({ type: 'progress', phase: 'read', done: at, total: size, what });
       }
     }
-    if (at !== size) throw new PageError(what + ' could not be read whole');
+    if (at !== size) throw new PageError(what + ' could not be read whole', '无法完整读取 ' + what);
   } catch (err) {
     M._zelp_free(ptr);
     throw err;
@@ -137,7 +151,7 @@ const ops = {
     const code = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
     return {
       type: 'patch', code, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
-      message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
+      message: text(M, 3), explanation: both(M, 4), error: both(M, 5), summaryLine: both(M, 6),
     };
   },
 
@@ -150,7 +164,7 @@ const ops = {
                                                     msg.header ? 1 : 0));
     const t2 = performance.now();
     const out = {
-      type: 'applied', code, message: text(M, 3), explanation: text(M, 4), error: text(M, 5),
+      type: 'applied', code, message: text(M, 3), explanation: both(M, 4), error: both(M, 5),
     };
     if (code === 0) out.blob = takeResult(M);
     const t3 = performance.now();
@@ -185,7 +199,10 @@ const ops = {
           ? new TextEncoder().encode(msg.description) : new Uint8Array(msg.description);
         descriptionSize = bytes.length;
         description = M._zelp_alloc(bytes.length) >>> 0;
-        if (!description) throw new PageError('the browser would not give this page enough memory');
+        if (!description) {
+          throw new PageError('the browser would not give this page enough memory',
+                              '浏览器没有给本页足够的内存');
+        }
         M.HEAPU8.set(bytes, description);
       }
     } catch (err) {
@@ -196,7 +213,7 @@ const ops = {
       M._zelp_create(original.ptr, original.size, modified.ptr, modified.size, description,
                      descriptionSize, name, stub.ptr, stub.size, 1, msg.format || 1));
     if (description) M._zelp_free(description);
-    const out = { type: 'created', code, explanation: text(M, 4), error: text(M, 5) };
+    const out = { type: 'created', code, explanation: both(M, 4), error: both(M, 5) };
     if (code === 0) out.blob = takeResult(M);
     return out;
   },
@@ -234,12 +251,14 @@ onmessage = (e) => {
       return M;
     } catch (err) {
       if (err instanceof PageError) {
-        postMessage({ type: 'error', op: e.data.op, error: err.message });
+        postMessage({ type: 'error', op: e.data.op, error: err.words });
         return M;
       }
       postMessage({ type: 'error', op: e.data.op, restarted: true,
-                    error: 'the page failed unexpectedly (' + err + '); it has started afresh: ' +
-                           'choose the patch again. A file this large may need the zelp command.' });
+                    error: ['the page failed unexpectedly (' + err + '); it has started afresh: ' +
+                            'choose the patch again. A file this large may need the zelp command.',
+                            '本页意外出错（' + err + '），已重新开始：请重新选择补丁。' +
+                            '这么大的文件可能需要用 zelp 命令。'] });
       return start();
     }
   });
@@ -247,4 +266,5 @@ onmessage = (e) => {
 
 ready.then(() => postMessage({ type: 'ready' }),
            (err) => postMessage({ type: 'error', op: 'load',
-                                  error: 'the page could not start its engine: ' + err }));
+                                  error: ['the page could not start its engine: ' + err,
+                                          '本页无法启动打补丁引擎：' + err] }));

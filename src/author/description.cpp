@@ -49,4 +49,28 @@ DescriptionError DescriptionFromBytes(const std::string& bytes, std::u16string& 
   return DescriptionFromUtf8(Utf16ToUtf8(wide), text, units);
 }
 
+std::u16string DescriptionErrorText(DescriptionError error, const std::u16string& file,
+                                    size_t units) {
+  const std::u16string name =
+      file.empty() ? std::u16string(u"the description ") : u"the description " + Quote(file) + u" ";
+  const std::u16string most = Decimal(kMaxDescriptionUnits);
+  switch (error) {
+    case DescriptionError::kNone: return u"";
+    case DescriptionError::kInvalidUtf8:
+      return name + u"is not valid UTF-8 (nor UTF-16 with a byte order mark)" +
+             (file.empty() ? u""
+                           : u"; if it was written on a Chinese Windows system, convert it first: "
+                             u"iconv -f GBK -t UTF-8 " +
+                                 Quote(file) + u" > description-utf8.txt");
+    case DescriptionError::kInvalidUtf16: return name + u"is not valid UTF-16";
+    case DescriptionError::kNul: return name + u"contains a NUL character";
+    case DescriptionError::kTooLong:
+      return name + u"is too long: " +
+             (units ? Decimal(static_cast<int64_t>(units)) + u" UTF-16 units, at most " + most +
+                          u" fit"
+                    : u"more than " + most + u" UTF-16 units");
+  }
+  return u"";
+}
+
 }  // namespace zelp::author

@@ -23,4 +23,10 @@ DescriptionError DescriptionFromUtf8(const std::string& bytes, std::u16string& t
 DescriptionError DescriptionFromBytes(const std::string& bytes, std::u16string& text,
                                       size_t& units);
 
+// Why a description was refused, as zelp create and the page say it. `file`
+// names the file it came from ("" for typed text); `units` as
+// DescriptionFromBytes left it (0: too long to count).
+std::u16string DescriptionErrorText(DescriptionError error, const std::u16string& file,
+                                    size_t units);
+
 }  // namespace zelp::author

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "author/differ.h"
+#include "common/text.h"
 #include "engine/format.h"
 #include "engine/header.h"
 
@@ -178,6 +179,30 @@ PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile
   if (!out.Seek(base) || !WriteAll(out, header, sizeof header)) return PatchStatus::kWrite;
   if (!out.Seek(base + static_cast<int64_t>(stats.patchSize))) return PatchStatus::kWrite;
   return PatchStatus::kOk;
+}
+
+std::u16string WroteText(bool program, const std::u16string& output, int64_t size,
+                         const PatchStats& stats) {
+  return std::u16string(u"wrote ") + (program ? u"program" : u"patch") +
+         (output.empty() ? u"" : u" " + Quote(output)) + u": " + Decimal(size) + u" bytes, " +
+         Decimal(static_cast<int64_t>(stats.records)) + u" records, " +
+         Decimal(static_cast<int64_t>(stats.dataBytes)) + u" data bytes";
+}
+
+std::u16string CreateNotes(bool identical, bool zeroCrc, const std::u16string& original,
+                           const std::u16string& modified) {
+  std::u16string notes;
+  if (identical)
+    notes += (original.empty() ? std::u16string(u"warning: the two files")
+                               : u"warning: " + Quote(original) + u" and " + Quote(modified)) +
+             u" are identical: the patch changes nothing\n";
+  // The format reads a CRC of 0 as "no check"; say so when that comes from
+  // the file itself (an empty original, or one in four billion).
+  if (zeroCrc)
+    notes += u"note: the CRC-32 of " +
+             (original.empty() ? std::u16string(u"the original") : Quote(original)) +
+             u" is 0, which patches read as \"no check\": it applies to any file\n";
+  return notes;
 }
 
 }  // namespace zelp::author

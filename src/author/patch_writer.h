@@ -41,4 +41,14 @@ enum class PatchStatus { kOk, kReadOriginal, kReadModified, kWrite };
 PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile& modifiedData,
                        CKOVA_xFile& out, const PatchOptions& options, PatchStats& stats);
 
+// What zelp create and the page say once a patch is written: "wrote patch
+// 'p.zelp': N bytes, R records, D data bytes" (`output` "" names no file).
+std::u16string WroteText(bool program, const std::u16string& output, int64_t size,
+                         const PatchStats& stats);
+// Notes on what the author may not expect, as lines ending in "\n": the two
+// files are the same (the patch changes nothing); the original's CRC-32 is
+// 0, which checks nothing. `original` "" names no file.
+std::u16string CreateNotes(bool identical, bool zeroCrc, const std::u16string& original,
+                           const std::u16string& modified);
+
 }  // namespace zelp::author

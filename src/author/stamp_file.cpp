@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "author/patch_writer.h"
+#include "common/text.h"
 #include "engine/format.h"
 #include "engine/stamp.h"
 
@@ -51,6 +52,36 @@ bool WriteStampedImage(CKOVA_xFile& stub, const StampInfo& info, CKOVA_xFile& ou
     }
     if (!WriteAll(out, buffer.data(), n)) return false;
     pos += static_cast<int64_t>(n);
+  }
+  return true;
+}
+
+bool CopyStub(CKOVA_xFile& stub, const std::u16string& name, CKOVA_xFile& out, StampInfo& stamp,
+              std::u16string& error) {
+  const std::u16string cannotRead = u"cannot read " + name;
+  switch (LocateStamp(stub, stamp)) {
+    case StampStatus::kOk: break;
+    case StampStatus::kRead: error = cannotRead; return false;
+    case StampStatus::kNoMarker:
+      error = name + u" is not a ZELP program: its patch stamp marker is missing";
+      return false;
+    case StampStatus::kManyMarkers:
+      error = name + u": the patch stamp marker occurs " + Decimal(stamp.markers) +
+              u" times; it must occur exactly once";
+      return false;
+    case StampStatus::kCutShort: error = name + u" ends inside its patch stamp"; return false;
+  }
+  bool readFailed = false;
+  if (!HasDialogMark(stub, stamp.imageSize, readFailed)) {
+    error = readFailed ? cannotRead
+                       : name +
+                             u" is not the ZELP dialog program (zelp-stub.exe): it carries the "
+                             u"patch stamp but not the dialog's mark";
+    return false;
+  }
+  if (!WriteStampedImage(stub, stamp, out, readFailed)) {
+    error = readFailed ? cannotRead : std::u16string(u"cannot write the output");
+    return false;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/patch_base.h"
 #include "file/xfile.h"
@@ -19,5 +20,11 @@ bool HasDialogMark(CKOVA_xFile& file, int64_t imageSize, bool& readFailed);
 // failure (`readFailed` tells which).
 bool WriteStampedImage(CKOVA_xFile& stub, const StampInfo& info, CKOVA_xFile& out,
                        bool& readFailed);
+
+// Checks that `stub` is the dialog program (its stamp found once, its mark
+// present) and copies its image, stamped, to `out`: zelp create --stub, zelp
+// pack and the page. On failure `error` says why, naming it `name`.
+bool CopyStub(CKOVA_xFile& stub, const std::u16string& name, CKOVA_xFile& out, StampInfo& stamp,
+              std::u16string& error);
 
 }  // namespace zelp::author

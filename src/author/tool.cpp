@@ -16,8 +16,6 @@ namespace zelp::author {
 
 namespace {
 
-std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
-
 bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& error) {
   if (Open(path.c_str(), file, kModeRead, kShareRead)) return true;
   error = u"cannot open " + Quote(path);
@@ -37,43 +35,12 @@ bool OutputIsNoInput(const std::u16string& output, const std::vector<const std::
   return true;
 }
 
-bool LocateStubStamp(CKOVA_xFile& stub, const std::u16string& path, StampInfo& info,
-                     std::u16string& error) {
-  switch (LocateStamp(stub, info)) {
-    case StampStatus::kOk: return true;
-    case StampStatus::kRead: error = u"cannot read " + Quote(path); return false;
-    case StampStatus::kNoMarker:
-      error = Quote(path) + u" is not a ZELP program: its patch stamp marker is missing";
-      return false;
-    case StampStatus::kManyMarkers:
-      error = Quote(path) + u": the patch stamp marker occurs " + Decimal(info.markers) +
-              u" times; it must occur exactly once";
-      return false;
-    case StampStatus::kCutShort:
-      error = Quote(path) + u" ends inside its patch stamp";
-      return false;
-  }
-  return false;
-}
-
-bool CopyStub(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
-              std::u16string& error) {
+bool CopyStubFile(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
+                  std::u16string& error) {
   CKOVA_File stub;
-  if (!OpenInput(path, stub, error)) return false;
   StampInfo stamp;
-  if (!LocateStubStamp(stub, path, stamp, error)) return false;
-  bool readFailed = false;
-  if (!HasDialogMark(stub, stamp.imageSize, readFailed)) {
-    error = readFailed ? u"cannot read " + Quote(path)
-                       : Quote(path) +
-                             u" is not the ZELP dialog program (zelp-stub.exe): it carries the "
-                             u"patch stamp but not the dialog's mark";
+  if (!OpenInput(path, stub, error) || !CopyStub(stub, Quote(path), out, stamp, error))
     return false;
-  }
-  if (!WriteStampedImage(stub, stamp, out, readFailed)) {
-    error = readFailed ? u"cannot read " + Quote(path) : std::u16string(u"cannot write the output");
-    return false;
-  }
   info.base = stamp.imageSize;
   info.replacedPatch = stamp.hasPatch;
   return true;
@@ -105,7 +72,7 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
     return false;
   OutputFile out;
   if (!out.Create(request.output, error)) return false;
-  if (!request.stub.empty() && !CopyStub(request.stub, out.file(), info, error)) return false;
+  if (!request.stub.empty() && !CopyStubFile(request.stub, out.file(), info, error)) return false;
   PatchOptions options;
   options.crc = request.crc;
   options.hasDescription = request.hasDescription;
@@ -178,7 +145,7 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
   if (!OutputIsNoInput(output, {&stub, &patch}, error)) return false;
   OutputFile out;
   if (!out.Create(output, error)) return false;
-  if (!CopyStub(stub, out.file(), info, error)) return false;
+  if (!CopyStubFile(stub, out.file(), info, error)) return false;
   if (!patchFile.Seek(0)) {
     error = u"cannot read " + Quote(patch);
     return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "file/file.h"
 
 namespace zelp::cli {
@@ -293,8 +294,7 @@ std::u16string InstalledStub(std::vector<std::u16string>& looked) {
   looked.clear();
   std::u16string self = OwnProgramPath();
   if (self.empty()) return u"";
-  size_t slash = self.find_last_of(u"/\\");
-  std::u16string dir = slash == std::u16string::npos ? u"." : self.substr(0, slash);
+  const std::u16string dir = FolderOf(self);
   for (const std::u16string& candidate :
        {dir + u"/" + kStubName, dir + u"/../share/zelp/" + kStubName}) {
     looked.push_back(candidate);
@@ -304,17 +304,22 @@ std::u16string InstalledStub(std::vector<std::u16string>& looked) {
   return u"";
 }
 
-std::u16string Decimal(uint64_t n) {
-  std::u16string s;
-  do s.insert(s.begin(), static_cast<char16_t>(u'0' + n % 10));
-  while (n /= 10);
-  return s;
+int64_t SizeOf(const std::u16string& path) {
+  CKOVA_File file;
+  int64_t size = -1;
+  if (Open(path.c_str(), file, kModeRead, kShareRead)) file.GetSize(size);
+  return size;
 }
 
-std::u16string Hex8(uint32_t n) {
-  std::u16string s;
-  for (int shift = 28; shift >= 0; shift -= 4) s += u"0123456789ABCDEF"[(n >> shift) & 15];
-  return s;
+std::u16string ZelpLines(const std::u16string& text) {
+  std::u16string out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find(u'\n', at);
+    if (end == std::u16string::npos) end = text.size();
+    out += u"zelp: " + text.substr(at, end - at) + u"\n";
+    at = end + 1;
+  }
+  return out;
 }
 
 }  // namespace zelp::cli

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "common/language.h"
 #include "engine/foreign.h"
 #include "file/xfile.h"
 
 namespace zelp::cli {
 
-// Where the command's text goes: the platform main decides the encoding.
+// Where the command's text goes: the platform main decides the encoding and
+// the language of the explanations.
 class Console {
  public:
   virtual ~Console() = default;
@@ -19,6 +21,7 @@ class Console {
   virtual void Err(const std::u16string& text) = 0;
   // Whether Out writes to a terminal (where control characters act).
   virtual bool OutIsTerminal() { return false; }
+  Language language = Language::kEnglish;
 };
 
 // Exit codes.
@@ -47,9 +50,11 @@ std::u16string DidYouMean(const std::u16string& word,
 // Prints "zelp: <message>" and the command's usage on stderr; returns kExitUsage.
 int UsageError(Console& console, const char16_t* command, const std::u16string& message);
 
-// Text helpers shared by the subcommands.
-std::u16string Decimal(uint64_t n);
-std::u16string Hex8(uint32_t n);
+// Each line of `text` as a "zelp: " line.
+std::u16string ZelpLines(const std::u16string& text);
+
+// The size of the file at `path`, -1 when it cannot be opened.
+int64_t SizeOf(const std::u16string& path);
 
 // Subcommands: arguments already checked against their table entry.
 int CmdInfo(const Args& a, Console& console);

@@ -17,7 +17,7 @@ namespace {
 bool LoadDescription(const std::u16string& path, std::u16string& text, Console& console) {
   CKOVA_File file;
   if (!Open(path.c_str(), file, kModeRead, kShareRead)) {
-    console.Err(u"zelp: cannot open the description '" + path + u"'\n");
+    console.Err(u"zelp: cannot open the description " + Quote(path) + u"\n");
     return false;
   }
   // No UTF-8 character takes more than 3 bytes per UTF-16 unit, so a longer
@@ -34,30 +34,8 @@ bool LoadDescription(const std::u16string& path, std::u16string& text, Console& 
   size_t units = 0;
   auto result = have > cap ? author::DescriptionError::kTooLong
                            : author::DescriptionFromBytes(bytes, text, units);
-  const std::u16string name = u"zelp: the description '" + path + u"' ";
-  switch (result) {
-    case author::DescriptionError::kNone: return true;
-    case author::DescriptionError::kInvalidUtf8:
-      console.Err(name +
-                  u"is not valid UTF-8 (nor UTF-16 with a byte order mark); if it was "
-                  u"written on a Chinese Windows system, convert it first: iconv -f GBK "
-                  u"-t UTF-8 '" +
-                  path + u"' > description-utf8.txt\n");
-      return false;
-    case author::DescriptionError::kInvalidUtf16:
-      console.Err(name + u"is not valid UTF-16\n");
-      return false;
-    case author::DescriptionError::kNul:
-      console.Err(name + u"contains a NUL character\n");
-      return false;
-    case author::DescriptionError::kTooLong:
-      console.Err(
-          name + u"is too long: " +
-          (units ? Decimal(units) + u" UTF-16 units, at most " +
-                       Decimal(author::kMaxDescriptionUnits) + u" fit\n"
-                 : u"more than " + Decimal(author::kMaxDescriptionUnits) + u" UTF-16 units\n"));
-      return false;
-  }
+  if (result == author::DescriptionError::kNone) return true;
+  console.Err(u"zelp: " + author::DescriptionErrorText(result, path, units) + u"\n");
   return false;
 }
 
@@ -67,13 +45,6 @@ bool EndsWithExe(const std::u16string& path) {
   for (char16_t& c : tail)
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
   return tail == u".exe";
-}
-
-int64_t SizeOf(const std::u16string& path) {
-  CKOVA_File file;
-  int64_t size = -1;
-  if (Open(path.c_str(), file, kModeRead, kShareRead)) file.GetSize(size);
-  return size;
 }
 
 std::u16string Lower(std::u16string s) {
@@ -213,24 +184,17 @@ int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string
     console.Err(u"zelp: " + error + u"\n");
     return kExitFailed;
   }
-  if (stats.records == 0 && SizeOf(request.original) == stats.targetSize)
-    console.Err(u"zelp: warning: '" + request.original + u"' and '" + request.modified +
-                u"' are identical: the patch changes nothing\n");
-  // The format reads a CRC of 0 as "no check"; say so when that comes from
-  // the file itself (an empty ORIGINAL, or one in four billion).
-  if (request.crc && stats.targetCrc == 0)
-    console.Err(u"zelp: note: the CRC-32 of '" + request.original +
-                u"' is 0, which patches read as \"no check\": it applies to any file\n");
-  if (info.replacedOutput) console.Err(u"zelp: replaced the existing '" + request.output + u"'\n");
-  std::u16string what = request.stub.empty() ? u"patch" : u"program";
-  std::u16string line = u"zelp: wrote " + what + u" '" + request.output + u"': " +
-                        Decimal(static_cast<uint64_t>(info.fileSize)) + u" bytes, " +
-                        Decimal(stats.records) + u" records, " + Decimal(stats.dataBytes) +
-                        u" data bytes" +
-                        (FindOption(a, u"--stub") || request.stub.empty()
-                             ? u""
-                             : u" (dialog program " + request.stub + u")") +
-                        u"\n";
+  std::u16string notes =
+      author::CreateNotes(stats.records == 0 && SizeOf(request.original) == stats.targetSize,
+                          request.crc && stats.targetCrc == 0, request.original, request.modified);
+  if (info.replacedOutput) notes += u"replaced the existing " + Quote(request.output) + u"\n";
+  console.Err(ZelpLines(notes));
+  std::u16string line =
+      u"zelp: " + author::WroteText(!request.stub.empty(), request.output, info.fileSize, stats) +
+      (FindOption(a, u"--stub") || request.stub.empty()
+           ? u""
+           : u" (dialog program " + request.stub + u")") +
+      u"\n";
   // With -o -, standard output holds the patch: the report goes beside it.
   request.output == kStdoutName ? console.Err(line) : console.Out(line);
   return kExitOk;

@@ -313,7 +313,7 @@ int CmdConvert(const Args& a, Console& console) {
   for (char16_t c : CrLfToLf(description)) c == u'\n' ? crlf += u"\r\n" : crlf += c;
   int code =
       CreateFromFiles(a, u"convert", originalPath, middle, metadataText ? &crlf : nullptr, console);
-  RemoveFile(middle);
+  RemovePath(middle.c_str());
   return code;
 }
 

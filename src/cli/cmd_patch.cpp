@@ -1,7 +1,7 @@
 // zelp info / check / apply: the engine's start-up read, diagnosis and
 // application procedure, run on files the user names. The engine's own
-// report line comes first, unchanged; English "zelp: " lines explain it.
-#include <csignal>
+// report line comes first, unchanged; "zelp: " lines in the user's language
+// explain it.
 #include <cstdio>
 #include <memory>
 
@@ -9,10 +9,10 @@
 #include "common/report.h"
 #include "common/signal_hold.h"
 #include "common/text.h"
+#include "engine/by_name.h"
 #include "engine/diagnose.h"
 #include "engine/explain.h"
 #include "engine/journal.h"
-#include "engine/messages.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
@@ -22,8 +22,6 @@
 namespace zelp::cli {
 
 namespace {
-
-std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
 
 // Finds where the patch starts in `file`: --base when given, else 0 for a
 // bare patch or the stamped offset of a program that carries one. Returns
@@ -36,17 +34,16 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
       return UsageError(console, command, u"--base takes a decimal or 0x-hexadecimal number");
     return kExitOk;
   }
+  const Outcome o = FindPatchBaseOf(file, base);
   // A file that cannot be opened is left to the engine, which reports that
   // in its own words.
-  CKOVA_File probe;
-  if (!Open(file.c_str(), probe, kModeRead, kShareRead)) return kExitOk;
-  probe.Close();
-  std::u16string error;
-  if (!FindPatchBase(file, base, error)) {
-    console.Err(u"zelp: " + error + u"\n");
-    return kExitFailed;
-  }
-  return kExitOk;
+  if (o == Outcome::kOk || o == Outcome::kPatchOpen) return kExitOk;
+  const bool zh = console.language == Language::kChinese;
+  console.Err(ZelpLines(Quote(file) + (zh ? u"：" : u": ") + Explanation(o, console.language)));
+  if (o == Outcome::kManyStamps)
+    console.Err(ZelpLines(zh ? u"请用 --base 指定补丁从哪里开始"
+                             : u"use --base to say where the patch begins"));
+  return kExitFailed;
 }
 
 int64_t HeaderSkip(const Args& a) { return HasFlag(a, u"--header") ? kCopierHeaderSize : 0; }
@@ -64,28 +61,45 @@ int HeaderFits(const Args& a, Console& console) {
   return kExitFailed;
 }
 
-// Each line of `text` as a "zelp: " line.
-std::u16string ZelpLines(const std::u16string& text) {
-  std::u16string out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find(u'\n', at);
-    if (end == std::u16string::npos) end = text.size();
-    out += u"zelp: " + text.substr(at, end - at) + u"\n";
-    at = end + 1;
+int ExitCode(Outcome o) {
+  switch (ExitClassOf(o)) {
+    case ExitClass::kExitOk: return kExitOk;
+    case ExitClass::kExitFailed: return kExitFailed;
+    case ExitClass::kExitNotTheFile: return kExitNotTheFile;
   }
-  return out;
+  return kExitFailed;
 }
 
-// Reports of the engine, kept until the outcome is final.
-// Prints the report (success on stdout, anything else on stderr, then its
-// English lines) and returns the exit code.
-int Finish(const std::u16string& report, Console& console) {
-  if (report == kMsgSuccess) {
+// Prints the engine's report (success on stdout, anything else on stderr,
+// then its explanation) and returns the exit code.
+int Finish(Outcome o, Console& console) {
+  const std::u16string report = ReportText(o);
+  if (o == Outcome::kOk) {
     console.Out(report + u"\n");
     return kExitOk;
   }
-  console.Err(report + u"\n" + ZelpLines(ReportText(report)));
-  return report == kMsgCrcMismatch ? kExitNotTheFile : kExitFailed;
+  std::u16string why = Explanation(o, console.language);
+  // Said once the target was open and found unfit; a target that could not
+  // be opened needs no such words.
+  if (!MayHaveWritten(o) && o != Outcome::kPatchOpen && o != Outcome::kTargetOpen &&
+      o != Outcome::kTargetUnreadable)
+    why += UnchangedText(console.language);
+  console.Err(report + u"\n" + ZelpLines(why));
+  return ExitCode(o);
+}
+
+// "patched 'game.sfc' in place: 4,194,304 → 4,194,304 bytes", after the
+// report of success.
+void SayPatched(Console& console, const std::u16string& target, const std::u16string* output,
+                int64_t before, int64_t after) {
+  const bool zh = console.language == Language::kChinese;
+  std::u16string where =
+      output ? (zh ? u"已给 " + Quote(target) + u" 的副本打上补丁，写入 " + Quote(*output)
+                   : u"patched a copy of " + Quote(target) + u" into " + Quote(*output))
+             : (zh ? u"已在原文件上给 " + Quote(target) + u" 打上补丁"
+                   : u"patched " + Quote(target) + u" in place");
+  console.Out(ZelpLines(where + (zh ? u"：" : u": ") + Grouped(before) + u" → " + Grouped(after) +
+                        (zh ? u" 字节" : u" bytes")));
 }
 
 // The engine's report. In place (`console` set) it is printed at once, while
@@ -93,41 +107,53 @@ int Finish(const std::u16string& report, Console& console) {
 // have been written, such requests are ignored from then on, so that the
 // run ends by itself with its report.
 struct ReportCapture {
-  std::u16string report;
+  const CPatchStub* stub = nullptr;
   Console* console = nullptr;
   int code = kExitFailed;
+  bool reported = false;
   std::u16string notices;  // the engine's remarks, printed after the report
 };
 
-void Capture(void*, const char16_t* text, void* context) {
+void Capture(void*, const char16_t*, void* context) {
   auto* c = static_cast<ReportCapture*>(context);
-  c->report = text;
+  c->reported = true;
   if (!c->console) return;
-#ifndef _WIN32
-  if (c->report == kMsgSuccess || c->report == kMsgWriteFailed || c->report == kMsgSeekTarget ||
-      c->report == kMsgResize) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_IGN);
-  }
-#endif
-  c->code = Finish(c->report, *c->console);
+  if (MayHaveWritten(c->stub->outcome)) IgnoreEndRequests();
+  c->code = Finish(c->stub->outcome, *c->console);
   c->console->Err(c->notices);
   c->notices.clear();
 }
 
+void PrintNotice(const char16_t* text, void* context) {
+  auto* c = static_cast<ReportCapture*>(context);
+  if (!c->console) return;
+  std::u16string line = ZelpLines(text);
+  c->reported ? c->console->Err(line) : void(c->notices += line);
+}
+
+using zelp::Recovered;
+using zelp::Recovery;
+
 // What the next apply will do with a journal found beside the target.
-std::u16string JournalAhead(const Recovery& r) {
-  const std::u16string j = u"'" + r.journal + u"'";
+std::u16string JournalAhead(const Recovery& r, Language language) {
+  const std::u16string j = Quote(r.journal);
+  const bool zh = language == Language::kChinese;
   switch (r.state) {
     case Recovered::kNone: return u"";
     case Recovered::kRolledBack:
-      return u"an interrupted run left the journal " + j +
-             u": the next apply puts the target back first; judged as it will be then:";
+      return zh ? u"上次运行被中断，留下了日志 " + j +
+                      u"：下次打补丁会先恢复目标文件；以下按恢复后的样子判断："
+                : u"an interrupted run left the journal " + j +
+                      u": the next apply puts the target back first; judged as it will be then:";
     case Recovered::kFinished:
-      return u"a finished run left the journal " + j + u": the next apply removes it";
+      return zh ? u"已完成的运行留下了日志 " + j + u"：下次打补丁会删除它"
+                : u"a finished run left the journal " + j + u": the next apply removes it";
     default:
-      return u"the journal " + j +
-             u" is damaged, not for this file or not to be trusted: the next apply sets it "
-             u"aside and does not apply it";
+      return zh ? u"日志 " + j +
+                      u" 已损坏、不属于这个文件或不可信：下次打补丁会把它放到一边，不应用"
+                : u"the journal " + j +
+                      u" is damaged, not for this file or not to be trusted: the next apply sets "
+                      u"it aside and does not apply it";
   }
 }
 
@@ -150,54 +176,51 @@ std::u16string Visible(const std::u16string& text) {
 int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
               Console& console, bool toStdout, int64_t skip) {
   CKOVA_File patch, target;
-  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) {
-    console.Err(u"zelp: cannot open " + Quote(patchPath) + u"\n");
-    return kExitFailed;
-  }
-  if (!Open(targetPath.c_str(), target, kModeRead, kShareReadWrite)) {
-    console.Err(u"zelp: cannot open " + Quote(targetPath) + u"\n");
-    return kExitFailed;
+  for (auto [path, file, share] : {std::tuple(&patchPath, &patch, kShareRead),
+                                   std::tuple(&targetPath, &target, kShareReadWrite)}) {
+    if (!Open(path->c_str(), *file, kModeRead, share)) {
+      console.Err(
+          ZelpLines((console.language == Language::kChinese ? u"无法打开 " : u"cannot open ") +
+                    Quote(*path)));
+      return kExitFailed;
+    }
   }
   // A journal an interrupted run left: the next apply deals with it first,
   // so the target is judged as it will be then.
   FileJournalSpot spot(targetPath.c_str(), target);
   Recovery r = RecoverFromJournal(spot, target, true);
-  if (r.state != Recovered::kNone) console.Err(ZelpLines(JournalAhead(r)));
+  if (r.state != Recovered::kNone) console.Err(ZelpLines(JournalAhead(r, console.language)));
   std::unique_ptr<RolledBackView> view;
   if (r.file) view.reset(new RolledBackView(target, *r.file, r.contents));
   OffsetFile source(view ? static_cast<CKOVA_xFile&>(*view) : target, skip);
   Diagnosis d = Diagnose(patch, source, base);
   spot.CloseFound();
-  std::u16string text = ZelpLines(DiagnosisText(d, targetPath));
+  std::u16string text = ZelpLines(DiagnosisText(d, targetPath, console.language));
   toStdout&& d.verdict == Verdict::kMatches ? console.Out(text) : console.Err(text);
   if (d.verdict == Verdict::kMatches) return kExitOk;
   return d.verdict == Verdict::kBadPatch || d.verdict == Verdict::kUnreadable ? kExitFailed
                                                                               : kExitNotTheFile;
 }
 
-// Runs `run(stub)` with the patch at `base` and keeps the engine's report;
-// with `console`, prints it as it comes (see ReportCapture).
+// Runs `run(stub)` with the patch at `base` and yields the engine's outcome;
+// with `console`, prints the report as it comes (see ReportCapture).
 template <class Run>
-ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr) {
+ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr,
+                       Outcome* outcome = nullptr) {
   auto stub = std::make_unique<CPatchStub>(base);
   ReportCapture capture;
+  capture.stub = stub.get();
   capture.console = console;
-  ReportSink old = SetReportSink(Capture, &capture);
-  // The engine's remarks (a journal found and put back, a run without one),
-  // after the report line.
-  SayRemarks();
-  NoticeSink oldNotice = SetNoticeSink(
-      [](const char16_t* text, void* context) {
-        auto* c = static_cast<ReportCapture*>(context);
-        if (!c->console) return;
-        std::u16string line = u"zelp: " + std::u16string(text) + u"\n";
-        c->report.empty() ? void(c->notices += line) : c->console->Err(line);
-      },
-      &capture);
-  run(*stub);
+  {
+    ReportRoute route(Capture, &capture);
+    // The engine's remarks (a journal found and put back, a run without one),
+    // after the report line.
+    SayRemarks(console ? console->language : Language::kEnglish);
+    NoticeRoute notices(PrintNotice, &capture);
+    run(*stub);
+  }
   if (console) console->Err(capture.notices);
-  SetNoticeSink(oldNotice, nullptr);
-  SetReportSink(old, nullptr);
+  if (outcome) *outcome = stub->outcome;
   return capture;
 }
 
@@ -257,11 +280,17 @@ int CrcFirst(CKOVA_File& patch, CKOVA_xFile& source, uint64_t base, const Args& 
   StreamCheck header = CheckPatch(patch, base);
   crc = source.Crc32();
   // A damaged patch is left to the engine, which reports it in its words.
-  if (header.damage != PatchDamage::kNone || header.targetCrc == 0 || crc == header.targetCrc)
+  if (header.damage != Outcome::kOk || header.targetCrc == 0 || crc == header.targetCrc)
     return kExitOk;
-  Finish(kMsgCrcMismatch, console);
-  console.Err(ZelpLines(DiagnosisText(Diagnose(patch, source, base), a.positional[1])));
+  Finish(Outcome::kCrcMismatch, console);
+  console.Err(
+      ZelpLines(DiagnosisText(Diagnose(patch, source, base), a.positional[1], console.language)));
   return kExitNotTheFile;
+}
+
+// A "zelp: " line in the console's language.
+void Say(Console& console, const std::u16string& english, const std::u16string& chinese) {
+  console.Err(ZelpLines(console.language == Language::kChinese ? chinese : english));
 }
 
 // Both files open for reading, the target's CRC-32 checked before anything
@@ -270,24 +299,29 @@ int CrcFirst(CKOVA_File& patch, CKOVA_xFile& source, uint64_t base, const Args& 
 int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Console& console,
                 CKOVA_File& patch, CopySource& src, uint32_t& crc, OutputFile& out) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
-  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead)) return Finish(kMsgPatchOpen, console);
+  if (!Open(patchPath.c_str(), patch, kModeRead, kShareRead))
+    return Finish(Outcome::kPatchOpen, console);
   if (!Open(targetPath.c_str(), src.target, kModeRead, kShareRead)) {
-    console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
-                Quote(targetPath) + u" for reading\n");
+    console.Err(std::u16string(ReportText(Outcome::kTargetOpen)) + u"\n");
+    Say(console, u"cannot open the target " + Quote(targetPath) + u" for reading",
+        u"无法读取目标文件 " + Quote(targetPath));
     return kExitFailed;
   }
   src.spot.reset(new FileJournalSpot(targetPath.c_str(), src.target));
   src.found = RecoverFromJournal(*src.spot, src.target, true);
   if (src.found.file) {
     src.view.reset(new RolledBackView(src.target, *src.found.file, src.found.contents));
-    console.Err(u"zelp: an interrupted run left the journal " + Quote(src.found.journal) +
-                u": the copy is made from the target as it was before that run\n");
+    Say(console,
+        u"an interrupted run left the journal " + Quote(src.found.journal) +
+            u": the copy is made from the target as it was before that run",
+        u"上次运行被中断，留下了日志 " + Quote(src.found.journal) +
+            u"：副本按那次运行之前的目标文件制作");
   }
   OffsetFile source(src.file(), HeaderSkip(a));
   if (int code = CrcFirst(patch, source, base, a, console, crc)) return code;
   std::u16string error;
   if (!out.Create(outPath, error)) {
-    console.Err(u"zelp: " + error + u"\n");
+    console.Err(ZelpLines(error));
     return kExitFailed;
   }
   return 0;
@@ -319,8 +353,10 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   const bool inPlace = output == targetPath;
   for (const std::u16string* in : {&patchPath, &targetPath}) {
     if (output != kStdoutName && !(inPlace && in == &targetPath) && SameFile(output, *in)) {
-      console.Err(u"zelp: the output " + Quote(output) + u" is the input " + Quote(*in) +
-                  u"; choose another name\n");
+      Say(console,
+          u"the output " + Quote(output) + u" is the input " + Quote(*in) +
+              u"; choose another name",
+          u"输出文件 " + Quote(output) + u" 就是输入文件 " + Quote(*in) + u"，请换一个名字");
       return kExitFailed;
     }
   }
@@ -330,22 +366,30 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   OutputFile out;
   if (int code = PrepareCopy(a, base, output, console, patch, src, crc, out)) return code;
   if (!CopySourceTo(src, targetPath, out)) {
-    console.Err(u"zelp: cannot copy " + Quote(targetPath) + u" to " + Quote(output) + u"\n");
+    Say(console, u"cannot copy " + Quote(targetPath) + u" to " + Quote(output),
+        u"无法把 " + Quote(targetPath) + u" 复制到 " + Quote(output));
     return kExitFailed;
   }
   OffsetFile view(out.file(), HeaderSkip(a));
   CopyWithKnownCrc copy(view, crc);
-  std::u16string report =
-      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }).report;
-  if (report == kMsgSuccess && !out.Commit()) {
-    console.Err(u"zelp: cannot write " + Quote(output) + u"\n");
+  Outcome o = Outcome::kOk;
+  Captured(
+      base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }, nullptr, &o);
+  int64_t after = -1;
+  out.file().GetSize(after);
+  if (o == Outcome::kOk && !out.Commit()) {
+    Say(console, u"cannot write " + Quote(output), u"无法写入 " + Quote(output));
     return kExitFailed;
   }
-  int code = Finish(report, console);
+  int code = Finish(o, console);
   // The engine's words are about the file it wrote: the copy, now gone.
   if (code != kExitOk)
-    console.Err(u"zelp: " + Quote(targetPath) + u" is unchanged" +
-                (inPlace ? u"" : u"; " + Quote(output) + u" was not written") + u"\n");
+    Say(console,
+        Quote(targetPath) + u" is unchanged" +
+            (inPlace ? u"" : u"; " + Quote(output) + u" was not written"),
+        Quote(targetPath) + u" 未被改动" + (inPlace ? u"" : u"；" + Quote(output) + u" 没有写出"));
+  else if (output != kStdoutName)
+    SayPatched(console, targetPath, inPlace ? nullptr : &output, SizeOf(targetPath), after);
   return code;
 }
 
@@ -353,13 +397,16 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
 // returns the exit code.
 int ApplyInPlace(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
                  Console& console) {
-  return Captured(
-             base,
-             [&](CPatchStub& stub) {
-               stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
-             },
-             &console)
-      .code;
+  const int64_t before = SizeOf(targetPath);
+  int code = Captured(
+                 base,
+                 [&](CPatchStub& stub) {
+                   stub.ApplyPatchFiles(patchPath.c_str(), targetPath.c_str(), nullptr);
+                 },
+                 &console)
+                 .code;
+  if (code == kExitOk) SayPatched(console, targetPath, nullptr, before, SizeOf(targetPath));
+  return code;
 }
 
 int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
@@ -372,8 +419,10 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
     // holds the file as it was before that run.
     CKOVA_File target;
     if (!Open(targetPath.c_str(), target, kModeReadWrite, kShareRead)) {
-      console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " +
-                  Quote(targetPath) + u" for writing; no backup was made\n");
+      console.Err(std::u16string(ReportText(Outcome::kTargetOpen)) + u"\n");
+      Say(console,
+          u"cannot open the target " + Quote(targetPath) + u" for writing; no backup was made",
+          u"无法写入目标文件 " + Quote(targetPath) + u"；没有制作备份");
       return kExitFailed;
     }
     FileJournalSpot spot(targetPath.c_str(), target);
@@ -382,9 +431,10 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       SignalHold hold;
       r = RecoverFromJournal(spot, target);
     }
-    if (r.state != Recovered::kNone) console.Err(ZelpLines(RecoveryText(r)));
+    if (r.state != Recovered::kNone) console.Err(ZelpLines(RecoveryText(r, console.language)));
     if (r.state == Recovered::kFailed || r.state == Recovered::kKept) {
-      console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: no backup was made\n");
+      console.Err(std::u16string(ReportText(Outcome::kTargetOpen)) + u"\n");
+      Say(console, u"no backup was made", u"没有制作备份");
       return kExitFailed;
     }
   }
@@ -395,22 +445,26 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
     OutputFile out;
     if (int code = PrepareCopy(a, base, backup, console, patch, src, crc, out)) return code;
     if (out.replaces() && !force) {
-      console.Err(u"zelp: the backup " + Quote(backup) +
-                  u" already exists; remove it or add --force to replace it\n");
+      Say(console,
+          u"the backup " + Quote(backup) +
+              u" already exists; remove it or add --force to replace it",
+          u"备份 " + Quote(backup) + u" 已经存在；请删除它，或加上 --force 替换它");
       return kExitFailed;
     }
     // Durable (data and name) before the target is opened for writing.
     if (!CopySourceTo(src, targetPath, out) || !out.Commit(force)) {
-      console.Err(u"zelp: cannot write the backup " + Quote(backup) + u"; nothing was changed\n");
+      Say(console, u"cannot write the backup " + Quote(backup) + u"; nothing was changed",
+          u"无法写入备份 " + Quote(backup) + u"；文件未被改动");
       return kExitFailed;
     }
   }
   int code = HasFlag(a, u"--header") ? ApplyToCopy(a, base, targetPath, console)
                                      : ApplyInPlace(patchPath, targetPath, base, console);
   if (code == kExitOk)
-    console.Err(u"zelp: the original is kept in " + Quote(backup) + u"\n");
+    Say(console, u"the original is kept in " + Quote(backup), u"原文件保存在 " + Quote(backup));
   else
-    console.Err(u"zelp: the target's bytes before this run are in " + Quote(backup) + u"\n");
+    Say(console, u"the target's bytes before this run are in " + Quote(backup),
+        u"本次运行前的目标文件保存在 " + Quote(backup));
   return code;
 }
 
@@ -438,10 +492,11 @@ int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console) {
   if (int code = ResolveBase(a.positional[0], a, base, console, u"convert")) return code;
   CKOVA_File patch;
   if (!Open(a.positional[0].c_str(), patch, kModeRead, kShareRead))
-    return Finish(kMsgPatchOpen, console);
-  std::u16string report =
-      Captured(base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }).report;
-  return report == kMsgSuccess ? kExitOk : Finish(report, console);
+    return Finish(Outcome::kPatchOpen, console);
+  Outcome o = Outcome::kOk;
+  Captured(
+      base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }, nullptr, &o);
+  return o == Outcome::kOk ? kExitOk : Finish(o, console);
 }
 
 int CmdInfo(const Args& a, Console& console) {
@@ -459,14 +514,17 @@ int CmdInfo(const Args& a, Console& console) {
   CKOVA_File file;
   bool opened = Open(path.c_str(), file, kModeRead, kShareRead);
   if (!opened || !stub->LoadPatchInfoFromFile(file)) {
-    StreamCheck check;
-    if (opened) check = CheckPatch(file, base);
-    console.Err(std::u16string(kMsgInitFailed) + u"\n" +
-                (!opened ? u"zelp: cannot open " + Quote(path) + u"\n"
-                         : u"zelp: the patch is damaged: " + DamageText(check) + u"\n"));
+    console.Err(std::u16string(ReportText(Outcome::kInitFailed)) + u"\n");
+    if (!opened)
+      Say(console, u"cannot open " + Quote(path), u"无法打开 " + Quote(path));
+    else
+      console.Err(ZelpLines(DamageText(CheckPatch(file, base), console.language)));
     return kExitFailed;
   }
-  std::u16string out = CrLfToLf(stub->summary) + u"\n";
+  std::u16string out = CrLfToLf(stub->summary) + u"\n" +
+                       SummaryLine(stub->info.version, stub->info.targetCrc, stub->info.targetSize,
+                                   console.language) +
+                       u"\n";
   std::u16string description = CrLfToLf(stub->info.description);
   // A patch's text must not drive the terminal: its control characters are
   // shown, not sent. A file or a pipe gets the text exactly.
@@ -478,8 +536,8 @@ int CmdInfo(const Args& a, Console& console) {
   console.Out(out);
   // The summary reads only the header: a patch cut short shows it too.
   StreamCheck check = CheckPatch(file, base);
-  if (check.damage != PatchDamage::kNone) {
-    console.Err(u"zelp: the patch is damaged: " + DamageText(check) + u"\n");
+  if (check.damage != Outcome::kOk) {
+    console.Err(ZelpLines(DamageText(check, console.language)));
     return kExitFailed;
   }
   return kExitOk;

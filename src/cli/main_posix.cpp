@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   // of the process (which could come after patching, with no report).
   std::signal(SIGPIPE, SIG_IGN);
   StdioConsole console;
+  console.language = zelp::LanguageFromEnvironment();
   int code = zelp::cli::Run(args, console);
   // What was printed is the result: losing it is a failure.
   if (console.outError() || std::fclose(stdout) != 0) {

@@ -2,6 +2,7 @@
 // console as UTF-16 (WriteConsoleW), and as UTF-8 when redirected.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,13 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(as_u16cstr(argv[i]));
   Win32Console console;
+  // The locale variables when set (as in an MSYS shell), else the language
+  // Windows shows its own texts in.
+  if (!zelp::LanguageFromLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                                std::getenv("LANG"), console.language))
+    console.language = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                           ? zelp::Language::kChinese
+                           : zelp::Language::kEnglish;
   int code = zelp::cli::Run(args, console);
   // What was printed is the result: losing it is a failure.
   if (console.outFailed()) {

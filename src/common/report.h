@@ -10,24 +10,41 @@ using ReportSink = void (*)(void* owner, const char16_t* text, void* context);
 // Shows `text` with the caption as title (MB_OK, no icon).
 void Report(void* owner, const char16_t* text);
 
-// Routes every later Report to `sink` (null restores the platform default:
-// a message box on Windows, UTF-8 on stderr elsewhere). Returns the previous.
-ReportSink SetReportSink(ReportSink sink, void* context);
-
-// The platform default, used when no sink is installed.
+// The platform default, used when no sink is installed: a message box on
+// Windows, UTF-8 on stderr elsewhere.
 void PlatformReport(void* owner, const char16_t* text);
 
-// A remark beside the outcome (a journal found and put back, a run without
-// one): the command line prints it as a "zelp: " line; the Windows program
-// shows nothing. Null restores that default.
-using NoticeSink = void (*)(const char16_t* text, void* context);
-void Notice(const char16_t* text);
-NoticeSink SetNoticeSink(NoticeSink sink, void* context);
+// Where a kind of message goes: a sink and the context it is called with.
+template <class Sink>
+struct SinkSlot {
+  Sink sink = nullptr;
+  void* context = nullptr;
+};
 
-// Reports `text` and returns 0: the failure return of every operation.
-inline int Fail(void* owner, const char16_t* text) {
-  Report(owner, text);
-  return 0;
-}
+// Puts a sink into `slot` for as long as it lives, then restores the previous
+// sink and its context.
+template <class Sink>
+class SinkRoute {
+ public:
+  SinkRoute(SinkSlot<Sink>& slot, Sink sink, void* context) : slot_(slot), saved_(slot) {
+    slot = {sink, context};
+  }
+  ~SinkRoute() { slot_ = saved_; }
+  SinkRoute(const SinkRoute&) = delete;
+  SinkRoute& operator=(const SinkRoute&) = delete;
+
+ private:
+  SinkSlot<Sink>& slot_;
+  SinkSlot<Sink> saved_;
+};
+
+// Where Report goes; a null sink is the platform default.
+extern SinkSlot<ReportSink> g_reportSlot;
+
+// Routes every Report to `sink` (null: the platform default) while it lives.
+class ReportRoute : public SinkRoute<ReportSink> {
+ public:
+  ReportRoute(ReportSink sink, void* context) : SinkRoute(g_reportSlot, sink, context) {}
+};
 
 }  // namespace zelp

@@ -5,8 +5,21 @@
 #pragma once
 
 #include <memory>
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 namespace zelp {
+
+#ifndef _WIN32
+// The requests to end a run, for every part that holds, ignores or catches
+// them.
+inline constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#endif
+
+// From now on the requests to end a run are dropped: once the target may
+// have been written, the run ends by itself with its report.
+void IgnoreEndRequests();
 
 class SignalHold {
  public:

@@ -11,9 +11,9 @@ struct SignalHold::Saved {
   sigset_t old;
 };
 
-namespace {
-constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
-}  // namespace
+void IgnoreEndRequests() {
+  for (int s : kEndSignals) ::signal(s, SIG_IGN);
+}
 
 SignalHold::SignalHold() : saved_(new Saved) {
   sigset_t held;

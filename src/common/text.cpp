@@ -42,4 +42,17 @@ std::u16string Decimal(int64_t n) {
 
 std::u16string Hex32(uint32_t n) { return Digits(n, 16, 8); }
 
+std::u16string Grouped(int64_t n) {
+  const std::u16string digits = Decimal(n);
+  const size_t first = n < 0 ? 1 : 0;
+  std::u16string s = digits.substr(0, first);
+  for (size_t i = first; i < digits.size(); ++i) {
+    if (i > first && (digits.size() - i) % 3 == 0) s += u',';
+    s += digits[i];
+  }
+  return s;
+}
+
+std::u16string Quote(const std::u16string& name) { return u"'" + name + u"'"; }
+
 }  // namespace zelp

@@ -40,6 +40,42 @@ bool PathToNative(const std::u16string& path, std::string& bytes);
 std::u16string AsciiToUtf16(const std::string& ascii);
 std::u16string Decimal(int64_t n);
 std::u16string Hex32(uint32_t n);
+// A decimal number with its thousands grouped: "4,194,304".
+std::u16string Grouped(int64_t n);
+
+// A file name as every message shows it: 'name'.
+std::u16string Quote(const std::u16string& name);
+
+// The folder that holds `path` ("." when it names none, "/" for the root)
+// and the last part of it, for UTF-16 and native (byte) paths alike. Both
+// separators count on Windows.
+template <class String>
+size_t LastSeparator(const String& path) {
+  using Char = typename String::value_type;
+#ifdef _WIN32
+  const Char separators[] = {Char('/'), Char('\\'), Char(0)};
+  return path.find_last_of(separators);
+#else
+  return path.find_last_of(Char('/'));
+#endif
+}
+template <class String>
+String FolderOf(const String& path) {
+  using Char = typename String::value_type;
+  size_t slash = LastSeparator(path);
+  if (slash == String::npos) return String(1, Char('.'));
+  // A root keeps its separator: "/", and on Windows "C:\\".
+  bool root = slash == 0;
+#ifdef _WIN32
+  root = root || path[slash - 1] == Char(':');
+#endif
+  return path.substr(0, root ? slash + 1 : slash);
+}
+template <class String>
+String NameOf(const String& path) {
+  size_t slash = LastSeparator(path);
+  return slash == String::npos ? path : path.substr(slash + 1);
+}
 
 // CR LF -> LF, for printing texts made for message boxes on a terminal.
 std::u16string CrLfToLf(const std::u16string& s);

@@ -8,10 +8,9 @@
 #include "engine/format.h"
 #include "engine/header.h"
 #include "engine/journal.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
-#include "file/file.h"
 
 using zelp::Recovered;
 using zelp::Recovery;
@@ -34,33 +33,6 @@ bool Tell(const zelp::Recovery& r) {
 
 }  // namespace
 
-int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
-  using namespace zelp;
-  CKOVA_File patchFile;
-  if (!Open(ownPath, patchFile, kModeRead, kShareRead)) return Fail(owner, kMsgPatchOpen);
-  return ApplyToPath(patchFile, targetPath, owner);
-}
-
-int CPatchStub::ApplyToPath(CKOVA_xFile& patchFile, const char16_t* targetPath, void* owner) {
-  using namespace zelp;
-  CKOVA_File target;
-  // The patch is open sharing only reading, so opening the same file again
-  // for writing fails here on every platform.
-  if (!Open(targetPath, target, kModeReadWrite, kShareRead)) {
-    // A journal that would be put back, into a file that cannot be written.
-    CKOVA_File readOnly;
-    if (Open(targetPath, readOnly, kModeRead, kShareReadWrite)) {
-      FileJournalSpot spot(targetPath, readOnly);
-      Recovery r = RecoverFromJournal(spot, readOnly, true);
-      spot.CloseFound();
-      if (r.state == Recovered::kRolledBack) Say(Remark::kReadOnly, r.journal);
-    }
-    return Fail(owner, kMsgTargetOpen);
-  }
-  FileJournalSpot spot(targetPath, target);
-  return ApplyRecovering(patchFile, target, owner, spot);
-}
-
 int CPatchStub::ApplyRecovering(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,
                                 zelp::JournalSpot& spot) {
   using namespace zelp;
@@ -72,7 +44,7 @@ int CPatchStub::ApplyRecovering(CKOVA_xFile& patchFile, CKOVA_xFile& target, voi
     SignalHold hold;
     r = RecoverFromJournal(spot, target);
   }
-  if (!Tell(r)) return Fail(owner, kMsgTargetOpen);
+  if (!Tell(r)) return Finish(owner, Outcome::kJournalStuck);
   return ApplyOpened(patchFile, target, owner, &spot);
 }
 
@@ -83,61 +55,59 @@ int CPatchStub::ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* o
   int64_t holderSize = 0;  // the whole file that holds the patch, not the patch
   patchFile.GetSize(holderSize);
   PatchHeader h;
-  HeaderFault fault = ReadHeader(patchFile, holderSize, h);
+  Outcome header = HeaderOutcome(ReadHeader(patchFile, holderSize, h), h);
   // The faults in the order of the fields; the target's CRC is compared as
   // soon as its field is known, before the fields after it are judged.
-  switch (fault) {
-    case HeaderFault::kIdentCut: return Fail(owner, kMsgIdentShort);
-    case HeaderFault::kIdentText: return Fail(owner, kMsgIdentBad);
-    case HeaderFault::kVersion:
-      return Fail(owner, JudgeVersion(h.major, h.minor) == Version::kOlder ? kMsgOldVersion
-                                                                           : kMsgUnknownVersion);
-    default: break;
-  }
-  if (fault == HeaderFault::kTargetSizeCut || h.targetSize < 0) return Fail(owner, kMsgHeader1);
-  if (fault == HeaderFault::kTargetCrcCut) return Fail(owner, kMsgHeader2);
+  if (header != Outcome::kOk && header != Outcome::kRecordsFieldCut &&
+      header != Outcome::kRecordsOutside)
+    return Finish(owner, header);
   if (h.targetCrc != 0) {
     // A target that cannot be read is no wrong file: it is refused as one
     // that cannot be used, never with the CRC verdict.
     uint32_t crc = 0;
-    if (!target.WholeCrc32(crc)) return Fail(owner, kMsgTargetOpen);
-    if (crc != h.targetCrc) return Fail(owner, kMsgCrcMismatch);
+    if (!target.WholeCrc32(crc)) return Finish(owner, Outcome::kTargetUnreadable);
+    if (crc != h.targetCrc) return Finish(owner, Outcome::kCrcMismatch);
   }
-  if (fault == HeaderFault::kRecordsCut) return Fail(owner, kMsgHeader3);
-  if (fault == HeaderFault::kRecordsRange) return Fail(owner, kMsgHeader4);
-  // The description offset is not needed here.
+  if (header != Outcome::kOk) return Finish(owner, header);
 
   // Check the whole record stream before the target is touched: a damaged
   // patch must never leave a half-patched file behind.
   int64_t recordsAt = static_cast<int64_t>(patchBase + h.recordsOffset);
-  if (!patchFile.Seek(recordsAt)) return Fail(owner, kMsgSeekRecords);
+  if (!patchFile.Seek(recordsAt)) return Finish(owner, Outcome::kSeekRecords);
   int64_t extent = 0;
   CheckedStream checked;
   RangeSet writes;
   {
     StreamReader in(patchFile, &checked);
-    if (const char16_t* failure = RunRecords(in, nullptr, &extent, &writes))
-      return Fail(owner, failure);
+    Outcome o = RunRecords(in, nullptr, &extent, &writes);
+    if (o != Outcome::kOk) return Finish(owner, o);
   }
 
   // From the first change of the target to the report, a request to end the
   // run waits: the writing pass is never cut short by one.
   SignalHold hold;
   Journal journal(spot, target);
-  const char16_t* failure = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize,
-                                         extent, writes, journal, h.targetCrc);
+  const Outcome failure = ChangeTarget(patchFile, recordsAt, checked, target, h.targetSize, extent,
+                                       writes, journal, h.targetCrc);
   bool stays = false;
-  if (!failure && !journal.Commit(stays)) {
+  if (failure == Outcome::kOk && !journal.Commit(stays)) {
     // Neither emptied nor removed, the journal could undo a run reported as
     // done: the run is not counted as done.
     Say(Remark::kNotRetired, spot->Name());
-    return Fail(owner, kMsgWriteFailed);
+    return Finish(owner, Outcome::kWriteFailed);
   }
-  if (failure && journal.active() && !journal.RollBack()) Say(Remark::kNotPutBack, spot->Name());
-  if (failure) return Fail(owner, failure);
+  if (failure != Outcome::kOk && journal.active() && !journal.RollBack())
+    Say(Remark::kNotPutBack, spot->Name());
+  if (failure != Outcome::kOk) return Finish(owner, failure);
   if (stays) Say(Remark::kStays, spot->Name());
-  Report(owner, kMsgSuccess);
+  Finish(owner, Outcome::kOk);
   return 1;
+}
+
+int CPatchStub::Finish(void* owner, zelp::Outcome o) {
+  outcome = o;
+  zelp::Report(owner, zelp::ReportText(o));
+  return 0;
 }
 
 namespace {
@@ -162,15 +132,15 @@ std::vector<zelp::ByteRange> Joined(std::vector<zelp::ByteRange> ranges, int64_t
 
 }  // namespace
 
-const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
-                                         const zelp::CheckedStream& checked, CKOVA_xFile& target,
-                                         int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
-                                         zelp::Journal& journal, uint32_t knownCrc) {
+zelp::Outcome CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
+                                       const zelp::CheckedStream& checked, CKOVA_xFile& target,
+                                       int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
+                                       zelp::Journal& journal, uint32_t knownCrc) {
   using namespace zelp;
   // Without the old size nothing below can be decided (nor undone).
   int64_t oldSize = -1;
   target.GetSize(oldSize);
-  if (oldSize < 0) return kMsgResize;
+  if (oldSize < 0) return Outcome::kResize;
   const int64_t finalSize = extent > targetSize ? extent : targetSize;
   // A patch that cuts the target and has records past the cut gives the cut
   // bytes back as zeros: they are zeroed in place instead, so that the only
@@ -190,10 +160,11 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
   // The journal binds itself to the file as it was: the CRC the header
   // checked, or the file's own.
   plan.oldCrc = knownCrc;
-  if (!knownCrc && journal.spotted() && !target.WholeCrc32(plan.oldCrc)) return kMsgTargetOpen;
+  if (!knownCrc && journal.spotted() && !target.WholeCrc32(plan.oldCrc))
+    return Outcome::kTargetUnreadable;
   std::u16string why;
   switch (journal.Begin(plan, why)) {
-    case Journal::Begun::kNoSpace: return kMsgResize;
+    case Journal::Begun::kNoSpace: return Outcome::kResize;
     case Journal::Begun::kWithout:
       if (!why.empty()) Say(Remark::kNoJournal, u"", why);
       break;
@@ -203,29 +174,29 @@ const char16_t* CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t records
   // Take the space first: when the disk is full, put the size back.
   if (finalSize > oldSize && !target.Reserve(finalSize)) {
     if (!journal.active()) SetSize(target, oldSize);
-    return kMsgResize;
+    return Outcome::kResize;
   }
   if (zeros.at < zeros.end) {
     std::vector<uint8_t> nothing(1 << 20, 0);
     for (int64_t at = zeros.at; at < zeros.end;) {
       uint32_t n = static_cast<uint32_t>(zeros.end - at < (1 << 20) ? zeros.end - at : (1 << 20));
       int64_t written = target.WriteAt(at, nothing.data(), n);
-      if (written < 0) return kMsgSeekTarget;
-      if (written != n) return kMsgWriteFailed;
+      if (written < 0) return Outcome::kSeekTarget;
+      if (written != n) return Outcome::kWriteFailed;
       at += n;
     }
   }
   // Only what was checked is written: the patch file may have changed since
   // (a lock on it is only advisory on POSIX).
-  if (!checked.kept && !patchFile.Seek(recordsAt)) return kMsgSeekRecords;
+  if (!checked.kept && !patchFile.Seek(recordsAt)) return Outcome::kRereadRecords;
   StreamReader in(patchFile, checked);
-  if (const char16_t* failure = RunRecords(in, &target, nullptr)) return failure;
+  if (Outcome o = RunRecords(in, &target, nullptr); o != Outcome::kOk) return o;
   // The cut comes last, after everything else has reached the disk.
   if (finalSize < oldSize) {
-    if (!target.Flush()) return kMsgWriteFailed;
-    if (!SetSize(target, finalSize)) return kMsgResize;
+    if (!target.Flush()) return Outcome::kWriteFailed;
+    if (!SetSize(target, finalSize)) return Outcome::kResize;
   }
   // Success is only claimed for data that has reached the disk.
-  if (!target.Flush()) return kMsgWriteFailed;
-  return nullptr;
+  if (!target.Flush()) return Outcome::kWriteFailed;
+  return Outcome::kOk;
 }

@@ -18,8 +18,8 @@ namespace {
 // Walks the record stream at `recordsAt`, calling `visit(position, data,
 // length)` for each record (see ForEachRecord).
 template <class Visit>
-PatchDamage WalkRecords(CKOVA_xFile& patch, int64_t recordsAt, StreamCheck& check, Visit visit) {
-  if (!patch.Seek(recordsAt)) return PatchDamage::kRead;
+Outcome WalkRecords(CKOVA_xFile& patch, int64_t recordsAt, StreamCheck& check, Visit visit) {
+  if (!patch.Seek(recordsAt)) return Outcome::kSeekRecords;
   StreamReader in(patch);
   std::unique_ptr<uint8_t[]> data(new uint8_t[kMaxRecordData]);
   uint64_t recordAt = 0;
@@ -32,38 +32,27 @@ PatchDamage WalkRecords(CKOVA_xFile& patch, int64_t recordsAt, StreamCheck& chec
   };
   RecordFault fault = ForEachRecord(in, data.get(), counted, &recordAt);
   check.at = recordsAt + static_cast<int64_t>(recordAt);
-  switch (fault) {
-    case RecordFault::kNone: return PatchDamage::kNone;
-    case RecordFault::kBadType: return PatchDamage::kRecordType;
-    case RecordFault::kUnreachable: return PatchDamage::kUnreachable;
-    default: return PatchDamage::kCutShort;
-  }
+  return RecordOutcome(fault);
 }
 
 // The header: fills `check` and yields where the records begin.
-PatchDamage ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& check,
-                            int64_t& recordsAt) {
+Outcome ReadPatchHeader(CKOVA_xFile& patch, uint64_t base, StreamCheck& check, int64_t& recordsAt) {
   check.at = static_cast<int64_t>(base);
-  if (base >= kUnreachable || !patch.Seek(static_cast<int64_t>(base))) return PatchDamage::kRead;
+  if (base >= kUnreachable || !patch.Seek(static_cast<int64_t>(base))) return Outcome::kIdentShort;
   patch.GetSize(check.fileSize);
   PatchHeader h;
-  HeaderFault fault = ReadHeader(patch, check.fileSize, h);
+  Outcome o = HeaderOutcome(ReadHeader(patch, check.fileSize, h), h);
   check.targetSize = h.targetSize;
   check.targetCrc = h.targetCrc;
-  switch (fault) {
-    case HeaderFault::kIdentCut:
-    case HeaderFault::kIdentText: return PatchDamage::kIdentification;
-    case HeaderFault::kVersion: return PatchDamage::kVersion;
-    case HeaderFault::kRecordsRange: check.at += kOffRecords; return PatchDamage::kHeader;
-    case HeaderFault::kNone: break;
-    default: check.at += kIdentSize; return PatchDamage::kHeader;
-  }
-  if (h.targetSize < 0) {
-    check.at += kOffTargetSize;
-    return PatchDamage::kHeader;
+  switch (o) {
+    case Outcome::kTargetSizeField: check.at += kOffTargetSize; break;
+    case Outcome::kCrcFieldCut: check.at += kOffTargetCrc; break;
+    case Outcome::kRecordsFieldCut:
+    case Outcome::kRecordsOutside: check.at += kOffRecords; break;
+    default: break;
   }
   recordsAt = static_cast<int64_t>(base + h.recordsOffset);
-  return PatchDamage::kNone;
+  return o;
 }
 
 // The whole target's CRC-32 and that of everything after its first 512
@@ -118,7 +107,7 @@ StreamCheck CheckPatch(CKOVA_xFile& patch, uint64_t patchBase) {
   StreamCheck check;
   int64_t recordsAt = 0;
   check.damage = ReadPatchHeader(patch, patchBase, check, recordsAt);
-  if (check.damage == PatchDamage::kNone)
+  if (check.damage == Outcome::kOk)
     check.damage = WalkRecords(patch, recordsAt, check,
                                [](uint64_t, const uint8_t*, uint32_t) { return true; });
   return check;
@@ -127,7 +116,7 @@ StreamCheck CheckPatch(CKOVA_xFile& patch, uint64_t patchBase) {
 Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) {
   Diagnosis d;
   d.patch = CheckPatch(patch, patchBase);
-  if (d.patch.damage != PatchDamage::kNone) return d;
+  if (d.patch.damage != Outcome::kOk) return d;
   d.expectedCrc = d.patch.targetCrc;
   d.patchedSize = std::max(d.patch.targetSize, d.patch.extent);
   target.GetSize(d.targetSize);
@@ -184,7 +173,7 @@ Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) 
 
 Diagnosis DiagnoseForeign(const ForeignInfo& info, CKOVA_xFile& target) {
   Diagnosis d;
-  d.patch.damage = PatchDamage::kNone;
+  d.patch.damage = Outcome::kOk;
   target.GetSize(d.targetSize);
   d.patchedSize = ForeignResultSize(info, d.targetSize);
   if (!TargetCrcs(target, d.targetSize, d.targetCrc, d.headerlessCrc)) {

@@ -5,32 +5,21 @@
 
 #include <cstdint>
 
+#include "engine/outcome.h"
 #include "file/xfile.h"
 
 namespace zelp {
 
 struct ForeignInfo;
 
-// Where a patch is wrong, when it is.
-enum class PatchDamage {
-  kNone,
-  kRead,            // the patch cannot be positioned or read
-  kIdentification,  // not "KOVA-PATCH<major>.<minor>"
-  kVersion,         // a ZELP patch, but not version 3.0
-  kHeader,          // the header is cut short or a field is out of range
-  kCutShort,        // the record stream ends inside a record or before its end record
-  kRecordType,      // a record of a type that does not exist
-  kUnreachable,     // a record at a position no file can have (2^63 or more)
-};
-
 struct StreamCheck {
-  PatchDamage damage = PatchDamage::kNone;
-  int64_t at = 0;          // the patch file offset where the damage was found
-  uint64_t records = 0;    // records read before it (all of them when whole)
-  int64_t targetSize = 0;  // from the header
-  uint32_t targetCrc = 0;  // from the header; 0 checks nothing
-  int64_t extent = 0;      // the end of the farthest record that writes a byte
-  int64_t fileSize = 0;    // of the file that holds the patch
+  Outcome damage = Outcome::kOk;  // what applying the patch would report, or kOk
+  int64_t at = 0;                 // the patch file offset where the damage was found
+  uint64_t records = 0;           // records read before it (all of them when whole)
+  int64_t targetSize = 0;         // from the header
+  uint32_t targetCrc = 0;         // from the header; 0 checks nothing
+  int64_t extent = 0;             // the end of the farthest record that writes a byte
+  int64_t fileSize = 0;           // of the file that holds the patch
 };
 
 // Reads the header and walks the whole record stream of the patch that starts

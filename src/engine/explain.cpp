@@ -1,34 +1,47 @@
 #include "engine/explain.h"
 
 #include "common/text.h"
-#include "engine/messages.h"
 
 namespace zelp {
 
 namespace {
 
-std::u16string Quote(const std::u16string& name) { return u"'" + name + u"'"; }
+struct Words {
+  const char16_t* english;
+  const char16_t* chinese;
+};
+
+constexpr Words kExplanations[] = {
+#define ZELP_OUTCOME(name, report, exit, written, english, chinese) {english, chinese},
+#include "engine/outcome_table.h"
+#undef ZELP_OUTCOME
+};
+
+bool Zh(Language language) { return language == Language::kChinese; }
+
+// Damage that a field or record shows lies where it was found.
+bool HasPlace(Outcome o) {
+  switch (o) {
+    case Outcome::kTargetSizeField:
+    case Outcome::kCrcFieldCut:
+    case Outcome::kRecordsFieldCut:
+    case Outcome::kRecordsOutside:
+    case Outcome::kTypeCut:
+    case Outcome::kDistanceCut:
+    case Outcome::kPositionCut:
+    case Outcome::kBadRecordType:
+    case Outcome::kLengthCut:
+    case Outcome::kDataCut:
+    case Outcome::kUnreachable: return true;
+    default: return false;
+  }
+}
 
 }  // namespace
 
-std::u16string DamageText(const StreamCheck& c) {
-  const std::u16string at = u" at byte " + Decimal(c.at);
-  switch (c.damage) {
-    case PatchDamage::kNone: return u"";
-    case PatchDamage::kRead: return u"it cannot be read";
-    case PatchDamage::kIdentification: return u"it does not start with a ZELP identification";
-    case PatchDamage::kVersion: return u"it is not a ZELP 3.0 patch";
-    case PatchDamage::kHeader: return u"its header is cut short or invalid" + at;
-    case PatchDamage::kCutShort:
-      return (c.at >= c.fileSize
-                  ? u"it is cut short: it ends" + at + u", before its end record"
-                  : u"it is cut short: the record" + at + u" runs past the end of the file") +
-             u" (an incomplete download?)";
-    case PatchDamage::kRecordType: return u"a record of unknown type" + at;
-    case PatchDamage::kUnreachable:
-      return u"the record" + at + u" writes at a position no file can have";
-  }
-  return u"";
+const char16_t* Explanation(Outcome o, Language language) {
+  const Words& w = kExplanations[static_cast<size_t>(o)];
+  return Zh(language) ? w.chinese : w.english;
 }
 
 std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault) {
@@ -62,8 +75,9 @@ std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault) {
 }
 
 std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
-                                    const std::u16string& target) {
-  if (!info.checksSource) return DiagnosisText(d, target);
+                                    const std::u16string& target, Language language) {
+  if (!info.checksSource || language == Language::kChinese)
+    return DiagnosisText(d, target, language);
   const std::u16string wanted =
       u"CRC-32 " + Hex32(info.sourceCrc) + u", " + Decimal(info.sourceSize) + u" bytes";
   switch (d.verdict) {
@@ -74,69 +88,67 @@ std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
              u" bytes\n"
              u"this is another file or another version of it; the patch's notes may say which "
              u"one it needs\n";
-    default: return DiagnosisText(d, target);
+    default: return DiagnosisText(d, target, language);
   }
 }
 
-std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target) {
+const char16_t* UnchangedText(Language language) {
+  return Zh(language) ? u"；文件未被改动" : u"; nothing was changed";
+}
+
+std::u16string DamageText(const StreamCheck& c, Language language) {
+  if (c.damage == Outcome::kOk) return u"";
+  std::u16string text = std::u16string(Explanation(c.damage, language)) + u"\n";
+  if (HasPlace(c.damage))
+    text += Zh(language) ? u"损坏处在补丁文件的第 " + Grouped(c.at) + u" 字节\n"
+                         : u"the damage is at byte " + Grouped(c.at) + u" of the patch file\n";
+  return text;
+}
+
+std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target, Language language) {
+  const bool zh = Zh(language);
   switch (d.verdict) {
     case Verdict::kMatches:
-      return d.expectedCrc
-                 ? u"the patch applies to this file (CRC-32 " + Hex32(d.targetCrc) + u")\n"
-                 : std::u16string(u"the patch checks no CRC-32: it applies to any file\n");
+      if (!d.expectedCrc)
+        return zh ? u"补丁不检查CRC32：可以打在任何文件上\n"
+                  : u"the patch checks no CRC-32: it applies to any file\n";
+      return zh ? u"补丁可以打在这个文件上（CRC32 " + Hex32(d.targetCrc) + u"）\n"
+                : u"the patch applies to this file (CRC-32 " + Hex32(d.targetCrc) + u")\n";
     case Verdict::kAlreadyPatched:
-      return u"this file is already patched: it holds everything the patch writes\n";
+      return zh ? u"这个文件已经打过补丁：补丁要写的内容它都有了\n"
+                : u"this file is already patched: it holds everything the patch writes\n";
     case Verdict::kCopierHeader:
-      return u"this file starts with a 512-byte copier header; the patch was made for the file "
-             u"without it\n"
-             u"apply it with --header: the patch then skips the header of " +
-             Quote(target) + u" and leaves it in place\n";
+      return zh ? u"这个文件开头有512字节的拷贝机文件头，补丁是为不带文件头的文件做的\n"
+                  u"请加上 --header 打补丁：补丁会跳过 " +
+                      Quote(target) + u" 的文件头，并把它留在原处\n"
+                : u"this file starts with a 512-byte copier header; the patch was made for the "
+                  u"file without it\n"
+                  u"apply it with --header: the patch then skips the header of " +
+                      Quote(target) + u" and leaves it in place\n";
     case Verdict::kOtherFile:
-      return u"expected CRC-32 " + Hex32(d.expectedCrc) + u", this file has " + Hex32(d.targetCrc) +
-             u" (" + Decimal(d.targetSize) +
-             u" bytes)\n"
-             u"this is another file or another version of it; the patch's description may say "
-             u"which one it needs\n";
-    case Verdict::kBadPatch: return u"the patch is damaged: " + DamageText(d.patch) + u"\n";
-    case Verdict::kUnreadable: return u"cannot read " + Quote(target) + u"\n";
+      return zh ? u"需要的CRC32是 " + Hex32(d.expectedCrc) + u"，这个文件是 " + Hex32(d.targetCrc) +
+                      u"（" + Grouped(d.targetSize) +
+                      u" 字节）\n"
+                      u"这是另一个文件，或同一文件的另一个版本；补丁说明里可能写了需要哪一个\n"
+                : u"expected CRC-32 " + Hex32(d.expectedCrc) + u", this file has " +
+                      Hex32(d.targetCrc) + u" (" + Grouped(d.targetSize) +
+                      u" bytes)\n"
+                      u"this is another file or another version of it; the patch's description "
+                      u"may say which one it needs\n";
+    case Verdict::kBadPatch: return DamageText(d.patch, language);
+    case Verdict::kUnreadable: return (zh ? u"无法读取 " : u"cannot read ") + Quote(target) + u"\n";
   }
   return u"";
 }
 
-std::u16string ReportText(const std::u16string& report) {
-  struct Entry {
-    const char16_t* report;
-    const char16_t* english;
-  };
-  static const Entry kEntries[] = {
-      {kMsgPatchOpen, u"cannot open the patch file"},
-      {kMsgTargetOpen,
-       u"cannot open the target for writing: it is missing, not a regular file, read-only, or "
-       u"in use"},
-      {kMsgIdentShort, u"the patch is damaged: it is too short to hold a header"},
-      {kMsgIdentBad, u"the patch is damaged: it does not start with a ZELP identification"},
-      {kMsgOldVersion, u"this is a patch of an older ZELP version, which is not supported"},
-      {kMsgUnknownVersion, u"this is a patch of an unknown ZELP version"},
-      {kMsgHeader1, u"the patch is damaged: its header's target size is missing or invalid"},
-      {kMsgHeader2, u"the patch is damaged: its header is cut short"},
-      {kMsgHeader3, u"the patch is damaged: its header is cut short"},
-      {kMsgHeader4, u"the patch is damaged: its records lie outside the file"},
-      {kMsgCrcMismatch, u"this is not the file the patch was made for; nothing was changed"},
-      {kMsgResize, u"cannot give the target its new size: the disk may be full"},
-      {kMsgSeekRecords, u"cannot position the patch file at its records"},
-      {kMsgDamaged5, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged61, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged62, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged7, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgDamaged8, u"the patch is damaged: it is cut short; nothing was changed"},
-      {kMsgBadRecordType, u"the patch is damaged: a record of unknown type; nothing was changed"},
-      {kMsgSeekTarget, u"a record lies at a position the target's file system cannot reach"},
-      {kMsgWriteFailed,
-       u"writing the target failed (disk full or an I/O error); it may be partly patched"},
-  };
-  for (const Entry& e : kEntries)
-    if (report == e.report) return std::u16string(e.english) + u"\n";
-  return u"";
+std::u16string SummaryLine(const char16_t* version, uint32_t crc, int64_t size, Language language) {
+  if (Zh(language))
+    return u"补丁版本 " + std::u16string(version) + u"；要打补丁的文件的CRC32：" +
+           (crc ? Hex32(crc) : std::u16string(u"无（任何文件都可以）")) +
+           u"；打补丁后的文件大小：" + Grouped(size) + u" 字节。";
+  return u"Patch version " + std::u16string(version) + u"; CRC-32 the file to patch must have: " +
+         (crc ? Hex32(crc) : std::u16string(u"none (any file is accepted)")) +
+         u"; file size after patching: " + Grouped(size) + u" bytes.";
 }
 
 }  // namespace zelp

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/language.h"
 #include "file/side_file.h"
 #include "file/xfile.h"
 
@@ -150,8 +151,8 @@ struct Recovery {
 // With `dryRun` nothing is written, moved or removed: the state says what a
 // run would do.
 Recovery RecoverFromJournal(JournalSpot& spot, CKOVA_xFile& target, bool dryRun = false);
-// What a recovery did, in one English sentence ("" for none).
-std::u16string RecoveryText(const Recovery& r);
+// What a recovery did, in one sentence ("" for none).
+std::u16string RecoveryText(const Recovery& r, Language language = Language::kEnglish);
 
 // What the engine says about a journal besides its report, as a notice.
 enum class Remark {
@@ -167,8 +168,9 @@ using RemarkWords = std::u16string (*)(Remark, const std::u16string& journal,
 extern RemarkWords g_remarkWords;
 void Say(Remark what, const std::u16string& journal, const std::u16string& detail = u"",
          Recovered state = Recovered::kNone);
-// Makes the remarks notices in English words; until then they are not said.
-void SayRemarks();
+// Makes the remarks notices in the words of `language`; until then they are
+// not said.
+void SayRemarks(Language language = Language::kEnglish);
 
 // The target as it will be once the journal is put back, read-only: for
 // checking it and copying it without writing. Valid while `journal` and

@@ -4,11 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "common/text.h"
 #include "engine/format.h"
 #include "engine/header.h"
 #include "engine/stamp.h"
-#include "file/file.h"
 
 namespace zelp {
 
@@ -80,46 +78,27 @@ StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info) {
   return info.markers == 1 ? StampStatus::kOk : StampStatus::kManyMarkers;
 }
 
-bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error) {
-  CKOVA_File file;
-  if (!Open(path.c_str(), file, kModeRead, kShareRead)) {
-    error = u"cannot open '" + path + u"'";
-    return false;
-  }
-  return FindPatchBase(file, path, base, error);
-}
-
-bool FindPatchBase(CKOVA_xFile& file, const std::u16string& name, uint64_t& base,
-                   std::u16string& error) {
-  const std::u16string quoted = u"'" + name + u"'";
+Outcome FindPatchBase(CKOVA_xFile& file, uint64_t& base) {
   int64_t size = 0;
   file.GetSize(size);
   PatchHeader header;
   ReadHeader(file, size, header);
   if (std::strncmp(header.ident, kIdentPrefix, std::strlen(kIdentPrefix)) == 0) {
     base = 0;
-    return true;
+    return Outcome::kOk;
   }
   StampInfo stamp;
   switch (LocateStamp(file, stamp)) {
     case StampStatus::kOk: break;
-    case StampStatus::kRead: error = u"cannot read " + quoted; return false;
+    case StampStatus::kRead: return Outcome::kPatchUnreadable;
     case StampStatus::kNoMarker:
-    case StampStatus::kCutShort:
-      error = quoted + u" is neither a ZELP patch nor a program that carries one";
-      return false;
-    case StampStatus::kManyMarkers:
-      error = quoted + u": the patch stamp marker occurs " + Decimal(stamp.markers) +
-              u" times; use --base to say where the patch begins";
-      return false;
+    case StampStatus::kCutShort: return Outcome::kNotAPatch;
+    case StampStatus::kManyMarkers: return Outcome::kManyStamps;
   }
-  if (!stamp.hasPatch) {
-    error = stamp.value == kNoPatch ? quoted + u" is a ZELP program without a patch"
-                                    : quoted + u": its patch stamp points outside the file";
-    return false;
-  }
+  if (!stamp.hasPatch)
+    return stamp.value == kNoPatch ? Outcome::kNoPatchInProgram : Outcome::kStampOutside;
   base = stamp.value;
-  return true;
+  return Outcome::kOk;
 }
 
 }  // namespace zelp

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "engine/outcome.h"
 #include "file/xfile.h"
 
 namespace zelp {
@@ -36,13 +36,9 @@ bool ScanMarker(CKOVA_xFile& file, int64_t end, const uint8_t* needle, std::vect
 // only the image counts), with its 8-byte field complete.
 StampStatus LocateStamp(CKOVA_xFile& file, StampInfo& info);
 
-// Where the patch in `path` begins: 0 for a bare patch (the file starts with
+// Where the patch in `file` begins: 0 for a bare patch (the file starts with
 // the identification's prefix), else the stamped offset of a program that
-// carries one. On failure `error` says why, in English.
-bool FindPatchBase(const std::u16string& path, uint64_t& base, std::u16string& error);
-// The same for a file already open (the browser page's), called `name` in
-// the messages.
-bool FindPatchBase(CKOVA_xFile& file, const std::u16string& name, uint64_t& base,
-                   std::u16string& error);
+// carries one. kOk, or why there is none to be found.
+Outcome FindPatchBase(CKOVA_xFile& file, uint64_t& base);
 
 }  // namespace zelp

@@ -6,7 +6,6 @@
 #include "common/text.h"
 #include "engine/format.h"
 #include "engine/header.h"
-#include "file/file.h"
 
 CWD_ZELP信息::CWD_ZELP信息() : version{}, description{}, targetSize(0), targetCrc(0) {}
 
@@ -28,12 +27,6 @@ std::u16string SummaryText(const char16_t* version, uint32_t crc, int64_t size) 
 }
 
 }  // namespace
-
-int CPatchStub::LoadPatchInfoFrom(const char16_t* path) {
-  CKOVA_File file;
-  if (!zelp::Open(path, file, zelp::kModeRead, zelp::kShareRead)) return 0;
-  return LoadPatchInfoFromFile(file);
-}
 
 int CPatchStub::LoadPatchInfoFromFile(CKOVA_xFile& file) {
   using namespace zelp;

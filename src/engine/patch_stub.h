@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/outcome.h"
 #include "file/xfile.h"
 
 namespace zelp {
@@ -31,8 +32,9 @@ class CPatchStub {
  public:
   explicit CPatchStub(uint64_t base = 0);
 
-  // Reads the header of the patch in the file at `path` (at patchBase) into
-  // `info` and the summary text; 1 or 0, without a message.
+  // Reads the header of the patch (at patchBase) into `info` and the summary
+  // text; 1 or 0, without a message. The first opens the file at `path`
+  // (engine/by_name.cpp).
   int LoadPatchInfoFrom(const char16_t* path);
   int LoadPatchInfoFromFile(CKOVA_xFile& file);
 
@@ -41,7 +43,7 @@ class CPatchStub {
   int ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner);
 
   // The application procedure from opening both files on: reports every
-  // outcome ("补丁成功" or why not) and returns 1 or 0.
+  // outcome ("补丁成功" or why not) and returns 1 or 0 (engine/by_name.cpp).
   int ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner);
   // The same with the patch already open (an IPS or UPS patch made into a
   // ZELP one in memory).
@@ -64,7 +66,11 @@ class CPatchStub {
   int ApplyPatch(void* owner);
 #endif
 
+  // Reports `o` (sets `outcome`, shows its text) and returns 0.
+  int Finish(void* owner, zelp::Outcome o);
+
   uint64_t patchBase;
+  zelp::Outcome outcome = zelp::Outcome::kOk;  // of the last operation that reported
   uint8_t scratch[65536];
   char16_t summary[65536];
   CWD_ZELP信息 info;
@@ -74,16 +80,16 @@ class CPatchStub {
   // only checks the stream (same parsing, same messages) and yields in
   // `extent` the end of the farthest record that writes a byte.
   // With `writes`, also the ranges the records write, in the order written.
-  // Null, or the failure's message (not yet reported).
-  const char16_t* RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
-                             zelp::RangeSet* writes = nullptr);
+  // kOk, or the failure (not yet reported).
+  zelp::Outcome RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
+                           zelp::RangeSet* writes = nullptr);
   // Everything that changes the target, in an order that leaves a cut for
   // last: secure the space and make the journal durable (when it has a
   // spot), grow, zero what a cut-then-grow would have zeroed, write the
-  // records, cut, flush. Null, or the failure's message. `knownCrc` is the
-  // target's CRC-32 when the header checked it, else 0.
-  const char16_t* ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
-                               const zelp::CheckedStream& checked, CKOVA_xFile& target,
-                               int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
-                               zelp::Journal& journal, uint32_t knownCrc);
+  // records, cut, flush. kOk or the failure. `knownCrc` is the target's
+  // CRC-32 when the header checked it, else 0.
+  zelp::Outcome ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt,
+                             const zelp::CheckedStream& checked, CKOVA_xFile& target,
+                             int64_t targetSize, int64_t extent, zelp::RangeSet& writes,
+                             zelp::Journal& journal, uint32_t knownCrc);
 };

@@ -2,32 +2,31 @@
 
 #include <cstdint>
 
-#include "common/report.h"
 #include "engine/format.h"
 #include "engine/journal.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
 
 int CPatchStub::ApplyRecords(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner) {
   zelp::StreamReader in(patchFile);
-  if (const char16_t* failure = RunRecords(in, &target, nullptr)) return zelp::Fail(owner, failure);
-  return 1;
+  const zelp::Outcome o = RunRecords(in, &target, nullptr);
+  return o == zelp::Outcome::kOk ? 1 : Finish(owner, o);
 }
 
-const char16_t* CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
-                                       zelp::RangeSet* writes) {
+zelp::Outcome CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* target, int64_t* extent,
+                                     zelp::RangeSet* writes) {
   using namespace zelp;
   int64_t farthest = 0;
-  const char16_t* writeFailure = nullptr;
+  Outcome writeFailure = Outcome::kOk;
   auto visit = [&](uint64_t position, const uint8_t* data, uint32_t length) {
     if (target) {
       int64_t written = target->WriteAt(static_cast<int64_t>(position), data, length);
       if (written < 0)
-        writeFailure = kMsgSeekTarget;
+        writeFailure = Outcome::kSeekTarget;
       else if (written != length)
-        writeFailure = kMsgWriteFailed;
-      return !writeFailure;
+        writeFailure = Outcome::kWriteFailed;
+      return writeFailure == Outcome::kOk;
     }
     // A record at the very top of the range would end past 2^63 - 1: no
     // file can be that large, so the extent saturates and the resize fails.
@@ -37,18 +36,11 @@ const char16_t* CPatchStub::RunRecords(zelp::StreamReader& in, CKOVA_xFile* targ
     if (length && writes) writes->Add(static_cast<int64_t>(position), static_cast<int64_t>(end));
     return true;
   };
-  switch (ForEachRecord(in, scratch, visit)) {
-    case RecordFault::kNone: break;
-    case RecordFault::kTypeCut: return kMsgDamaged5;
-    case RecordFault::kDistanceCut: return kMsgDamaged61;
-    case RecordFault::kPositionCut: return kMsgDamaged62;
-    case RecordFault::kBadType: return kMsgBadRecordType;
-    case RecordFault::kLengthCut: return kMsgDamaged7;
-    case RecordFault::kDataCut: return kMsgDamaged8;
-    // Seek refuses positions of 2^63 and more; the checking pass says so too.
-    case RecordFault::kUnreachable: return kMsgSeekTarget;
-  }
-  if (writeFailure) return writeFailure;
+  Outcome fault = RecordOutcome(ForEachRecord(in, scratch, visit));
+  // The writing pass reads what the checking pass accepted, compared piece
+  // by piece: a piece that differs means the patch file changed in between.
+  if (fault != Outcome::kOk) return in.changed() ? Outcome::kPatchChanged : fault;
+  if (writeFailure != Outcome::kOk) return writeFailure;
   if (extent) *extent = farthest;
-  return nullptr;
+  return Outcome::kOk;
 }

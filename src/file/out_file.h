@@ -46,7 +46,6 @@ class OutputFile {
   bool replaces_ = false;
 };
 
-bool RemoveFile(const std::u16string& path);
 // True when both paths name one existing file (links included).
 bool SameFile(const std::u16string& a, const std::u16string& b);
 

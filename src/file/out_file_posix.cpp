@@ -19,8 +19,10 @@
 #include <memory>
 #include <string>
 
+#include "common/signal_hold.h"
 #include "common/text.h"
 #include "file/out_file.h"
+#include "file/retry_posix.h"
 
 namespace zelp {
 
@@ -41,7 +43,7 @@ void Track(const std::string& temp) {
   static bool installed = false;
   if (!installed) {
     installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int sig : kEndSignals) {
       struct sigaction old;
       // A signal the caller ignores (nohup) stays ignored.
       if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
@@ -67,7 +69,7 @@ class HeldUntilTracked {
   HeldUntilTracked() {
     sigset_t held;
     sigemptyset(&held);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
+    for (int sig : kEndSignals) sigaddset(&held, sig);
     ::sigprocmask(SIG_BLOCK, &held, &old_);
   }
   ~HeldUntilTracked() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
@@ -77,17 +79,6 @@ class HeldUntilTracked {
  private:
   sigset_t old_;
 };
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 enum class Kind { kNew, kRegular, kOther, kNoFolder };
 
@@ -147,13 +138,13 @@ bool CopyToStdout(int from) {
   if (::lseek(from, 0, SEEK_SET) != 0) return false;
   std::unique_ptr<char[]> buffer(new char[1 << 20]);
   for (;;) {
-    ssize_t got = ::read(from, buffer.get(), 1 << 20);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = Retry([&] { return ::read(from, buffer.get(), 1 << 20); });
     if (got < 0) return false;
     if (got == 0) return true;
     for (ssize_t done = 0; done < got;) {
-      ssize_t n = ::write(STDOUT_FILENO, buffer.get() + done, static_cast<size_t>(got - done));
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = Retry([&] {
+        return ::write(STDOUT_FILENO, buffer.get() + done, static_cast<size_t>(got - done));
+      });
       if (n <= 0) return false;
       done += n;
     }
@@ -233,8 +224,8 @@ bool CopyRange(int from, int to, off_t at, off_t end) {
 #ifdef __linux__
   while (at < end) {
     off_t in = at, out = at;
-    ssize_t n = ::copy_file_range(from, &in, to, &out, static_cast<size_t>(end - at), 0);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = Retry(
+        [&] { return ::copy_file_range(from, &in, to, &out, static_cast<size_t>(end - at), 0); });
     if (n <= 0) break;  // not here (another file system, an old kernel): copy by hand
     at += n;
   }
@@ -242,13 +233,15 @@ bool CopyRange(int from, int to, off_t at, off_t end) {
   std::unique_ptr<char[]> buffer;
   while (at < end) {
     if (!buffer) buffer.reset(new char[1 << 20]);
-    ssize_t got =
-        ::pread(from, buffer.get(), static_cast<size_t>(std::min<off_t>(1 << 20, end - at)), at);
-    if (got < 0 && errno == EINTR) continue;
+    ssize_t got = Retry([&] {
+      return ::pread(from, buffer.get(), static_cast<size_t>(std::min<off_t>(1 << 20, end - at)),
+                     at);
+    });
     if (got <= 0) return false;
     for (ssize_t put = 0; put < got;) {
-      ssize_t n = ::pwrite(to, buffer.get() + put, static_cast<size_t>(got - put), at + put);
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = Retry([&] {
+        return ::pwrite(to, buffer.get() + put, static_cast<size_t>(got - put), at + put);
+      });
       if (n <= 0) return false;
       put += n;
     }
@@ -314,11 +307,6 @@ bool OutputFile::Commit(bool replace) {
     ::close(dir);
   }
   return true;
-}
-
-bool RemoveFile(const std::u16string& path) {
-  std::string native;
-  return PathToNative(path, native) && ::unlink(native.c_str()) == 0;
 }
 
 bool SameFile(const std::u16string& a, const std::u16string& b) {

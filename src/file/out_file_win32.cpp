@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "common/win_text.h"
 #include "file/out_file.h"
 
@@ -33,12 +34,6 @@ void Track(const std::u16string& temp) {
 }
 
 void Untrack() { InterlockedExchange(&g_hasTemp, 0); }
-
-std::u16string FolderOf(const std::u16string& path) {
-  size_t slash = path.find_last_of(u"\\/");
-  if (slash == std::u16string::npos) return u".";
-  return path.substr(0, slash == 0 || path[slash - 1] == u':' ? slash + 1 : slash);
-}
 
 std::u16string Hex(unsigned v) {
   std::u16string s;
@@ -206,8 +201,6 @@ bool OutputFile::Commit(bool replace) {
   Untrack();
   return true;
 }
-
-bool RemoveFile(const std::u16string& path) { return DeleteFileW(as_wcstr(path.c_str())) != 0; }
 
 bool SameFile(const std::u16string& a, const std::u16string& b) {
   auto identify = [](const std::u16string& path, BY_HANDLE_FILE_INFORMATION& info) {

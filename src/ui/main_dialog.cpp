@@ -7,7 +7,7 @@
 #include "common/caption.h"
 #include "common/report.h"
 #include "common/win_text.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "res/resource.h"
 
 namespace zelp {
@@ -35,7 +35,7 @@ void OnInitDialog(HWND dialog) {
     SetDlgItemTextW(dialog, IDC_DESCRIPTION, as_wcstr(g_stub.info.description));
     SendDlgItemMessageW(dialog, IDC_DESCRIPTION, EM_SETSEL, 0, 0);
   } else {
-    Report(dialog, kMsgInitFailed);
+    Report(dialog, ReportText(Outcome::kInitFailed));
     EndDialog(dialog, 0);
   }
 }

@@ -4,9 +4,8 @@
 
 #include <cstring>
 
-#include "common/report.h"
 #include "common/win_text.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/short_path.h"
@@ -51,9 +50,6 @@ int CPatchStub::ApplyPatch(void* owner) {
     if (chooser.ShowModal() != 1) return 0;
     chooser.GetChosenPath(as_wcstr(chosen));
   }
-  if (!haveOwn) {
-    Report(owner, kMsgPatchOpen);
-    return 0;
-  }
+  if (!haveOwn) return Finish(owner, Outcome::kPatchOpen);
   return ApplyPatchFiles(own, chosen, owner);
 }

@@ -24,14 +24,9 @@ using testutil::WriteFile;
 
 namespace {
 
-const std::string kOk = "补丁成功\n";
-const std::string kTargetOpen =
-    "目标文件打开失败\nzelp: cannot open the target for writing: it is missing, not a regular "
-    "file, read-only, or in use\n";
-const std::string kPatchOpen = "补丁文件打开失败\nzelp: cannot open the patch file\n";
-const std::string kResize =
-    "改变文件大小失败,可能是磁盘容量不足\nzelp: cannot give the target its new size: the disk "
-    "may be full\n";
+const std::string kTargetOpen = testutil::Said(zelp::Outcome::kTargetOpen);
+const std::string kPatchOpen = testutil::Said(zelp::Outcome::kPatchOpen);
+const std::string kResize = testutil::Said(zelp::Outcome::kResize);
 
 const std::vector<uint8_t> kOriginal = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 const std::vector<uint8_t> kPatched = {1, 2, 0x11, 0x22, 5, 6, 7, 8};
@@ -80,7 +75,10 @@ void ExpectApply(Scene& s, const std::vector<std::string>& args, int code, const
   auto before = Snapshot(s.dir.path());
   auto r = RunProgram(ZELP_BIN, args);
   EXPECT_EQ(code, r.exitCode) << r.err;
-  EXPECT_EQ(code == 0 ? kOk : "", r.out);
+  EXPECT_EQ(code == 0, testutil::SaysPatched(r.out)) << r.out;
+  if (code != 0) {
+    EXPECT_EQ("", r.out);
+  }
   EXPECT_EQ(err, r.err);
   auto after = Snapshot(s.dir.path());
   if (!changed.empty()) {
@@ -317,7 +315,7 @@ TEST(CliHostile, FullDiskUnderAFileSizeLimit) {
     std::vector<uint8_t> got = ReadFile(dir.File("t.bin"));
     if (c.fits) {
       EXPECT_EQ(0, r.exitCode) << r.err;
-      EXPECT_EQ(kOk, r.out);
+      EXPECT_TRUE(testutil::SaysPatched(r.out)) << r.out;
       EXPECT_EQ(65536u - 3, got.size());
     } else {
       EXPECT_EQ(1, r.exitCode);

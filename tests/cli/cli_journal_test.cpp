@@ -155,8 +155,9 @@ struct Hostile {
   int exitCode;
   const char* says;  // in what the command printed
   enum Ends { kPatched, kAsLeft, kOther } ends;
-  bool root = false;         // needs root (another user, a mount)
-  std::string target = "t";  // the name the command is given
+  bool root = false;           // needs root (another user, a mount)
+  std::string target = "t";    // the name the command is given
+  const char* lang = nullptr;  // LANG of the run
 };
 
 const std::string kLongName(250, 'n');
@@ -303,6 +304,16 @@ const Hostile kHostile[] = {
      0,
      "the original is kept in",
      Hostile::kPatched},
+    {"apply after a kill, said in Chinese",
+     true,
+     nullptr,
+     {"apply", "@p", "@t"},
+     0,
+     "上次运行被中断，留下了日志 '",
+     Hostile::kPatched,
+     false,
+     "t",
+     "zh_CN.UTF-8"},
 };
 
 TEST(CliJournal, AJournalIsOnlyEverAppliedToItsOwnFile) {
@@ -322,7 +333,9 @@ TEST(CliJournal, AJournalIsOnlyEverAppliedToItsOwnFile) {
     const auto before = ReadFile(last);
     std::vector<std::string> args;
     for (const std::string& a : h.args) args.push_back(a[0] == '@' ? d.File(a.substr(1)) : a);
-    auto r = RunProgram(ZELP_BIN, args);
+    testutil::RunOptions o;
+    o.locale[2] = h.lang;
+    auto r = RunProgram(ZELP_BIN, args, o);
     EXPECT_EQ(h.exitCode, r.exitCode) << h.name << "\n" << r.out << r.err;
     EXPECT_NE(std::string::npos, (r.out + r.err).find(h.says)) << h.name << "\n" << r.out << r.err;
     EXPECT_EQ(std::string::npos, r.err.find("could not be set aside")) << h.name << "\n" << r.err;

@@ -28,8 +28,9 @@ TEST(CliInfo, PrintsSummaryAndDescriptionWithLineFeeds) {
   auto r = RunProgram(ZELP_BIN, {"info", dir.File("p.zelp")});
   EXPECT_EQ(0, r.exitCode);
   EXPECT_EQ(
-      "补丁版本: KOVA-PATCH3.0\n目标文件的CRC32验证: 2BBB27FF\n打补丁后的文件大小: "
-      "8\n\n第一行\n第二行\n",
+      "补丁版本: KOVA-PATCH3.0\n目标文件的CRC32验证: 2BBB27FF\n打补丁后的文件大小: 8\n"
+      "Patch version KOVA-PATCH3.0; CRC-32 the file to patch must have: 2BBB27FF; file size "
+      "after patching: 8 bytes.\n\n第一行\n第二行\n",
       r.out);
   EXPECT_EQ("", r.err);
 }
@@ -48,9 +49,9 @@ TEST(CliInfo, BaseSelectsWhereThePatchStarts) {
   // Without --base: neither a bare patch nor a stamped program.
   auto r = RunProgram(ZELP_BIN, {"info", dir.File("prog")});
   EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ(
-      "zelp: '" + dir.File("prog") + "' is neither a ZELP patch nor a program that carries one\n",
-      r.err);
+  EXPECT_EQ("zelp: '" + dir.File("prog") +
+                "': it is neither a ZELP patch nor a program that carries one\n",
+            r.err);
 }
 
 TEST(CliApply, SuccessOnStdoutFailureOnStderr) {
@@ -60,17 +61,54 @@ TEST(CliApply, SuccessOnStdoutFailureOnStderr) {
   WriteFile(dir.File("p.zelp"), SamplePatch(0));
   auto r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("t.bin")});
   EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ("补丁成功\n", r.out);
+  EXPECT_EQ("补丁成功\nzelp: patched '" + dir.File("t.bin") + "' in place: 10 → 8 bytes\n", r.out);
   EXPECT_EQ("", r.err);
   EXPECT_EQ((std::vector<uint8_t>{1, 2, 0x11, 0x22, 5, 6, 7, 8}), ReadFile(dir.File("t.bin")));
 
   auto missing = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("none.bin")});
   EXPECT_EQ(1, missing.exitCode);
   EXPECT_EQ("", missing.out);
-  EXPECT_EQ(
-      "目标文件打开失败\nzelp: cannot open the target for writing: it is missing, not a regular "
-      "file, read-only, or in use\n",
-      missing.err);
+  EXPECT_EQ(testutil::Said(zelp::Outcome::kTargetOpen), missing.err);
+}
+
+// The explanations follow the locale (LC_ALL, then LC_MESSAGES, then LANG;
+// empty is unset), whether or not the system has it; the program's own
+// report line stays as it is.
+TEST(CliApply, ExplanationsInTheLocalesLanguage) {
+  struct Case {
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    bool chinese;
+  } cases[] = {
+      {nullptr, nullptr, nullptr, false},
+      {nullptr, nullptr, "C.UTF-8", false},
+      {nullptr, nullptr, "zh_CN.UTF-8", true},
+      {nullptr, "zh_TW.UTF-8", "en_US.UTF-8", true},
+      {nullptr, "en_US.UTF-8", "zh_CN.UTF-8", false},
+      {"C", "zh_CN.UTF-8", "zh_CN.UTF-8", false},
+      {"zh_CN.GB18030", nullptr, "en_GB.UTF-8", true},
+      {"", "", "zh_CN.UTF-8", true},
+  };
+  testutil::TempDir dir;
+  WriteFile(dir.File("p.zelp"), SamplePatch(0));
+  const std::string t = dir.File("t.bin");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcMessages ? c.lcMessages : "-") +
+                 " " + (c.lang ? c.lang : "-"));
+    testutil::RunOptions o;
+    o.locale[0] = c.lcAll, o.locale[1] = c.lcMessages, o.locale[2] = c.lang;
+    auto refused = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("none")}, o);
+    EXPECT_EQ(c.chinese ? "目标文件打开失败\nzelp: "
+                          "无法写入目标文件：文件不存在、不是普通文件、只读或正在被使用\n"
+                        : testutil::Said(zelp::Outcome::kTargetOpen),
+              refused.err);
+    WriteFile(t, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    auto patched = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), t}, o);
+    EXPECT_EQ(c.chinese ? "补丁成功\nzelp: 已在原文件上给 '" + t + "' 打上补丁：10 → 8 字节\n"
+                        : "补丁成功\nzelp: patched '" + t + "' in place: 10 → 8 bytes\n",
+              patched.out);
+  }
 }
 
 TEST(CliApply, MultiLineFailureTextPrintsAsTwoLines) {
@@ -82,10 +120,7 @@ TEST(CliApply, MultiLineFailureTextPrintsAsTwoLines) {
   WriteFile(dir.File("t.bin"), {9, 9, 9, 9, 9});
   auto r = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("t.bin")});
   EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ(
-      "打补丁失败\n补丁文件已损坏(6.1)\nzelp: the patch is damaged: it is cut short; nothing was "
-      "changed\n",
-      r.err);
+  EXPECT_EQ(testutil::Said(zelp::Outcome::kDistanceCut, "; nothing was changed"), r.err);
   EXPECT_EQ((std::vector<uint8_t>{9, 9, 9, 9, 9}), ReadFile(dir.File("t.bin")));
 }
 

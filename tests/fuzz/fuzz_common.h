@@ -14,8 +14,7 @@ namespace fuzz {
 
 struct Reports {
   std::vector<std::u16string> texts;
-  Reports() { zelp::SetReportSink(&Reports::Record, this); }
-  ~Reports() { zelp::SetReportSink(nullptr, nullptr); }
+  zelp::ReportRoute route{&Reports::Record, this};
   static void Record(void*, const char16_t* text, void* self) {
     static_cast<Reports*>(self)->texts.emplace_back(text);
   }

@@ -2,12 +2,14 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 
 #include "common/text.h"
+#include "engine/explain.h"
 
 namespace testutil {
 
@@ -41,8 +43,8 @@ static void Record(void*, const char16_t* text, void* context) {
   static_cast<ReportLog*>(context)->texts.emplace_back(text);
 }
 
-ReportLog::ReportLog() { old_ = zelp::SetReportSink(Record, this); }
-ReportLog::~ReportLog() { zelp::SetReportSink(old_, nullptr); }
+ReportLog::ReportLog() : route_(Record, this) {}
+ReportLog::~ReportLog() = default;
 
 std::u16string ReportLog::Count() const {
   std::string n = std::to_string(texts.size());
@@ -55,6 +57,20 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   for (auto& b : v) b = static_cast<uint8_t>(rng());
   return v;
 }
+
+std::string Hex8(uint32_t v) {
+  char s[9];
+  std::snprintf(s, sizeof s, "%08X", v);
+  return s;
+}
+
+std::string Said(zelp::Outcome o, const std::string& tail) {
+  return zelp::Utf16ToUtf8(zelp::ReportText(o)) +
+         "\nzelp: " + zelp::Utf16ToUtf8(zelp::Explanation(o, zelp::Language::kEnglish)) + tail +
+         "\n";
+}
+
+bool SaysPatched(const std::string& out) { return out.rfind("补丁成功\nzelp: patched '", 0) == 0; }
 
 }  // namespace testutil
 
@@ -109,6 +125,9 @@ Running::Running(const std::string& program, const std::vector<std::string>& arg
       gid_t gid = pw ? pw->pw_gid : static_cast<gid_t>(options.uid);
       if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(options.uid) != 0) _exit(125);
     }
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (int i = 0; i < 3; ++i)
+      options.locale[i] ? setenv(names[i], options.locale[i], 1) : unsetenv(names[i]);
     execvp(argv[0], argv.data());
     _exit(127);
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/report.h"
+#include "engine/outcome.h"
 
 namespace testutil {
 
@@ -42,10 +43,20 @@ class ReportLog {
 
  private:
   std::u16string Count() const;
-  zelp::ReportSink old_;
+  zelp::ReportRoute route_;
 };
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+
+// Eight upper-case hexadecimal digits, as zelp shows a CRC-32.
+std::string Hex8(uint32_t v);
+
+// What zelp prints for an outcome: its report line, then the English
+// explanation as a "zelp: " line ending in `tail` and a line break.
+std::string Said(zelp::Outcome o, const std::string& tail = "");
+// Whether standard output is that of a successful apply: the report, then
+// the line that says what was done.
+bool SaysPatched(const std::string& out);
 
 }  // namespace testutil
 
@@ -60,6 +71,9 @@ struct RunOptions {
   uint64_t fileSizeLimit = 0;  // RLIMIT_FSIZE of the child (SIGXFSZ ignored); 0: none
   bool wrap = true;            // run under $ZELP_WRAPPER (e.g. "valgrind -q --error-exitcode=99")
   int uid = -1;                // run as this user (and its group), when started as root
+  // The child's LC_ALL, LC_MESSAGES and LANG, in that order; null unsets.
+  // Unset by default, whatever the tests run under: English.
+  const char* locale[3] = {nullptr, nullptr, nullptr};
 };
 // Runs `program args...` directly (no shell), capturing stdout and stderr.
 // When ZELP_WRAPPER is set, its words are put before the program.

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "engine/stream_reader.h"
 #include "file/crc32.h"
@@ -19,21 +19,28 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-struct Outcome {
+struct Result {
   int ok;
-  std::u16string report;  // the one report, or a marker when there were several
+  zelp::Outcome outcome;
   Bytes target;
 };
 
-Outcome Apply(const Bytes& holder, const Bytes& target, uint64_t base = 0,
-              int64_t limit = int64_t{1} << 32) {
+// Applies the patch in `holder` to a copy of `target`. The one report must be
+// the outcome's own text, and an outcome that promises an untouched target
+// must have left it so.
+Result Apply(const Bytes& holder, const Bytes& target, uint64_t base = 0,
+             int64_t limit = int64_t{1} << 32) {
   auto stub = std::make_unique<CPatchStub>(base);
   MemFile patch(holder), t(target);
   t.limit = limit;
   t.reach = int64_t{1} << 44;  // as far as ext4 can seek
   testutil::ReportLog log;
   int ok = stub->ApplyOpened(patch, t, nullptr);
-  return {ok, log.Only(), t.data};
+  EXPECT_EQ(ReportText(stub->outcome), log.Only());
+  if (!MayHaveWritten(stub->outcome)) {
+    EXPECT_EQ(target, t.data);
+  }
+  return {ok, stub->outcome, t.data};
 }
 
 Bytes Stream(const Bytes& records, int64_t size = 10, uint32_t crc = 0) {
@@ -56,28 +63,28 @@ TEST(Apply, HeaderFailuresLeaveTargetUntouched) {
   struct Case {
     const char* name;
     Bytes holder;
-    const char16_t* message;
+    zelp::Outcome outcome;
   } cases[] = {
-      {"empty", {}, kMsgIdentShort},
-      {"15 bytes", Bytes(good.begin(), good.begin() + 15), kMsgIdentShort},
-      {"one number", header("KOVA-PATCH3", 10, 0, 40), kMsgIdentBad},
-      {"no prefix", header("KOVA-PACH3.0", 10, 0, 40), kMsgIdentBad},
-      {"2.0", header("KOVA-PATCH2.0", 10, 0, 40), kMsgOldVersion},
-      {"1.5", header("KOVA-PATCH1.5", 10, 0, 40), kMsgOldVersion},
-      {"3.1", header("KOVA-PATCH3.1", 10, 0, 40), kMsgUnknownVersion},
-      {"4.0", header("KOVA-PATCH4.0", 10, 0, 40), kMsgUnknownVersion},
-      {"size cut", Bytes(good.begin(), good.begin() + 23), kMsgHeader1},
-      {"negative size", header("KOVA-PATCH3.0", -1, 0, 40), kMsgHeader1},
-      {"crc cut", Bytes(good.begin(), good.begin() + 27), kMsgHeader2},
-      {"crc mismatch", header("KOVA-PATCH3.0", 10, 0x12345678, 40), kMsgCrcMismatch},
-      {"offset cut", Bytes(good.begin(), good.begin() + 31), kMsgHeader3},
-      {"offset 39", header("KOVA-PATCH3.0", 10, 0, 39), kMsgHeader4},
-      {"offset = file size", header("KOVA-PATCH3.0", 10, 0, 41), kMsgHeader4},
+      {"empty", {}, Outcome::kIdentShort},
+      {"15 bytes", Bytes(good.begin(), good.begin() + 15), Outcome::kIdentShort},
+      {"one number", header("KOVA-PATCH3", 10, 0, 40), Outcome::kIdentBad},
+      {"no prefix", header("KOVA-PACH3.0", 10, 0, 40), Outcome::kIdentBad},
+      {"2.0", header("KOVA-PATCH2.0", 10, 0, 40), Outcome::kOldVersion},
+      {"1.5", header("KOVA-PATCH1.5", 10, 0, 40), Outcome::kOldVersion},
+      {"3.1", header("KOVA-PATCH3.1", 10, 0, 40), Outcome::kUnknownVersion},
+      {"4.0", header("KOVA-PATCH4.0", 10, 0, 40), Outcome::kUnknownVersion},
+      {"size cut", Bytes(good.begin(), good.begin() + 23), Outcome::kTargetSizeField},
+      {"negative size", header("KOVA-PATCH3.0", -1, 0, 40), Outcome::kTargetSizeField},
+      {"crc cut", Bytes(good.begin(), good.begin() + 27), Outcome::kCrcFieldCut},
+      {"crc mismatch", header("KOVA-PATCH3.0", 10, 0x12345678, 40), Outcome::kCrcMismatch},
+      {"offset cut", Bytes(good.begin(), good.begin() + 31), Outcome::kRecordsFieldCut},
+      {"offset 39", header("KOVA-PATCH3.0", 10, 0, 39), Outcome::kRecordsOutside},
+      {"offset = file size", header("KOVA-PATCH3.0", 10, 0, 41), Outcome::kRecordsOutside},
   };
   for (const auto& c : cases) {
-    Outcome o = Apply(c.holder, Ten());
+    Result o = Apply(c.holder, Ten());
     EXPECT_EQ(0, o.ok) << c.name;
-    EXPECT_EQ(std::u16string(c.message), o.report) << c.name;
+    EXPECT_EQ(c.outcome, o.outcome) << c.name;
     EXPECT_EQ(Ten(), o.target) << c.name;
   }
 }
@@ -94,32 +101,33 @@ TEST(Apply, DamagedStreamsLeaveTargetUntouched) {
   struct Case {
     const char* name;
     Bytes records;
-    const char16_t* message;
+    zelp::Outcome outcome;
     int64_t size;
   } cases[] = {
-      {"no end record", with({}), kMsgDamaged5, 10},
-      {"distance cut", with({0x01, 1, 0, 0}), kMsgDamaged61, 10},
-      {"position cut", with({0x02, 1, 0, 0, 0, 0, 0}), kMsgDamaged62, 10},
-      {"type 0x03", with({0x03}), kMsgBadRecordType, 10},
-      {"type 0x00", with({0x00, 0xFF}), kMsgBadRecordType, 10},
-      {"length cut", with({0x01, 1, 0, 0, 0, 5}), kMsgDamaged7, 10},
-      {"data cut", with({0x01, 1, 0, 0, 0, 5, 0, 1, 2}), kMsgDamaged8, 10},
-      {"position 2^63", with({0x02, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0xFF}), kMsgSeekTarget, 10},
+      {"no end record", with({}), Outcome::kTypeCut, 10},
+      {"distance cut", with({0x01, 1, 0, 0}), Outcome::kDistanceCut, 10},
+      {"position cut", with({0x02, 1, 0, 0, 0, 0, 0}), Outcome::kPositionCut, 10},
+      {"type 0x03", with({0x03}), Outcome::kBadRecordType, 10},
+      {"type 0x00", with({0x00, 0xFF}), Outcome::kBadRecordType, 10},
+      {"length cut", with({0x01, 1, 0, 0, 0, 5}), Outcome::kLengthCut, 10},
+      {"data cut", with({0x01, 1, 0, 0, 0, 5, 0, 1, 2}), Outcome::kDataCut, 10},
+      {"position 2^63", with({0x02, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0xFF}), Outcome::kUnreachable,
+       10},
       {"position 2^64-1", with({0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0xFF}),
-       kMsgSeekTarget, 10},
+       Outcome::kUnreachable, 10},
       // Relative steps that climb past 2^63 fail the same way.
       {"relative past 2^63",
        with({0x02, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0,  //
              0x01, 0x20, 0, 0, 0, 0, 0, 0xFF}),
-       kMsgSeekTarget, 10},
+       Outcome::kUnreachable, 10},
       // Even with a new size (truncation) the target keeps its old state.
-      {"shrinking patch, no end", with({}), kMsgDamaged5, 3},
-      {"growing patch, bad type", with({0x07}), kMsgBadRecordType, 100},
+      {"shrinking patch, no end", with({}), Outcome::kTypeCut, 3},
+      {"growing patch, bad type", with({0x07}), Outcome::kBadRecordType, 100},
   };
   for (const auto& c : cases) {
-    Outcome o = Apply(Stream(c.records, c.size), Ten());
+    Result o = Apply(Stream(c.records, c.size), Ten());
     EXPECT_EQ(0, o.ok) << c.name;
-    EXPECT_EQ(std::u16string(c.message), o.report) << c.name;
+    EXPECT_EQ(c.outcome, o.outcome) << c.name;
     EXPECT_EQ(Ten(), o.target) << c.name;
   }
 }
@@ -169,9 +177,9 @@ TEST(Apply, RecordStreams) {
        {0xAA, 2, 3, 4}},
   };
   for (const auto& c : cases) {
-    Outcome o = Apply(Stream(c.records, c.size), Ten());
+    Result o = Apply(Stream(c.records, c.size), Ten());
     EXPECT_EQ(1, o.ok) << c.name;
-    EXPECT_EQ(std::u16string(kMsgSuccess), o.report) << c.name;
+    EXPECT_EQ(Outcome::kOk, o.outcome) << c.name;
     EXPECT_EQ(c.want, o.target) << c.name;
   }
 }
@@ -179,22 +187,22 @@ TEST(Apply, RecordStreams) {
 TEST(Apply, CrcCheck) {
   uint32_t crc = Crc32Of(Ten().data(), 10);
   Bytes patch = Stream({0x01, 0, 0, 0, 0, 1, 0, 0x77, 0xFF}, 10, crc);
-  Outcome first = Apply(patch, Ten());
+  Result first = Apply(patch, Ten());
   ASSERT_EQ(1, first.ok);
   Bytes once = first.target;
   EXPECT_EQ(0x77, once[0]);
   // The patched file no longer has the CRC: the second run changes nothing.
-  Outcome second = Apply(patch, once);
+  Result second = Apply(patch, once);
   EXPECT_EQ(0, second.ok);
-  EXPECT_EQ(std::u16string(kMsgCrcMismatch), second.report);
+  EXPECT_EQ(Outcome::kCrcMismatch, second.outcome);
   EXPECT_EQ(once, second.target);
   // CRC 0: applied whatever the contents.
-  Outcome any = Apply(Stream({0x01, 0, 0, 0, 0, 1, 0, 0x77, 0xFF}, 10, 0), Bytes(10, 0xEE));
+  Result any = Apply(Stream({0x01, 0, 0, 0, 0, 1, 0, 0x77, 0xFF}, 10, 0), Bytes(10, 0xEE));
   EXPECT_EQ(1, any.ok);
 }
 
 TEST(Apply, PatchAtABaseInsideALargerFile) {
-  Outcome o = Apply(WithPrefix(300, Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10)), Ten(), 300);
+  Result o = Apply(WithPrefix(300, Stream({0x01, 1, 0, 0, 0, 1, 0, 0x99, 0xFF}, 10)), Ten(), 300);
   EXPECT_EQ(1, o.ok);
   EXPECT_EQ(0x99, o.target[1]);
   // The records offset is bounded by the holder's size, not the patch's:
@@ -203,7 +211,7 @@ TEST(Apply, PatchAtABaseInsideALargerFile) {
   PatchBuilder p;
   p.Header(10, 0, 200).End();
   o = Apply(WithPrefix(300, p.bytes), Ten(), 300);
-  EXPECT_EQ(std::u16string(kMsgDamaged5), o.report);
+  EXPECT_EQ(Outcome::kTypeCut, o.outcome);
   EXPECT_EQ(Ten(), o.target);
 }
 
@@ -222,9 +230,9 @@ TEST(Apply, FullDiskIsFoundBeforeAnyRecordIsWritten) {
        4},
   };
   for (const auto& c : cases) {
-    Outcome o = Apply(Stream(c.records, c.size), Ten(), 0, /*limit=*/32);
+    Result o = Apply(Stream(c.records, c.size), Ten(), 0, /*limit=*/32);
     EXPECT_EQ(0, o.ok) << c.name;
-    EXPECT_EQ(std::u16string(kMsgResize), o.report) << c.name;
+    EXPECT_EQ(Outcome::kResize, o.outcome) << c.name;
     EXPECT_EQ(Ten(), o.target) << c.name;
   }
 }
@@ -241,7 +249,7 @@ TEST(Apply, SuccessOnlyAfterTheDataIsFlushed) {
   FailingFlush target(Ten());
   testutil::ReportLog log;
   EXPECT_EQ(0, stub->ApplyOpened(patch, target, nullptr));
-  EXPECT_EQ(std::u16string(kMsgWriteFailed), log.Only());
+  EXPECT_EQ(ReportText(Outcome::kWriteFailed), log.Only());
 }
 
 TEST(Apply, ThroughRealFiles) {
@@ -253,17 +261,17 @@ TEST(Apply, ThroughRealFiles) {
   struct Case {
     const char* patch;
     const char* target;
-    const char16_t* message;
+    zelp::Outcome outcome;
   } cases[] = {
-      {"missing", "t", kMsgPatchOpen},
-      {"p", "missing", kMsgTargetOpen},
-      {"p", "p", kMsgTargetOpen},  // the patch file itself
-      {"p", "t", kMsgSuccess},
+      {"missing", "t", Outcome::kPatchOpen},
+      {"p", "missing", Outcome::kTargetOpen},
+      {"p", "p", Outcome::kTargetOpen},  // the patch file itself
+      {"p", "t", Outcome::kOk},
   };
   for (const auto& c : cases) {
     testutil::ReportLog log;
     stub->ApplyPatchFiles(path(c.patch).c_str(), path(c.target).c_str(), nullptr);
-    EXPECT_EQ(std::u16string(c.message), log.Only()) << c.patch << " " << c.target;
+    EXPECT_EQ(ReportText(c.outcome), log.Only()) << c.patch << " " << c.target;
   }
   Bytes want = Ten();
   want[0] = 0x31;
@@ -308,7 +316,7 @@ TEST(Apply, OnlyTheCheckedStreamIsWritten) {
     SwapsPatchOnResize target(Ten(), patch, c.replacement);
     testutil::ReportLog log;
     EXPECT_EQ(1, stub->ApplyOpened(patch, target, nullptr)) << c.name;
-    EXPECT_EQ(std::u16string(kMsgSuccess), log.Only()) << c.name;
+    EXPECT_EQ(ReportText(Outcome::kOk), log.Only()) << c.name;
     EXPECT_EQ(want, target.data) << c.name;
   }
 }
@@ -393,7 +401,7 @@ TEST(Apply, SpaceForWritesInsideTheFileIsSecuredFirst) {
       for (const ByteRange& r : target.asked) asked.push_back({r.at, r.end});
       EXPECT_EQ(c.want, asked) << c.name;
       if (!allow) {
-        EXPECT_EQ(std::u16string(kMsgResize), log.Only()) << c.name;
+        EXPECT_EQ(ReportText(Outcome::kResize), log.Only()) << c.name;
         EXPECT_EQ(original, target.data) << c.name;
       }
     }
@@ -428,7 +436,7 @@ TEST(Apply, RequestsToEndWaitForTheReportAndAreTaken) {
   {
     testutil::ReportLog log;
     ok = stub->ApplyOpened(patch, target, nullptr);
-    EXPECT_EQ(std::u16string(kMsgSuccess), log.Only());
+    EXPECT_EQ(ReportText(Outcome::kOk), log.Only());
   }
   int handled = g_endRequests;
   for (int i = 0; i < 3; ++i) ::sigaction(signals[i], &old[i], nullptr);

@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "engine/format.h"
+#include "engine/patch_stub.h"
 #include "file/crc32.h"
 #include "support/mem_file.h"
 #include "support/patch_builder.h"
 #include "support/test_util.h"
 
 using zelp::Diagnose;
-using zelp::PatchDamage;
+using zelp::Outcome;
 using zelp::Verdict;
 using Bytes = std::vector<uint8_t>;
 
@@ -102,23 +105,23 @@ TEST(Diagnose, CheckPatchFindsEveryDamage) {
   struct Case {
     const char* name;
     Bytes patch;
-    PatchDamage damage;
+    Outcome damage;
     int64_t at;
     uint64_t records;
   } cases[] = {
-      {"whole", header().Abs(1, {1}).Rel(2, {2, 3}).End().bytes, PatchDamage::kNone, 61, 2},
-      {"no end record", header().Abs(1, {1}).bytes, PatchDamage::kCutShort, 52, 1},
-      {"cut in a position", header().Raw({0x01, 0, 0}).bytes, PatchDamage::kCutShort, 40, 0},
-      {"cut in the data", WithoutLast(header().Abs(1, {1, 2, 3}).bytes, 1), PatchDamage::kCutShort,
-       40, 0},
-      {"unknown record type", header().Abs(1, {1}).Raw({0x03}).bytes, PatchDamage::kRecordType, 52,
+      {"whole", header().Abs(1, {1}).Rel(2, {2, 3}).End().bytes, Outcome::kOk, 61, 2},
+      {"no end record", header().Abs(1, {1}).bytes, Outcome::kTypeCut, 52, 1},
+      {"cut in a distance", header().Raw({0x01, 0, 0}).bytes, Outcome::kDistanceCut, 40, 0},
+      {"cut in the data", WithoutLast(header().Abs(1, {1, 2, 3}).bytes, 1), Outcome::kDataCut, 40,
+       0},
+      {"unknown record type", header().Abs(1, {1}).Raw({0x03}).bytes, Outcome::kBadRecordType, 52,
        1},
-      {"position out of reach", header().Abs(1ull << 63, {1}).End().bytes,
-       PatchDamage::kUnreachable, 40, 0},
-      {"not a ZELP patch", Bytes(50, 'x'), PatchDamage::kIdentification, 0, 0},
-      {"another version", header("KOVA-PATCH2.0").End().bytes, PatchDamage::kVersion, 0, 0},
-      {"header cut short", WithoutLast(header().bytes, 10), PatchDamage::kHeader, 16, 0},
-      {"records outside the file", header().bytes, PatchDamage::kHeader, 28, 0},
+      {"position out of reach", header().Abs(1ull << 63, {1}).End().bytes, Outcome::kUnreachable,
+       40, 0},
+      {"not a ZELP patch", Bytes(50, 'x'), Outcome::kIdentBad, 0, 0},
+      {"another version", header("KOVA-PATCH2.0").End().bytes, Outcome::kOldVersion, 0, 0},
+      {"header cut short", WithoutLast(header().bytes, 10), Outcome::kRecordsFieldCut, 28, 0},
+      {"records outside the file", header().bytes, Outcome::kRecordsOutside, 28, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,5 +130,11 @@ TEST(Diagnose, CheckPatchFindsEveryDamage) {
     EXPECT_EQ(c.damage, check.damage);
     EXPECT_EQ(c.at, check.at);
     EXPECT_EQ(c.records, check.records);
+    // Applying the same patch comes to the same outcome.
+    auto stub = std::make_unique<CPatchStub>(0);
+    MemFile target(Bytes(10, 0));
+    testutil::ReportLog log;
+    stub->ApplyOpened(patch, target, nullptr);
+    EXPECT_EQ(c.damage, stub->outcome);
   }
 }

@@ -17,7 +17,7 @@
 #include "common/report.h"
 #include "common/text.h"
 #include "engine/journal.h"
-#include "engine/messages.h"
+#include "engine/outcome.h"
 #include "engine/patch_stub.h"
 #include "file/crc32.h"
 #include "support/patch_builder.h"
@@ -89,7 +89,7 @@ void SparseTargetOn(SmallDisk& disk) {
   testutil::ReportLog log;
   EXPECT_EQ(0, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
                                      testutil::U16(target).c_str(), nullptr));
-  EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
+  EXPECT_EQ(zelp::ReportText(zelp::Outcome::kResize), log.Only());
   ASSERT_EQ(0, ::stat(target.c_str(), &after));
   EXPECT_EQ(size, after.st_size);
   EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
@@ -127,7 +127,7 @@ TEST(FullDisk, AnOrdinaryTargetOnBtrfsIsRefusedBeforeItsFirstByteChanges) {
   testutil::ReportLog log;
   EXPECT_EQ(0, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
                                      testutil::U16(target).c_str(), nullptr));
-  EXPECT_EQ(std::u16string(zelp::kMsgResize), log.Only());
+  EXPECT_EQ(zelp::ReportText(zelp::Outcome::kResize), log.Only());
   EXPECT_TRUE(original == testutil::ReadFile(target)) << "the target changed";
 }
 
@@ -162,13 +162,14 @@ TEST(FullDisk, APatchThatFitsWithoutItsJournalIsNotRefusedForIt) {
     testutil::ReportLog log;
     std::u16string notices;
     zelp::SayRemarks();
-    zelp::NoticeSink old = zelp::SetNoticeSink(
-        [](const char16_t* text, void* to) { *static_cast<std::u16string*>(to) += text; },
-        &notices);
-    EXPECT_EQ(1, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
-                                       testutil::U16(target).c_str(), nullptr));
-    zelp::SetNoticeSink(old, nullptr);
-    EXPECT_EQ(u"补丁成功", log.Only());
+    {
+      zelp::NoticeRoute route(
+          [](const char16_t* text, void* to) { *static_cast<std::u16string*>(to) += text; },
+          &notices);
+      EXPECT_EQ(1, stub->ApplyPatchFiles(testutil::U16(elsewhere.File("patch")).c_str(),
+                                         testutil::U16(target).c_str(), nullptr));
+    }
+    EXPECT_EQ(zelp::ReportText(zelp::Outcome::kOk), log.Only());
     EXPECT_NE(std::u16string::npos, notices.find(u"no journal was kept"))
         << zelp::Utf16ToUtf8(notices);
     EXPECT_EQ(int64_t{10} << 20, static_cast<int64_t>(testutil::ReadFile(target).size()));

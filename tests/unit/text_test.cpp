@@ -56,3 +56,24 @@ TEST(Text, PathsThatNameNoNativeFileAreRefused) {
 TEST(Text, CrLfBecomesLf) {
   EXPECT_EQ(std::u16string(u"a\nb\n\rc\r"), CrLfToLf(u"a\r\nb\r\n\rc\r"));
 }
+
+TEST(Text, NumbersAndPathParts) {
+  EXPECT_EQ(u"0", zelp::Grouped(0));
+  EXPECT_EQ(u"999", zelp::Grouped(999));
+  EXPECT_EQ(u"4,194,304", zelp::Grouped(4194304));
+  EXPECT_EQ(u"-1,234,567", zelp::Grouped(-1234567));
+  EXPECT_EQ(u"9,223,372,036,854,775,807", zelp::Grouped(INT64_MAX));
+  struct Case {
+    std::string path, folder, name;
+  } cases[] = {
+      {"game.sfc", ".", "game.sfc"},
+      {"/game.sfc", "/", "game.sfc"},
+      {"roms/snes/game.sfc", "roms/snes", "game.sfc"},
+      {"roms/", "roms", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.folder, zelp::FolderOf(c.path)) << c.path;
+    EXPECT_EQ(c.name, zelp::NameOf(c.path)) << c.path;
+    EXPECT_EQ(zelp::PathFromNative(c.folder), zelp::FolderOf(zelp::PathFromNative(c.path)));
+  }
+}

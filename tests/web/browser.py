@@ -43,13 +43,15 @@ class Page:
     """One headless Chromium on the served page, downloads into a folder of
     its own."""
 
-    def __init__(self, url, width=1000, height=1300, phone=False):
+    def __init__(self, url, width=1000, height=1300, phone=False, lang="en-US"):
         self.downloads = tempfile.mkdtemp(prefix="zelp-web-dl-")
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
         for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                    "--disable-gpu", "--window-size=%d,%d" % (width, height)):
+                    "--disable-gpu", "--window-size=%d,%d" % (width, height), "--lang=" + lang):
             options.add_argument(arg)
+        # The browser's language, which the page starts in.
+        options.add_experimental_option("prefs", {"intl.accept_languages": lang})
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         self.driver.execute_cdp_cmd("Page.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": self.downloads})

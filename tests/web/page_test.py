@@ -136,21 +136,21 @@ class PageTest(unittest.TestCase):
         cases = [
             # patch, target, what the page says (each fragment must appear)
             (patch, other, [CRC_REFUSAL, "this is not the file the patch was made for",
-                            "expected CRC-32 %s, this file has " % crc, "(300000 bytes)",
+                            "expected CRC-32 %s, this file has " % crc, "(300,000 bytes)",
                             "Your file was not changed."]),
             (patch, self.path("game-new.sfc"), [CRC_REFUSAL, "this file is already patched"]),
             (patch, headered, [CRC_REFUSAL, "this file starts with a 512-byte copier header",
                                "apply it with --header: the patch then skips the header of 'headered.sfc'"]),
             (cut_records, None, ["the patch is damaged: it is cut short",
                                  "It cannot be applied to any file."]),
-            (bad_type, None, ["the patch is damaged: a record of unknown type at byte 40"]),
-            (cut_header, None, ["初始化失败", "the patch is damaged: its header is cut short"]),
+            (bad_type, None, ["the patch is damaged: a record of unknown type",
+                              "the damage is at byte 40 of the patch file"]),
+            (cut_header, None, ["初始化失败", "the patch is damaged: its header's target size is missing or invalid"]),
             (huge_result, self.path("game.sfc"),
              ["改变文件大小失败", "the patched file would be larger than 1 GiB"]),
-            (patch, too_big, ["'too-big.bin' is 1073741825 bytes; this page works on files up "
-                              "to 1 GiB"]),
+            (patch, too_big, ["'too-big.bin' is 1,073,741,825 bytes, larger than 1 GiB"]),
             (self.path("readme.txt"), None,
-             ["'readme.txt' is neither a ZELP patch nor a program that carries one"]),
+             ["'readme.txt': it is neither a ZELP patch nor a program that carries one"]),
         ]
         for i, (patch_path, target, fragments) in enumerate(cases):
             with self.subTest(patch=os.path.basename(patch_path), target=target):
@@ -281,6 +281,40 @@ class PageTest(unittest.TestCase):
         name, data = self.page.download("download")
         self.assertEqual(name, "big (patched).bin")
         self.assertTrue(data == modified, "the 64 MiB result differs")
+
+    def test_language_follows_the_browser_and_the_switch(self):
+        zh = Page(self.server.url, lang="zh-CN")
+        try:
+            zh.pick("patch-file", self.path("game-patch.exe"))
+            zh.wait(lambda d: zh.el("target-file").is_enabled())
+            crc = zelp("info", self.path("game-patch.exe")).stdout.decode().split("\n")[1][-8:]
+            self.assertEqual(zh.el("summary-en").text,
+                             "补丁版本 KOVA-PATCH3.0；要打补丁的文件的CRC32：%s；"
+                             "打补丁后的文件大小：305,000 字节。" % crc)
+            self.assertEqual(zh.el("tab-apply").text, "打补丁")
+            zh.pick("target-file", self.write("headered.sfc", b"\x00" * 512 + self.original))
+            kind, text = zh.outcome("apply-status")
+            self.assertEqual(kind, "bad", text)
+            # The program's own line first, then the engine's Chinese, as zelp says it under zh_CN.
+            check = subprocess.run([ZELP, "check", "game-patch.exe", "headered.sfc"],
+                                   capture_output=True, cwd=self.dir,
+                                   env=dict(os.environ, LC_ALL="zh_CN.UTF-8"))
+            self.assertTrue(text.startswith(CRC_REFUSAL + "\n这不是补丁对应的文件\n"), text)
+            for line in check.stderr.decode().splitlines():
+                self.assertIn(line.replace("zelp: ", "", 1), text)
+            self.assertIn("你的文件没有被改动。", text)
+            zh.shot(os.path.join(SHOTS, "page-zh.png"))
+            # The switch shows the same outcome in English, without running anything again.
+            zh.el("lang-switch").click()
+            text = zh.el("apply-status").text
+            self.assertTrue(text.startswith(CRC_REFUSAL + "\nthis is not the file the patch was "
+                                            "made for\n"), text)
+            self.assertIn("this file starts with a 512-byte copier header", text)
+            self.assertEqual(zh.el("tab-apply").text, "Apply a patch")
+            self.assertIn("CRC-32 the file to patch must have: " + crc, zh.el("summary-en").text)
+            zh.shot(os.path.join(SHOTS, "page-en.png"))
+        finally:
+            zh.close()
 
     def test_phone_width(self):
         phone = Page(self.server.url, width=390, height=844, phone=True)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,10 @@ class Dialog : public ::testing::Test {
     dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr,
                                 Passive, 0);
     ASSERT_NE(dialog, nullptr) << GetLastError();
-    zelp::SetReportSink(Record, &recorded);
+    route = std::make_unique<zelp::ReportRoute>(Record, &recorded);
   }
   void TearDown() override {
-    zelp::SetReportSink(nullptr, nullptr);
+    route.reset();
     if (dialog) DestroyWindow(dialog);
   }
   RECT ClientRectOf(int id) {
@@ -49,6 +50,7 @@ class Dialog : public ::testing::Test {
   }
   HWND dialog = nullptr;
   Recorded recorded;
+  std::unique_ptr<zelp::ReportRoute> route;
 };
 
 TEST_F(Dialog, IsOverControlExcludesTheBorder) {
