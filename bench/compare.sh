@@ -94,6 +94,20 @@ put size_xdelta3 "$(stat -c %s x.xd3)"
 put size_bsdiff "$(stat -c %s b.bsdiff)"
 fi
 
+# --- The same change as BPS and UPS (IPS holds no offset past 16 MiB) -------
+note "create and apply: BPS, UPS"
+median create_bps "$runs" "" "$zelp create old.rom new.rom -o z.bps"
+median create_ups "$runs" "" "$zelp create old.rom new.rom -o z.ups"
+once once_bps "$zelp" create old.rom new.rom -o z.bps
+put size_bps "$(stat -c %s z.bps)"
+put size_ups "$(stat -c %s z.ups)"
+median applyo_zelp "$runs" "rm -f z.out" "$zelp apply z.zelp old.rom -o z.out"
+same z.out new.rom "zelp apply -o (ZELP)"
+median applyo_bps "$runs" "rm -f z.out" "$zelp apply z.bps old.rom -o z.out"
+same z.out new.rom "zelp apply -o (BPS)"
+median applyo_ups "$runs" "rm -f z.out" "$zelp apply z.ups old.rom -o z.out"
+same z.out new.rom "zelp apply -o (UPS)"
+
 # --- Applying, each made durable ------------------------------------------
 # zelp patches a copy of the original in place; the copy is synced first so
 # that its flush writes only what zelp wrote. The peers write a new file.
@@ -212,6 +226,18 @@ print(f"| apply, made durable | {ms('apply_zelp')} | {ms('apply_xdelta3')} | {ms
       f"{ratio('apply_xdelta3', 'apply_zelp')} | {ratio('apply_bspatch', 'apply_zelp')} |")
 print(f"| patch size | {int(r['size_zelp']):,} B | {int(r['size_xdelta3']):,} B | "
       f"{int(r['size_bsdiff']):,} B | | |")
+print()
+print("#### The same change as ZELP, BPS and UPS patches, beside xdelta3 (medians)\n")
+print("| | ZELP | BPS | UPS | xdelta3 | BPS ÷ ZELP |")
+print("|---|---:|---:|---:|---:|---:|")
+print(f"| create | {ms('create_zelp')} | {ms('create_bps')} | {ms('create_ups')} | "
+      f"{ms('create_xdelta3')} | {ratio('create_bps', 'create_zelp')} |")
+print(f"| create, peak memory | {mib('rss_once_zelp')} | {mib('rss_once_bps')} | | "
+      f"{mib('rss_once_xdelta3')} | |")
+print(f"| apply to a new file (-o), made durable | {ms('applyo_zelp')} | {ms('applyo_bps')} | "
+      f"{ms('applyo_ups')} | {ms('apply_xdelta3')} | {ratio('applyo_bps', 'applyo_zelp')} |")
+print(f"| patch size | {int(r['size_zelp']):,} B | {int(r['size_bps']):,} B | "
+      f"{int(r['size_ups']):,} B | {int(r['size_xdelta3']):,} B | |")
 print()
 print("#### zelp apply, where the time goes (medians)\n")
 print("| | time | ÷ `cat target` |")

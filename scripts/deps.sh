@@ -5,7 +5,8 @@
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang-14 libclang-rt-14-dev lld-14 googletest libgtest-dev
-        libbenchmark-dev zlib1g-dev valgrind strace python3 git help2man clang-format btrfs-progs e2fsprogs)
+        libbenchmark-dev zlib1g-dev nettle-dev valgrind strace python3 git help2man clang-format
+        btrfs-progs e2fsprogs)
 # Both widths of the Windows programs: the win32 thread model's compilers (no
 # thread library linked in), and Wine with its 32-bit half.
 windows=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 binutils-mingw-w64-x86-64

@@ -11,7 +11,7 @@ include=$(mktemp)
 trap 'rm -f "$include"' EXIT
 {
   echo "[COMMANDS]"
-  for command in info check apply create pack version; do
+  for command in info check apply create convert pack version; do
     echo ".SS $command"
     echo ".nf"
     # Roff: a backslash is written twice, a line may not start with . or '.

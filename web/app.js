@@ -15,7 +15,8 @@ try {
 }
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
 const pending = [];   // callers waiting for the worker's answers, in order
-const lastUrl = { apply: null, create: null };
+const lastUrl = { apply: null, create: null, convert: null };
+let lastApplied = null;  // the file and the result of the last good apply, for convert
 
 // Timings of the last apply, from the file's choice to the download being
 // ready (read by the browser benchmark).
@@ -255,7 +256,12 @@ $('target-file').addEventListener('change', async () => {
   withdraw(link, 'apply');
   showStatus(status, '', '', T('Patching a copy of “' + file.name + '” in memory…',
                               '正在内存中给“' + file.name + '”的副本打补丁…'));
-  const m = await run({ op: 'apply', file }, $('apply-progress'));
+  lastApplied = null;
+  $('convert-offer').hidden = true;
+  withdraw($('convert-download'), 'convert');
+  showStatus($('convert-status'), '', '', '');
+  const header = $('header-skip').checked;
+  const m = await run({ op: 'apply', file, header }, $('apply-progress'));
   if (m.type === 'error') {
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();
@@ -268,10 +274,36 @@ $('target-file').addEventListener('change', async () => {
     return;
   }
   offer(link, 'apply', m.blob, patchedName(file.name));
+  // A program is made of the file without a header (what the patch was made for).
+  if (!header && stubBytes) {
+    lastApplied = { file, blob: m.blob };
+    $('convert-offer').hidden = false;
+  }
   window.zelpLast = Object.assign({ total: performance.now() - started }, m.timings);
   showStatus(status, 'good', m.message,
              T('Patching succeeded. Your file was not changed; download the patched copy below.',
                '补丁已打上。你的文件没有被改动；请在下面下载打好补丁的副本。'));
+});
+
+// ---- Convert: the loaded patch, applied, as a patch program ----
+$('convert').addEventListener('click', async () => {
+  if (!lastApplied) return;
+  const { file, blob } = lastApplied;
+  const status = $('convert-status');
+  const link = $('convert-download');
+  withdraw(link, 'convert');
+  const text = $('description').value;
+  showStatus(status, '', '', 'Making the patch program…');
+  const m = await run({
+    op: 'create', original: file, modified: blob, description: text === '' ? null : text,
+    descriptionName: '', stub: stubBytes.slice(0), format: 1,
+  }, $('apply-progress'));
+  if (m.type === 'error' || m.code !== 0) {
+    showStatus(status, 'bad', '', m.error);
+    return;
+  }
+  offer(link, 'convert', m.blob, baseName(file.name) + '-patch.exe');
+  showStatus(status, 'good', '', m.explanation);
 });
 
 // ---- Create ----
@@ -316,6 +348,9 @@ $('create').addEventListener('click', async () => {
     return;
   }
   const exe = $('kind-exe').checked;
+  // The engine's kinds: 1 ZELP, 2 IPS, 3 UPS, 4 BPS.
+  const kind = document.querySelector('input[name="kind"]:checked').value;
+  const format = { exe: 1, bare: 1, ips: 2, ups: 3, bps: 4 }[kind];
   if (exe && !stubBytes) {
     showStatus(status, 'bad', '', T('The dialog program beside this page (zelp-stub.exe) could ' +
                                     'not be loaded; choose "bare patch", or reload the page.',
@@ -330,14 +365,15 @@ $('create').addEventListener('click', async () => {
     op: 'create', original, modified,
     description: descriptionFile ? descriptionFile.bytes : text === '' ? null : text,
     descriptionName: descriptionFile ? descriptionFile.name : '',
-    stub: exe ? stubBytes.slice(0) : null,
+    stub: exe ? stubBytes.slice(0) : null, format,
   }, $('create-progress'));
   button.disabled = false;
   if (m.type === 'error' || m.code !== 0) {
     showStatus(status, 'bad', '', m.error);
     return;
   }
-  const name = baseName(original.name) + (exe ? '-patch.exe' : '.zelp');
+  const name = baseName(original.name) +
+    { exe: '-patch.exe', bare: '.zelp', ips: '.ips', ups: '.ups', bps: '.bps' }[kind];
   offer(link, 'create', m.blob, name);
   showStatus(status, 'good', '', m.explanation);
 });

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "author/description.h"
+#include "author/foreign_writer.h"
 #include "author/patch_writer.h"
 #include "author/stamp_file.h"
 #include "common/caption.h"
@@ -18,12 +19,14 @@
 #include "common/text.h"
 #include "engine/diagnose.h"
 #include "engine/explain.h"
+#include "engine/foreign.h"
 #include "engine/format.h"
 #include "engine/outcome.h"
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/crc32.h"
+#include "file/offset_file.h"
 
 namespace {
 
@@ -202,10 +205,18 @@ struct Outcome {
 Outcome g_out;
 
 // The patch the page has loaded, where in it the patch begins, and the size
-// it gives the file.
+// it gives the file; for an IPS, UPS or BPS patch, its kind and what
+// checking it whole found.
 std::unique_ptr<WebFile> g_patch;
 uint64_t g_base = 0;
 int64_t g_resultSize = 0;
+zelp::PatchKind g_kind = zelp::PatchKind::kZelp;
+zelp::ForeignInfo g_info;
+
+bool Foreign(zelp::PatchKind kind) {
+  return kind == zelp::PatchKind::kIps || kind == zelp::PatchKind::kUps ||
+         kind == zelp::PatchKind::kBps;
+}
 
 void ClearOutcome() {
   std::free(g_out.result);
@@ -255,6 +266,33 @@ const Both kNoMemory = Words(
     u"the browser would not give this page enough memory. Close other tabs and try again, or use "
     u"the zelp command.",
     u"浏览器没有给本页足够的内存。请关闭其他标签页后重试，或使用 zelp 命令。");
+
+// The loaded IPS, UPS or BPS patch applied to `source` (the user's file past
+// `skip` bytes of header, which the result keeps): as zelp_apply returns.
+int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::u16string& name) {
+  zelp::Diagnosis d = zelp::DiagnoseForeign(g_info, source);
+  if (d.verdict != zelp::Verdict::kMatches) {
+    g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kCrcMismatch));
+    g_out.explanation =
+        InBoth([&](zelp::Language l) { return zelp::ForeignDiagnosisText(g_info, d, name, l); });
+    return d.verdict == zelp::Verdict::kUnreadable ? 1 : 3;
+  }
+  WebFile out;
+  zelp::OffsetFile result(out, skip);
+  uint32_t crc = 0;
+  zelp::ForeignFault fault =
+      skip && out.WriteAt(0, target.data(), static_cast<uint32_t>(skip)) != skip
+          ? zelp::ForeignFault::kWrite
+          : zelp::ProduceForeign(*g_patch, g_info, source, result, crc);
+  if (fault != zelp::ForeignFault::kNone) {
+    g_out.error = InBoth([&](zelp::Language) { return zelp::ForeignFaultText(g_info, fault); });
+    return 1;
+  }
+  g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kOk));
+  g_out.resultSize = out.size();
+  g_out.result = out.Release();
+  return 0;
+}
 
 }  // namespace
 
@@ -326,6 +364,32 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
   g_out.caption = Utf8(g_caption);
   std::u16string patchName;
   Utf8ToUtf16(name, patchName);
+  g_kind = SniffPatch(*g_patch);
+  g_patch->Seek(0);  // where the ZELP reading expects the file
+  if (Foreign(g_kind)) {
+    g_base = 0;
+    g_info = InspectForeign(*g_patch, g_kind);
+    g_resultSize = g_info.checksSource ? static_cast<int64_t>(g_info.targetSize) : 0;
+    g_out.summary = "format: " + Utf8(KindName(g_kind));
+    if (g_info.checksSource)
+      g_out.summary += "\nsource: " + std::to_string(g_info.sourceSize) + " bytes, CRC-32 " +
+                       Utf8(Hex32(g_info.sourceCrc)) +
+                       "\nresult: " + std::to_string(g_info.targetSize) + " bytes, CRC-32 " +
+                       Utf8(Hex32(g_info.targetCrc));
+    else
+      g_out.summary += "\nsource: any file (an IPS patch checks nothing)";
+    std::u16string metadata;
+    if (Utf8ToUtf16(g_info.metadata, metadata)) g_out.description = Utf8(CrLfToLf(metadata));
+    if (g_info.fault != ForeignFault::kNone) {
+      g_out.error = InBoth([&](Language) {
+        return u"the " + std::u16string(KindName(g_kind)) + u" patch is damaged: " +
+               ForeignFaultText(g_info, g_info.fault);
+      });
+      g_patch.reset();
+      return 2;
+    }
+    return 1;
+  }
   const zelp::Outcome found = FindPatchBase(*g_patch, g_base);
   if (found != zelp::Outcome::kOk) {
     g_out.error = InBoth([&](Language l) {
@@ -411,14 +475,24 @@ EMSCRIPTEN_KEEPALIVE int zelp_prepare_step(double step) {
 // patch was made for. `name` names the file in the explanations. Messages
 // as zelp_text says.
 EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc,
-                                    const char* name) {
+                                    const char* name, int header) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
-  if (crcKnown) target->KnowCrc(size ? crc : 0);
+  const int64_t skip = header ? zelp::kCopierHeaderSize : 0;
+  if (crcKnown && !skip) target->KnowCrc(size ? crc : 0);
   if (!g_patch) {
     g_out.error = Words(u"choose a patch first", u"请先选择补丁");
     return 1;
   }
+  if (static_cast<int64_t>(size) < skip) {
+    g_out.error = Words(u"the file is shorter than a 512-byte copier header",
+                        u"这个文件比512字节的拷贝机文件头还短");
+    return 1;
+  }
+  std::u16string targetName;
+  zelp::Utf8ToUtf16(name, targetName);
+  zelp::OffsetFile view(*target, skip);
+  if (Foreign(g_kind)) return ApplyForeign(*target, view, skip, targetName);
   auto stub = std::make_unique<CPatchStub>(g_base);
   g_patch->progressPhase = 2;
   double start = emscripten_get_now();
@@ -426,7 +500,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
   {
     // The page shows the outcome itself, in its own place.
     zelp::ReportRoute quiet([](void*, const char16_t*, void*) {}, nullptr);
-    ok = stub->ApplyOpened(*g_patch, *target, nullptr);
+    ok = stub->ApplyOpened(*g_patch, view, nullptr);
   }
   double total = emscripten_get_now() - start;
   g_patch->progressPhase = 0;
@@ -443,12 +517,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     g_out.error = TooLarge(u"the patched file would be", u"打补丁后的文件会");
   else if (target->outOfMemory)
     g_out.error = kNoMemory;
-  std::u16string targetName;
-  zelp::Utf8ToUtf16(name, targetName);
   // Refused by its CRC-32 before anything was written: say why, as zelp does.
   const bool refused = o == zelp::Outcome::kCrcMismatch;
   zelp::Diagnosis d;
-  if (refused) d = zelp::Diagnose(*g_patch, *target, g_base);
+  if (refused) d = zelp::Diagnose(*g_patch, view, g_base);
   g_out.explanation = InBoth([&](zelp::Language l) {
     std::u16string text = std::u16string(zelp::Explanation(o, l)) + u"\n";
     return refused ? text + zelp::DiagnosisText(d, targetName, l) : text;
@@ -466,7 +538,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
 EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uint8_t* modified,
                                      double modifiedSize, const char* description,
                                      double descriptionSize, const char* descriptionName,
-                                     uint8_t* stubData, double stubSize, int crc) {
+                                     uint8_t* stubData, double stubSize, int crc, int format) {
   using namespace zelp;
   ClearOutcome();
   WebFile origFile(original, static_cast<size_t>(originalSize));
@@ -491,6 +563,38 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
     options.hasDescription = true;
   }
 
+  const auto kind = static_cast<PatchKind>(format);
+  if (Foreign(kind)) {
+    if (kind != PatchKind::kBps && options.hasDescription) {
+      g_out.error = InBoth([&](Language) {
+        return (kind == PatchKind::kIps ? u"an " : u"a ") + std::u16string(KindName(kind)) +
+               u" patch carries no description; only BPS (as metadata) and ZELP do";
+      });
+      return 1;
+    }
+    std::vector<uint8_t> patch;
+    author::ForeignStats stats;
+    std::u16string error;
+    if (!author::EncodeForeign(kind, author::Bytes(origFile.data(), origFile.size()),
+                               author::Bytes(modFile.data(), modFile.size()),
+                               Utf8(CrLfToLf(options.description)), patch, stats, error)) {
+      g_out.error = InBoth([&](Language) { return error; });
+      return 1;
+    }
+    g_out.explanation = InBoth([&](Language) {
+      return u"wrote " + std::u16string(KindName(kind)) + u" patch: " +
+             Decimal(static_cast<uint64_t>(patch.size())) + u" bytes, " + Decimal(stats.steps) +
+             u" steps, " + Decimal(stats.literalBytes) + u" bytes of the modified file";
+    });
+    g_out.result = static_cast<uint8_t*>(std::malloc(patch.size() ? patch.size() : 1));
+    if (!g_out.result) {
+      g_out.error = kNoMemory;
+      return 1;
+    }
+    std::memcpy(g_out.result, patch.data(), patch.size());
+    g_out.resultSize = patch.size();
+    return 0;
+  }
   WebFile out;
   if (stub) {
     StampInfo stamp;

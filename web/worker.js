@@ -160,7 +160,8 @@ const ops = {
     const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
     const t1 = performance.now();
     const code = withString(M, msg.file.name,
-                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name));
+                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name,
+                                                    msg.header ? 1 : 0));
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: both(M, 4), error: both(M, 5),
@@ -176,7 +177,8 @@ const ops = {
 
   async create(M, msg) {
     tooLarge(M, "the original '" + msg.original.name + "'", msg.original.size);
-    tooLarge(M, "the modified file '" + msg.modified.name + "'", msg.modified.size);
+    tooLarge(M, "the modified file '" + (msg.modified.name || 'patched') + "'",
+             msg.modified.size);
     // Until the engine takes them over, the buffers are ours to free.
     const held = [];
     let original, modified, stub = { ptr: 0, size: 0 };
@@ -185,7 +187,8 @@ const ops = {
     try {
       original = await readInto(M, msg.original, "the original '" + msg.original.name + "'");
       held.push(original.ptr);
-      modified = await readInto(M, msg.modified, "the modified file '" + msg.modified.name + "'");
+      modified = await readInto(M, msg.modified,
+                                "the modified file '" + (msg.modified.name || 'patched') + "'");
       held.push(modified.ptr);
       if (msg.stub) {
         stub = await readInto(M, msg.stub, 'the dialog program');
@@ -208,7 +211,7 @@ const ops = {
     }
     const code = withString(M, msg.descriptionName || '', (name) =>
       M._zelp_create(original.ptr, original.size, modified.ptr, modified.size, description,
-                     descriptionSize, name, stub.ptr, stub.size, 1));
+                     descriptionSize, name, stub.ptr, stub.size, 1, msg.format || 1));
     if (description) M._zelp_free(description);
     const out = { type: 'created', code, explanation: both(M, 4), error: both(M, 5) };
     if (code === 0) out.blob = takeResult(M);

@@ -10,6 +10,7 @@
 #include "engine/stamp.h"
 #include "file/file.h"
 #include "file/out_file.h"
+#include "file/whole_file.h"
 
 namespace zelp::author {
 
@@ -87,6 +88,41 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
     case PatchStatus::kWrite: error = u"cannot write " + Quote(request.output); return false;
   }
   return Finish(out, request.output, info, error);
+}
+
+namespace {
+
+bool LoadWhole(const std::u16string& path, WholeFile& file, std::u16string& error) {
+  bool tooLarge = false;
+  if (file.Load(path, kMaxForeignInput, tooLarge)) return true;
+  error = tooLarge ? Quote(path) +
+                         u" has more than 1 GiB; IPS, UPS and BPS patches are made from "
+                         u"smaller files (a ZELP patch has no such limit)"
+                   : u"cannot read " + Quote(path);
+  return false;
+}
+
+}  // namespace
+
+bool CreateForeignFile(PatchKind kind, const std::u16string& original,
+                       const std::u16string& modified, const std::u16string& output,
+                       const std::string& metadata, ForeignStats& stats, OutputInfo& info,
+                       std::u16string& error) {
+  info = OutputInfo{};
+  WholeFile a, b;
+  std::vector<uint8_t> patch;
+  if (!LoadWhole(original, a, error) || !LoadWhole(modified, b, error)) return false;
+  if (!OutputIsNoInput(output, {&original, &modified}, error)) return false;
+  if (!EncodeForeign(kind, Bytes(a.data(), a.size()), Bytes(b.data(), b.size()), metadata, patch,
+                     stats, error))
+    return false;
+  OutputFile out;
+  if (!out.Create(output, error)) return false;
+  if (!WriteAll(out.file(), patch.data(), patch.size())) {
+    error = u"cannot write " + Quote(output);
+    return false;
+  }
+  return Finish(out, output, info, error);
 }
 
 bool PackFiles(const std::u16string& stub, const std::u16string& patch,

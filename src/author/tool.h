@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "author/foreign_writer.h"
 #include "author/patch_writer.h"
 
 namespace zelp::author {
@@ -28,6 +29,15 @@ struct OutputInfo {
 // distributable program in one step.
 bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo& info,
                      std::u16string& error);
+
+// The IPS, UPS or BPS patch that turns `original` into `modified` (a BPS
+// carrying `metadata`). Both files are read whole into memory, so each may
+// have at most kMaxForeignInput bytes.
+constexpr int64_t kMaxForeignInput = int64_t{1} << 30;
+bool CreateForeignFile(PatchKind kind, const std::u16string& original,
+                       const std::u16string& modified, const std::u16string& output,
+                       const std::string& metadata, ForeignStats& stats, OutputInfo& info,
+                       std::u16string& error);
 
 // The stub's program image (without any patch it carried), stamped, with
 // the patch appended.

@@ -34,15 +34,16 @@ const Command kCommands[] = {
      u"info FILE [--base N]",
      u"Shows the summary of the patch in FILE (the patch version, the CRC-32 the target must\n"
      u"have, the size after patching) and its description, and checks its whole record\n"
-     u"stream: a damaged or cut-short patch exits with 1.\n",
+     u"stream: a damaged or cut-short patch exits with 1. A file that holds no patch exits\n"
+     u"with 1 too, after printing its CRC-32, MD5 and SHA-1.\n",
      u"info needs the patch FILE"},
     {u"check",
      CmdCheck,
      2,
      2,
      {u"--base"},
-     {},
-     u"check FILE TARGET [--base N]",
+     {u"--header"},
+     u"check FILE TARGET [--base N] [--header]",
      u"Tells, without changing TARGET, whether the patch in FILE applies to it, and when not,\n"
      u"why: the file is already patched, carries a 512-byte copier header, or is another\n"
      u"file (with the CRC-32 expected and found). Exit 0 when the patch would apply, 3 when\n"
@@ -53,31 +54,48 @@ const Command kCommands[] = {
      2,
      2,
      {u"--base", u"-o"},
-     {u"--backup", u"--force"},
-     u"apply FILE TARGET [--base N] [-o OUT | --backup [--force]]",
+     {u"--backup", u"--force", u"--header", u"--checksums"},
+     u"apply FILE TARGET [--base N] [-o OUT | --backup [--force]] [--header] [--checksums]",
      u"Applies the patch in FILE to TARGET in place, as the patch program's button does, and\n"
      u"prints its report (\"补丁成功\" on stdout, or the failure on stderr followed by\n"
      u"English \"zelp: \" lines).\n"
      u"  -o OUT     leave TARGET untouched and write the patched file to OUT\n"
      u"  --backup   first keep TARGET's bytes as TARGET.bak (refused if that exists)\n"
      u"  --force    with --backup: replace an existing TARGET.bak\n"
+     u"  --header   patch TARGET as if its first 512 bytes (a copier header) were not there;\n"
+     u"             the header stays in place\n"
+     u"  --checksums  print the result's CRC-32, MD5 and SHA-1 (one more read of it)\n"
      u"Exit 0 done, 1 failed, 3 TARGET is not the file the patch was made for.\n",
      u"apply needs the patch FILE and the TARGET"},
     {u"create",
      CmdCreate,
      2,
      2,
-     {u"-o", u"--description", u"--stub"},
+     {u"-o", u"--description", u"--stub", u"--format"},
      {u"--no-crc"},
-     u"create ORIGINAL MODIFIED -o OUT [--description FILE] [--no-crc] [--stub STUB]",
+     u"create ORIGINAL MODIFIED -o OUT [--format F] [--description FILE] [--no-crc] [--stub STUB]",
      u"Writes the ZELP 3.0 patch that turns ORIGINAL into MODIFIED. With --stub, or when OUT\n"
      u"ends in .exe, the patch is appended to the dialog program (STUB, or the one installed\n"
      u"with zelp): one program to distribute.\n"
      u"  -o OUT               the output; - writes it to standard output\n"
      u"  --description FILE   text the program shows: UTF-8, or UTF-16 with a byte order mark\n"
      u"  --no-crc             the patch applies to any file, without the CRC-32 check\n"
-     u"  --stub STUB          the dialog program to append the patch to\n",
+     u"  --stub STUB          the dialog program to append the patch to\n"
+     u"  --format F           zelp, ips, ups or bps; by default OUT's name chooses (.ips, .ups,\n"
+     u"                       .bps; anything else is ZELP). A BPS carries the description as\n"
+     u"                       its metadata.\n",
      u"create needs ORIGINAL and MODIFIED"},
+    {u"convert",
+     CmdConvert,
+     2,
+     2,
+     {u"-o", u"--description", u"--stub", u"--format", u"--base"},
+     {},
+     u"convert PATCH ORIGINAL -o OUT [--format F] [--description FILE] [--stub STUB]",
+     u"Turns PATCH (ZELP, IPS, UPS, BPS or a patch program), applied to ORIGINAL, into a patch\n"
+     u"of another format, chosen as in create: OUT.exe is the program players run. A BPS's\n"
+     u"text metadata becomes the description when --description is not given.\n",
+     u"convert needs the PATCH and the ORIGINAL it applies to"},
     {u"pack",
      CmdPack,
      2,
@@ -102,10 +120,11 @@ const char16_t kUsage[] =
     u"  zelp create ORIGINAL MODIFIED -o OUT [--description FILE] [--no-crc] [--stub STUB]\n"
     u"                                     write the patch that turns ORIGINAL into MODIFIED\n"
     u"                                     (with --stub or OUT.exe, the distributable program)\n"
+    u"  zelp convert PATCH ORIGINAL -o OUT turn PATCH into another format, or a program\n"
     u"  zelp pack STUB PATCH -o OUT        append PATCH to the program STUB\n"
     u"  zelp version                       show the version and the build\n"
     u"\n"
-    u"FILE is a ZELP 3.0 patch or a program that carries one; --base N says at\n"
+    u"FILE is a ZELP 3.0, IPS, UPS or BPS patch, or a program that carries one; --base N says at\n"
     u"which byte of FILE the patch starts (decimal or 0x-hexadecimal).\n"
     u"`zelp COMMAND --help` tells more about each command.\n"
     u"\n"

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "common/language.h"
+#include "engine/foreign.h"
+#include "file/xfile.h"
 
 namespace zelp::cli {
 
@@ -60,6 +62,35 @@ int CmdCheck(const Args& a, Console& console);
 int CmdApply(const Args& a, Console& console);
 int CmdCreate(const Args& a, Console& console);
 int CmdPack(const Args& a, Console& console);
+int CmdConvert(const Args& a, Console& console);
+
+// create's work on two named files (convert gives it a file it made): the
+// format by --format or OUT's name, --description or else
+// `defaultDescription` (may be null).
+int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string& original,
+                    const std::u16string& modified, const std::u16string* defaultDescription,
+                    Console& console);
+// Applies the ZELP patch named by the first argument (at --base or where it
+// is found) to `copy`, a copy of the file it applies to; prints any refusal
+// and returns the exit code.
+int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console);
+// The ZELP patch in `patch` applied to the file at `targetPath` in place, with
+// the rollback journal, its report printed; returns the exit code.
+int ApplyInPlaceFrom(CKOVA_xFile& patch, const std::u16string& targetPath, Console& console);
+
+// IPS, UPS and BPS patches (cmd_foreign.cpp): the kind of the patch the
+// first argument names, by its magic (kZelp when --base places a ZELP patch
+// inside a file), and the commands for the other formats.
+PatchKind ForeignKind(const Args& a);
+inline bool IsForeign(PatchKind kind) {
+  return kind == PatchKind::kIps || kind == PatchKind::kUps || kind == PatchKind::kBps;
+}
+// "zelp: WHAT: CRC-32 …, MD5 …, SHA-1 …" on stdout for the file at `path`
+// past `skip` bytes; nothing when it cannot be read or for standard output.
+void PrintDigests(const std::u16string& path, int64_t skip, const char16_t* what, Console& console);
+int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console);
+int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console);
+int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console);
 
 // The version line: "zelp VERSION (BUILD)".
 std::u16string VersionText();

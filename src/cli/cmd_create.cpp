@@ -47,15 +47,121 @@ bool EndsWithExe(const std::u16string& path) {
   return tail == u".exe";
 }
 
+std::u16string Lower(std::u16string s) {
+  for (char16_t& c : s)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return s;
+}
+
+// The format a name or a --format word stands for: kUnknown for none.
+PatchKind KindOfWord(const std::u16string& word) {
+  const std::u16string w = Lower(word);
+  if (w == u"ips") return PatchKind::kIps;
+  if (w == u"ups") return PatchKind::kUps;
+  if (w == u"bps") return PatchKind::kBps;
+  if (w == u"zelp" || w == u"exe") return PatchKind::kZelp;
+  return PatchKind::kUnknown;
+}
+
+PatchKind KindOfName(const std::u16string& path) {
+  size_t dot = path.rfind(u'.');
+  if (dot == std::u16string::npos || path.find_first_of(u"/\\", dot) != std::u16string::npos)
+    return PatchKind::kUnknown;
+  return KindOfWord(path.substr(dot + 1));
+}
+
+std::u16string Article(PatchKind kind) { return kind == PatchKind::kIps ? u"an " : u"a "; }
+
+// The format to write: --format, else OUT's name; a name that suggests
+// another format than --format is refused. 0, or the exit code.
+int ChooseKind(const Args& a, const char16_t* command, const std::u16string& output,
+               PatchKind& kind, Console& console) {
+  const PatchKind named = KindOfName(output);
+  kind = named == PatchKind::kUnknown ? PatchKind::kZelp : named;
+  const std::u16string* word = FindOption(a, u"--format");
+  if (!word) return 0;
+  kind = KindOfWord(*word);
+  if (kind == PatchKind::kUnknown || Lower(*word) == u"exe")
+    return UsageError(console, command, u"--format takes zelp, ips, ups or bps");
+  if (named != PatchKind::kUnknown && named != kind) {
+    console.Err(u"zelp: '" + output + u"' is named like " +
+                (EndsWithExe(output) ? std::u16string(u"a patch program")
+                                     : Article(named) + KindName(named) + u" patch") +
+                u", but --format " + Lower(*word) + u" writes " + Article(kind) + KindName(kind) +
+                u" patch; give it a name that matches, or leave out --format\n");
+    return kExitFailed;
+  }
+  return 0;
+}
+
+int CreateForeign(const Args& a, PatchKind kind, const std::u16string& original,
+                  const std::u16string& modified, const std::u16string& output,
+                  const std::u16string& description, bool hasDescription, Console& console) {
+  const std::u16string name = KindName(kind);
+  if (FindOption(a, u"--stub") || HasFlag(a, u"--no-crc")) {
+    console.Err(u"zelp: --stub and --no-crc are for ZELP patches and programs, not " + name +
+                u"\n");
+    return kExitUsage;
+  }
+  if (hasDescription && kind != PatchKind::kBps) {
+    console.Err(u"zelp: a " + name +
+                u" patch carries no description; only BPS (as metadata) "
+                u"and ZELP do\n");
+    return kExitUsage;
+  }
+  // BPS metadata is UTF-8 text with the file's own line breaks.
+  std::string metadata = hasDescription ? Utf16ToUtf8(CrLfToLf(description)) : std::string();
+  author::ForeignStats stats;
+  author::OutputInfo info;
+  std::u16string error;
+  if (!author::CreateForeignFile(kind, original, modified, output, metadata, stats, info, error)) {
+    console.Err(u"zelp: " + error + u"\n");
+    return kExitFailed;
+  }
+  if (info.replacedOutput) console.Err(u"zelp: replaced the existing '" + output + u"'\n");
+  std::u16string line = u"zelp: wrote " + name + u" patch '" + output + u"': " +
+                        Decimal(static_cast<uint64_t>(info.fileSize)) + u" bytes, " +
+                        Decimal(stats.steps) +
+                        (kind == PatchKind::kIps   ? u" records, "
+                         : kind == PatchKind::kUps ? u" hunks, "
+                                                   : u" actions, ") +
+                        Decimal(stats.literalBytes) + u" bytes of the modified file\n";
+  output == kStdoutName ? console.Err(line) : console.Out(line);
+  return kExitOk;
+}
+
 }  // namespace
 
 int CmdCreate(const Args& a, Console& console) {
-  if (!FindOption(a, u"-o")) return UsageError(console, u"create", u"missing -o OUT");
+  return CreateFromFiles(a, u"create", a.positional[0], a.positional[1], nullptr, console);
+}
+
+int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string& original,
+                    const std::u16string& modified, const std::u16string* defaultDescription,
+                    Console& console) {
+  if (!FindOption(a, u"-o")) return UsageError(console, command, u"missing -o OUT");
   author::CreateRequest request;
-  request.original = a.positional[0];
-  request.modified = a.positional[1];
+  request.original = original;
+  request.modified = modified;
   request.output = *FindOption(a, u"-o");
   request.crc = !HasFlag(a, u"--no-crc");
+  PatchKind kind;
+  if (int code = ChooseKind(a, command, request.output, kind, console)) return code;
+  if (const std::u16string* description = FindOption(a, u"--description")) {
+    if (SameFile(request.output, *description)) {
+      console.Err(u"zelp: the output '" + request.output + u"' is the description '" +
+                  *description + u"'; choose another name\n");
+      return kExitFailed;
+    }
+    if (!LoadDescription(*description, request.description, console)) return kExitFailed;
+    request.hasDescription = true;
+  } else if (defaultDescription) {
+    request.description = *defaultDescription;
+    request.hasDescription = true;
+  }
+  if (IsForeign(kind))
+    return CreateForeign(a, kind, original, modified, request.output, request.description,
+                         request.hasDescription, console);
   if (const std::u16string* stub = FindOption(a, u"--stub")) {
     request.stub = *stub;
   } else if (EndsWithExe(request.output)) {
@@ -70,15 +176,6 @@ int CmdCreate(const Args& a, Console& console) {
                   places + u")\n");
       return kExitFailed;
     }
-  }
-  if (const std::u16string* description = FindOption(a, u"--description")) {
-    if (SameFile(request.output, *description)) {
-      console.Err(u"zelp: the output '" + request.output + u"' is the description '" +
-                  *description + u"'; choose another name\n");
-      return kExitFailed;
-    }
-    if (!LoadDescription(*description, request.description, console)) return kExitFailed;
-    request.hasDescription = true;
   }
   author::PatchStats stats;
   author::OutputInfo info;

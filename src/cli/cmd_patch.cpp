@@ -16,6 +16,7 @@
 #include "engine/patch_base.h"
 #include "engine/patch_stub.h"
 #include "file/file.h"
+#include "file/offset_file.h"
 #include "file/out_file.h"
 
 namespace zelp::cli {
@@ -42,6 +43,21 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
   if (o == Outcome::kManyStamps)
     console.Err(ZelpLines(zh ? u"请用 --base 指定补丁从哪里开始"
                              : u"use --base to say where the patch begins"));
+  return kExitFailed;
+}
+
+int64_t HeaderSkip(const Args& a) { return HasFlag(a, u"--header") ? kCopierHeaderSize : 0; }
+
+// With --header, the target must be longer than the header; 0, or the exit
+// code after saying so.
+int HeaderFits(const Args& a, Console& console) {
+  int64_t size = -1;
+  CKOVA_File target;
+  if (!HasFlag(a, u"--header") || !Open(a.positional[1].c_str(), target, kModeRead, kShareRead))
+    return 0;  // a target that cannot be opened is reported where it is used
+  target.GetSize(size);
+  if (size >= kCopierHeaderSize) return 0;
+  console.Err(u"zelp: " + Quote(a.positional[1]) + u" is shorter than a 512-byte copier header\n");
   return kExitFailed;
 }
 
@@ -158,7 +174,7 @@ std::u16string Visible(const std::u16string& text) {
 }
 
 int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath, uint64_t base,
-              Console& console, bool toStdout) {
+              Console& console, bool toStdout, int64_t skip) {
   CKOVA_File patch, target;
   for (auto [path, file, share] : {std::tuple(&patchPath, &patch, kShareRead),
                                    std::tuple(&targetPath, &target, kShareReadWrite)}) {
@@ -176,7 +192,8 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
   if (r.state != Recovered::kNone) console.Err(ZelpLines(JournalAhead(r, console.language)));
   std::unique_ptr<RolledBackView> view;
   if (r.file) view.reset(new RolledBackView(target, *r.file, r.contents));
-  Diagnosis d = Diagnose(patch, view ? static_cast<CKOVA_xFile&>(*view) : target, base);
+  OffsetFile source(view ? static_cast<CKOVA_xFile&>(*view) : target, skip);
+  Diagnosis d = Diagnose(patch, source, base);
   spot.CloseFound();
   std::u16string text = ZelpLines(DiagnosisText(d, targetPath, console.language));
   toStdout&& d.verdict == Verdict::kMatches ? console.Out(text) : console.Err(text);
@@ -212,7 +229,7 @@ ReportCapture Captured(uint64_t base, Run run, Console* console = nullptr,
 // Any write before that check makes it read the file again.
 class CopyWithKnownCrc : public CKOVA_xFile {
  public:
-  CopyWithKnownCrc(CKOVA_File& file, uint32_t crc) : f_(file), crc_(crc) {}
+  CopyWithKnownCrc(CKOVA_xFile& file, uint32_t crc) : f_(file), crc_(crc) {}
   uint32_t Read(void* b, uint32_t n) override { return f_.Read(b, n); }
   uint32_t Write(const void* b, uint32_t n) override { return known_ = false, f_.Write(b, n); }
   void Close() override { f_.Close(); }
@@ -237,7 +254,7 @@ class CopyWithKnownCrc : public CKOVA_xFile {
   }
 
  private:
-  CKOVA_File& f_;
+  CKOVA_xFile& f_;
   uint32_t crc_;
   bool known_ = true;
 };
@@ -300,7 +317,8 @@ int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Con
         u"上次运行被中断，留下了日志 " + Quote(src.found.journal) +
             u"：副本按那次运行之前的目标文件制作");
   }
-  if (int code = CrcFirst(patch, src.file(), base, a, console, crc)) return code;
+  OffsetFile source(src.file(), HeaderSkip(a));
+  if (int code = CrcFirst(patch, source, base, a, console, crc)) return code;
   std::u16string error;
   if (!out.Create(outPath, error)) {
     console.Err(ZelpLines(error));
@@ -327,10 +345,14 @@ bool CopySourceTo(CopySource& src, const std::u16string& targetPath, OutputFile&
   return want == got && to.Seek(0);
 }
 
+// Writes the patched copy of the target to `output` (with --header, past the
+// target's first 512 bytes, which are copied as they are); `output` may be
+// the target itself, replaced only once the copy is complete.
 int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  const bool inPlace = output == targetPath;
   for (const std::u16string* in : {&patchPath, &targetPath}) {
-    if (output != kStdoutName && SameFile(output, *in)) {
+    if (output != kStdoutName && !(inPlace && in == &targetPath) && SameFile(output, *in)) {
       Say(console,
           u"the output " + Quote(output) + u" is the input " + Quote(*in) +
               u"; choose another name",
@@ -348,7 +370,8 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
         u"无法把 " + Quote(targetPath) + u" 复制到 " + Quote(output));
     return kExitFailed;
   }
-  CopyWithKnownCrc copy(out.file(), crc);
+  OffsetFile view(out.file(), HeaderSkip(a));
+  CopyWithKnownCrc copy(view, crc);
   Outcome o = Outcome::kOk;
   Captured(
       base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }, nullptr, &o);
@@ -361,10 +384,12 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   int code = Finish(o, console);
   // The engine's words are about the file it wrote: the copy, now gone.
   if (code != kExitOk)
-    Say(console, Quote(targetPath) + u" is unchanged; " + Quote(output) + u" was not written",
-        Quote(targetPath) + u" 未被改动；" + Quote(output) + u" 没有写出");
+    Say(console,
+        Quote(targetPath) + u" is unchanged" +
+            (inPlace ? u"" : u"; " + Quote(output) + u" was not written"),
+        Quote(targetPath) + u" 未被改动" + (inPlace ? u"" : u"；" + Quote(output) + u" 没有写出"));
   else if (output != kStdoutName)
-    SayPatched(console, targetPath, &output, SizeOf(targetPath), after);
+    SayPatched(console, targetPath, inPlace ? nullptr : &output, SizeOf(targetPath), after);
   return code;
 }
 
@@ -433,7 +458,8 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
       return kExitFailed;
     }
   }
-  int code = ApplyInPlace(patchPath, targetPath, base, console);
+  int code = HasFlag(a, u"--header") ? ApplyToCopy(a, base, targetPath, console)
+                                     : ApplyInPlace(patchPath, targetPath, base, console);
   if (code == kExitOk)
     Say(console, u"the original is kept in " + Quote(backup), u"原文件保存在 " + Quote(backup));
   else
@@ -442,12 +468,48 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
   return code;
 }
 
+int ApplyHere(const Args& a, uint64_t base, Console& console) {
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  // A copier header is kept by patching a copy past it, renamed over the
+  // target once complete.
+  if (HasFlag(a, u"--header")) return ApplyToCopy(a, base, targetPath, console);
+  int code = ApplyInPlace(patchPath, targetPath, base, console);
+  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false, 0);
+  return code;
+}
+
 }  // namespace
 
+int ApplyInPlaceFrom(CKOVA_xFile& patch, const std::u16string& targetPath, Console& console) {
+  return Captured(
+             0, [&](CPatchStub& stub) { stub.ApplyToPath(patch, targetPath.c_str(), nullptr); },
+             &console)
+      .code;
+}
+
+int ApplyZelpToCopy(const Args& a, CKOVA_xFile& copy, Console& console) {
+  uint64_t base;
+  if (int code = ResolveBase(a.positional[0], a, base, console, u"convert")) return code;
+  CKOVA_File patch;
+  if (!Open(a.positional[0].c_str(), patch, kModeRead, kShareRead))
+    return Finish(Outcome::kPatchOpen, console);
+  Outcome o = Outcome::kOk;
+  Captured(
+      base, [&](CPatchStub& stub) { stub.ApplyOpened(patch, copy, nullptr); }, nullptr, &o);
+  return o == Outcome::kOk ? kExitOk : Finish(o, console);
+}
+
 int CmdInfo(const Args& a, Console& console) {
+  if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignInfoCmd(a, kind, console);
   const std::u16string& path = a.positional[0];
   uint64_t base;
-  if (int code = ResolveBase(path, a, base, console, u"info")) return code;
+  if (int code = ResolveBase(path, a, base, console, u"info")) {
+    // No patch at all: most likely the file to patch, whose checksums are
+    // what a ROM catalogue is searched by.
+    if (code == kExitFailed && !FindOption(a, u"--base"))
+      PrintDigests(path, 0, u"this file", console);
+    return code;
+  }
   auto stub = std::make_unique<CPatchStub>(base);
   CKOVA_File file;
   bool opened = Open(path.c_str(), file, kModeRead, kShareRead);
@@ -482,9 +544,13 @@ int CmdInfo(const Args& a, Console& console) {
 }
 
 int CmdCheck(const Args& a, Console& console) {
+  if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignCheckCmd(a, kind, console);
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"check")) return code;
-  return Diagnosed(a.positional[0], a.positional[1], base, console, true);
+  if (int code = HeaderFits(a, console)) return code;
+  int code = Diagnosed(a.positional[0], a.positional[1], base, console, true, HeaderSkip(a));
+  PrintDigests(a.positional[1], HeaderSkip(a), u"this file", console);
+  return code;
 }
 
 int CmdApply(const Args& a, Console& console) {
@@ -495,13 +561,16 @@ int CmdApply(const Args& a, Console& console) {
                       u"-o and --backup exclude each other: with -o the target stays untouched");
   if (HasFlag(a, u"--force") && !backup)
     return UsageError(console, u"apply", u"--force goes with --backup");
+  if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignApplyCmd(a, kind, console);
+  if (int code = HeaderFits(a, console)) return code;
   uint64_t base;
   if (int code = ResolveBase(a.positional[0], a, base, console, u"apply")) return code;
-  if (output) return ApplyToCopy(a, base, *output, console);
-  if (backup) return ApplyWithBackup(a, base, console);
-  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
-  int code = ApplyInPlace(patchPath, targetPath, base, console);
-  if (code == kExitNotTheFile) Diagnosed(patchPath, targetPath, base, console, false);
+  const std::u16string& dest = output ? *output : a.positional[1];
+  int code = output   ? ApplyToCopy(a, base, *output, console)
+             : backup ? ApplyWithBackup(a, base, console)
+                      : ApplyHere(a, base, console);
+  if (code == kExitOk && HasFlag(a, u"--checksums"))
+    PrintDigests(dest, HeaderSkip(a), u"the result", console);
   return code;
 }
 

@@ -26,8 +26,14 @@ int CPatchStub::LoadPatchInfoFrom(const char16_t* path) {
 
 int CPatchStub::ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner) {
   using namespace zelp;
-  CKOVA_File patchFile, target;
+  CKOVA_File patchFile;
   if (!Open(ownPath, patchFile, kModeRead, kShareRead)) return Finish(owner, Outcome::kPatchOpen);
+  return ApplyToPath(patchFile, targetPath, owner);
+}
+
+int CPatchStub::ApplyToPath(CKOVA_xFile& patchFile, const char16_t* targetPath, void* owner) {
+  using namespace zelp;
+  CKOVA_File target;
   // The patch is open sharing only reading, so opening the same file again
   // for writing fails here on every platform.
   if (!Open(targetPath, target, kModeReadWrite, kShareRead)) {

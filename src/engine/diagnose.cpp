@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "engine/foreign.h"
 #include "engine/format.h"
 #include "engine/header.h"
 #include "engine/records.h"
@@ -167,6 +168,34 @@ Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) 
   d.verdict = d.targetSize > kCopierHeaderSize && d.headerlessCrc == d.expectedCrc
                   ? Verdict::kCopierHeader
                   : Verdict::kOtherFile;
+  return d;
+}
+
+Diagnosis DiagnoseForeign(const ForeignInfo& info, CKOVA_xFile& target) {
+  Diagnosis d;
+  d.patch.damage = Outcome::kOk;
+  target.GetSize(d.targetSize);
+  d.patchedSize = ForeignResultSize(info, d.targetSize);
+  if (!TargetCrcs(target, d.targetSize, d.targetCrc, d.headerlessCrc)) {
+    d.verdict = Verdict::kUnreadable;
+    return d;
+  }
+  if (!info.checksSource) {
+    d.verdict = Verdict::kMatches;
+    return d;
+  }
+  // A CRC of 0 is an ordinary value here, not "no check": the size must
+  // match as well.
+  d.expectedCrc = info.sourceCrc;
+  const auto size = static_cast<uint64_t>(d.targetSize);
+  if (size == info.sourceSize && d.targetCrc == info.sourceCrc)
+    d.verdict = Verdict::kMatches;
+  else if (size == info.targetSize && d.targetCrc == info.targetCrc)
+    d.verdict = Verdict::kAlreadyPatched;
+  else if (size == info.sourceSize + kCopierHeaderSize && d.headerlessCrc == info.sourceCrc)
+    d.verdict = Verdict::kCopierHeader;
+  else
+    d.verdict = Verdict::kOtherFile;
   return d;
 }
 

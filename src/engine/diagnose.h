@@ -10,6 +10,8 @@
 
 namespace zelp {
 
+struct ForeignInfo;
+
 struct StreamCheck {
   Outcome damage = Outcome::kOk;  // what applying the patch would report, or kOk
   int64_t at = 0;                 // the patch file offset where the damage was found
@@ -48,5 +50,10 @@ constexpr int64_t kCopierHeaderSize = 512;
 // Tells which verdict holds for `target` and the patch at `patchBase` in
 // `patch`. Both files are only read.
 Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase);
+
+// The same verdicts for an IPS, UPS or BPS patch that InspectForeign found
+// whole: UPS and BPS name the size and CRC-32 of the file they take and of
+// the file they make; an IPS checks nothing, so any file matches.
+Diagnosis DiagnoseForeign(const ForeignInfo& info, CKOVA_xFile& target);
 
 }  // namespace zelp

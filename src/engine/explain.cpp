@@ -44,6 +44,54 @@ const char16_t* Explanation(Outcome o, Language language) {
   return Zh(language) ? w.chinese : w.english;
 }
 
+std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault) {
+  const std::u16string at = u" at byte " + Decimal(info.at);
+  const std::u16string kind = KindName(info.kind);
+  switch (fault) {
+    case ForeignFault::kNone: return u"";
+    case ForeignFault::kRead: return u"it cannot be read";
+    case ForeignFault::kMagic: return u"it does not start with the " + kind + u" magic";
+    case ForeignFault::kCutShort:
+      return u"it is cut short: it ends inside the step" + at + u" (an incomplete download?)";
+    case ForeignFault::kNumber: return u"a number too large" + at;
+    case ForeignFault::kPatchCrc:
+      return u"its own CRC-32 does not match its bytes: it was damaged (an incomplete or broken "
+             u"download?)";
+    case ForeignFault::kOutside:
+      return u"the step" + at + u" reads or writes outside the files it names";
+    case ForeignFault::kTrailing:
+      return u"bytes after its end mark" + at + u" are neither a size nor records";
+    case ForeignFault::kChanged: return u"the patch file was changed while it was being used";
+    case ForeignFault::kSourceSize:
+      return u"the file to patch does not have the " + Decimal(info.sourceSize) +
+             u" bytes the patch was made for";
+    case ForeignFault::kSourceRead: return u"the file to patch cannot be read";
+    case ForeignFault::kWrite: return u"the result cannot be written (disk full or an I/O error)";
+    case ForeignFault::kResultCrc:
+      return u"the result does not have the CRC-32 " + Hex32(info.targetCrc) +
+             u" the patch promises; it was not kept";
+  }
+  return u"";
+}
+
+std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
+                                    const std::u16string& target, Language language) {
+  if (!info.checksSource || language == Language::kChinese)
+    return DiagnosisText(d, target, language);
+  const std::u16string wanted =
+      u"CRC-32 " + Hex32(info.sourceCrc) + u", " + Decimal(info.sourceSize) + u" bytes";
+  switch (d.verdict) {
+    case Verdict::kMatches: return u"the patch applies to this file (" + wanted + u")\n";
+    case Verdict::kOtherFile:
+      return u"expected " + wanted + u"; this file has CRC-32 " + Hex32(d.targetCrc) + u", " +
+             Decimal(d.targetSize) +
+             u" bytes\n"
+             u"this is another file or another version of it; the patch's notes may say which "
+             u"one it needs\n";
+    default: return DiagnosisText(d, target, language);
+  }
+}
+
 const char16_t* UnchangedText(Language language) {
   return Zh(language) ? u"；文件未被改动" : u"; nothing was changed";
 }
@@ -71,12 +119,12 @@ std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target, L
                 : u"this file is already patched: it holds everything the patch writes\n";
     case Verdict::kCopierHeader:
       return zh ? u"这个文件开头有512字节的拷贝机文件头，补丁是为不带文件头的文件做的\n"
-                  u"请先去掉文件头（tail -c +513 " +
-                      Quote(target) + u" > headerless-copy），再给那个副本打补丁\n"
+                  u"请加上 --header 打补丁：补丁会跳过 " +
+                      Quote(target) + u" 的文件头，并把它留在原处\n"
                 : u"this file starts with a 512-byte copier header; the patch was made for the "
                   u"file without it\n"
-                  u"remove the header first (tail -c +513 " +
-                      Quote(target) + u" > headerless-copy) and apply the patch to that copy\n";
+                  u"apply it with --header: the patch then skips the header of " +
+                      Quote(target) + u" and leaves it in place\n";
     case Verdict::kOtherFile:
       return zh ? u"需要的CRC32是 " + Hex32(d.expectedCrc) + u"，这个文件是 " + Hex32(d.targetCrc) +
                       u"（" + Grouped(d.targetSize) +

@@ -7,6 +7,7 @@
 
 #include "common/language.h"
 #include "engine/diagnose.h"
+#include "engine/foreign.h"
 #include "engine/outcome.h"
 
 namespace zelp {
@@ -18,6 +19,16 @@ const char16_t* Explanation(Outcome o, Language language);
 // damage, then where it lies when a field or record shows it; empty when
 // the patch is whole.
 std::u16string DamageText(const StreamCheck& check, Language language);
+
+// What is wrong with an IPS, UPS or BPS patch, or with its application, as
+// a phrase; empty for kNone.
+std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault);
+
+// DiagnosisText for such a patch: UPS and BPS name the size of the file
+// they take, and a CRC-32 of 0 is an ordinary value there.
+std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
+                                    const std::u16string& target,
+                                    Language language = Language::kEnglish);
 
 // The diagnosis of the file named `target` (as the user gave it), as lines
 // that each end in "\n".

@@ -45,6 +45,9 @@ class CPatchStub {
   // The application procedure from opening both files on: reports every
   // outcome ("补丁成功" or why not) and returns 1 or 0 (engine/by_name.cpp).
   int ApplyPatchFiles(const char16_t* ownPath, const char16_t* targetPath, void* owner);
+  // The same with the patch already open (an IPS or UPS patch made into a
+  // ZELP one in memory).
+  int ApplyToPath(CKOVA_xFile& patchFile, const char16_t* targetPath, void* owner);
   // The same over two files already open (patch readable, target writable),
   // with the rollback journal at `spot` when given.
   int ApplyOpened(CKOVA_xFile& patchFile, CKOVA_xFile& target, void* owner,

@@ -113,6 +113,28 @@ def main():
           bytes([0x16, 0x42]) + struct.pack("<H", 600) + rom + edits)
     # A tiny storage limit: the growth cannot be had.
     write("fuzz_apply", "disk_full", bytes([1, 0, 8, 0, 1]) + PATCHES["grow"])
+    # fuzz_ips, fuzz_ups, fuzz_bps: source length, source, patch (the
+    # targets seal UPS and BPS footers themselves, so theirs are zeros).
+    src = b"Hello, world!"
+    foreign = {
+        "fuzz_ips": {
+            "record_and_run": b"PATCH\0\0\x02\0\x03abc\0\0\x07\0\0\0\x04zEOF",
+            "cut_after_eof": b"PATCH\0\0\0\0\x01XEOF\0\0\x04",
+            "record_at_eof": b"PATCHEOF\0\x02hiEOF",
+        },
+        "fuzz_ups": {
+            "grows": b"UPS1\x8d\x90\x82\x01\x00\x8a\x41\x42\x43\x00",
+            "shrinks": b"UPS1\x8d\x83\x81\x05\x00\x80" + bytes(10) + b"\x00",
+        },
+        "fuzz_bps": {
+            "every_action": b"BPS1\x8d\x98\x83<t>\x98\x92\x80\x85, \x96\x84\x8b\xa6\x82\x9b",
+            "multi_byte_numbers": b"BPS1\x8d\x00\x81\x80\x7c\x01\x92\x00\x81",
+        },
+    }
+    for target, seeds in foreign.items():
+        for name, patch in seeds.items():
+            footer = b"" if target == "fuzz_ips" else bytes(12)
+            write(target, name, struct.pack("<H", len(src)) + src + patch + footer)
     return 0
 
 

@@ -140,7 +140,7 @@ class PageTest(unittest.TestCase):
                             "Your file was not changed."]),
             (patch, self.path("game-new.sfc"), [CRC_REFUSAL, "this file is already patched"]),
             (patch, headered, [CRC_REFUSAL, "this file starts with a 512-byte copier header",
-                               "tail -c +513 'headered.sfc' > headerless-copy"]),
+                               "apply it with --header: the patch then skips the header of 'headered.sfc'"]),
             (cut_records, None, ["the patch is damaged: it is cut short",
                                  "It cannot be applied to any file."]),
             (bad_type, None, ["the patch is damaged: a record of unknown type",
@@ -224,6 +224,49 @@ class PageTest(unittest.TestCase):
                       "mark)", text)
         self.assertIn("iconv -f GBK -t UTF-8 'gbk.txt'", text)
         self.assertFalse(p.el("create-download").is_displayed())
+
+    def test_ips_ups_bps_apply_past_a_header_and_create(self):
+        """Patches zelp creates in each format: the page applies them (past a
+        copier header when asked, keeping it) and makes the same bytes."""
+        p = self.page
+        headered = self.write("headered.sfc", b"\x5a" * 512 + self.original)
+        for ext in ("ips", "ups", "bps"):
+            with self.subTest(ext=ext):
+                patch = self.path("game." + ext)
+                zelp("create", self.path("game.sfc"), self.path("game-new.sfc"), "-o", patch)
+                self.assertEqual(self.load_patch(patch), "")
+                self.assertIn("format: " + ext.upper(), p.el("summary").text)
+                p.el("header-skip").click()
+                kind, text = self.apply(headered)
+                self.assertEqual(kind, "good", text)
+                _, data = p.download("download")
+                self.assertEqual(data, b"\x5a" * 512 + self.modified)
+                p.open()
+                p.el("tab-create").click()
+                p.pick("original-file", self.path("game.sfc"))
+                p.pick("modified-file", self.path("game-new.sfc"))
+                p.el("kind-" + ext).click()
+                p.el("create").click()
+                outcome, text = p.outcome("create-status")
+                self.assertEqual(outcome, "good", text)
+                name, data = p.download("create-download")
+                self.assertEqual(name, "game." + ext)
+                with open(patch, "rb") as f:
+                    self.assertEqual(data, f.read())
+        # Convert: the BPS applied, then made into the program `zelp convert` makes.
+        bps = self.path("game.bps")
+        self.assertEqual(self.load_patch(bps), "")
+        kind, text = self.apply(self.path("game.sfc"))
+        self.assertEqual(kind, "good", text)
+        p.el("convert").click()
+        outcome, text = p.outcome("convert-status")
+        self.assertEqual(outcome, "good", text)
+        name, data = p.download("convert-download")
+        self.assertEqual(name, "game-patch.exe")
+        native = self.path("converted.exe")
+        zelp("convert", bps, self.path("game.sfc"), "--stub", STUB, "-o", native)
+        with open(native, "rb") as f:
+            self.assertEqual(data, f.read())
 
     def test_a_64_mib_file(self):
         original = os.urandom(64 << 20)

@@ -6,7 +6,8 @@
 DIR receives original.rom and expected.rom (a "ROM" and its modified copy,
 longer by a few bytes so that applying also resizes), desc.txt and
 summary.txt (the exact texts the dialog must show, UTF-8), and three programs
-made from STUB: patch-good.exe (by `zelp create --stub`), patch-damaged.exe
+made from STUB: patch-good.exe (converted from a BPS by `zelp convert`, and
+checked to be the program `zelp create --stub` makes), patch-damaged.exe
 (the same with its end record turned into a record of unknown type, so every
 data record before it is valid) and patch-none.exe (the stub alone).
 
@@ -85,10 +86,20 @@ def main():
     write_text(os.path.join(a.out, "summary.txt"),
                "补丁版本: KOVA-PATCH3.0\r\n目标文件的CRC32验证: %08X\r\n打补丁后的文件大小: %d"
                % (zlib.crc32(original), len(modified)))
+    # The good program is converted from a BPS carrying the description as
+    # its metadata (the way an author with a BPS makes one), and must be the
+    # very program `zelp create --stub` makes of the same files.
     good = os.path.join(a.out, "patch-good.exe")
-    subprocess.run([a.zelp, "create", os.path.join(a.out, "original.rom"),
-                    os.path.join(a.out, "expected.rom"), "--description", desc,
-                    "--stub", a.stub, "-o", good], check=True)
+    created = os.path.join(a.out, "patch-created.exe")
+    bps = os.path.join(a.out, "patch.bps")
+    rom, new = os.path.join(a.out, "original.rom"), os.path.join(a.out, "expected.rom")
+    subprocess.run([a.zelp, "create", rom, new, "--description", desc, "-o", bps], check=True)
+    subprocess.run([a.zelp, "convert", bps, rom, "--stub", a.stub, "-o", good], check=True)
+    subprocess.run([a.zelp, "create", rom, new, "--description", desc,
+                    "--stub", a.stub, "-o", created], check=True)
+    if open(good, "rb").read() != open(created, "rb").read():
+        sys.exit("fixtures: the program converted from a BPS differs from the one created")
+    os.remove(created)
     damage(good, os.path.join(a.out, "patch-damaged.exe"), os.path.getsize(a.stub))
     shutil.copyfile(a.stub, os.path.join(a.out, "patch-none.exe"))
 

@@ -1,0 +1,320 @@
+// zelp info / check / apply for IPS, UPS and BPS patches. In place, an IPS
+// or UPS becomes ZELP records applied under the rollback journal; a BPS
+// (which copies from anywhere in the source, so cannot be applied over it),
+// -o and --header write the result whole into a new file beside its
+// destination, check it, and only then rename it over: the target is never
+// left mixed.
+#include "cli/cli.h"
+#include "common/text.h"
+#include "engine/diagnose.h"
+#include "engine/explain.h"
+#include "engine/foreign.h"
+#include "engine/messages.h"
+#include "file/digests.h"
+#include "file/file.h"
+#include "file/memory_file.h"
+#include "file/offset_file.h"
+#include "file/out_file.h"
+
+namespace zelp::cli {
+
+namespace {
+
+std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
+
+// IPS and UPS patches up to this size are applied in place; the records
+// they become are held in memory.
+constexpr int64_t kInPlaceLimit = int64_t{64} << 20;
+
+// Each line of `text` prefixed with "zelp: ".
+std::u16string Lines(const std::u16string& text) {
+  std::u16string out;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find(u'\n', at);
+    if (end == std::u16string::npos) end = text.size();
+    out += u"zelp: " + text.substr(at, end - at) + u"\n";
+    at = end + 1;
+  }
+  return out;
+}
+
+// Opens and checks the whole patch; 0, or the exit code after saying why.
+int OpenPatch(const std::u16string& path, PatchKind kind, CKOVA_File& patch, ForeignInfo& info,
+              Console& console) {
+  if (!Open(path.c_str(), patch, kModeRead, kShareRead)) {
+    console.Err(std::u16string(kMsgPatchOpen) + u"\nzelp: cannot open " + Quote(path) + u"\n");
+    return kExitFailed;
+  }
+  info = InspectForeign(patch, kind);
+  if (info.fault == ForeignFault::kNone) return 0;
+  console.Err(u"zelp: the " + std::u16string(KindName(kind)) + u" patch is damaged: " +
+              ForeignFaultText(info, info.fault) + u"\n");
+  return kExitFailed;
+}
+
+// The target opened for reading, seen past its copier header with --header.
+int OpenTarget(const Args& a, CKOVA_File& target, int64_t& skip, Console& console) {
+  const std::u16string& path = a.positional[1];
+  if (!Open(path.c_str(), target, kModeRead, kShareRead)) {
+    console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " + Quote(path) +
+                u" for reading\n");
+    return kExitFailed;
+  }
+  skip = HasFlag(a, u"--header") ? kCopierHeaderSize : 0;
+  int64_t size = 0;
+  target.GetSize(size);
+  if (size < skip) {
+    console.Err(u"zelp: " + Quote(path) + u" is shorter than a 512-byte copier header\n");
+    return kExitFailed;
+  }
+  return 0;
+}
+
+// The diagnosis of `source` printed; 0 when the patch applies to it, else
+// the exit code.
+int Judge(const ForeignInfo& info, CKOVA_xFile& source, const std::u16string& name,
+          Console& console, bool quietMatch) {
+  Diagnosis d = DiagnoseForeign(info, source);
+  std::u16string text = Lines(ForeignDiagnosisText(info, d, name));
+  if (d.verdict == Verdict::kMatches) {
+    if (!quietMatch) console.Out(text);
+    return 0;
+  }
+  if (d.verdict == Verdict::kUnreadable) {
+    console.Err(text);
+    return kExitFailed;
+  }
+  console.Err(std::u16string(kMsgCrcMismatch) + u"\n" + text);
+  return kExitNotTheFile;
+}
+
+bool CopyHead(CKOVA_xFile& from, CKOVA_xFile& to, int64_t n) {
+  uint8_t head[kCopierHeaderSize];
+  return n == 0 || (from.Seek(0) && ReadExact(from, head, static_cast<size_t>(n)) &&
+                    to.WriteAt(0, head, static_cast<uint32_t>(n)) == n);
+}
+
+}  // namespace
+
+void PrintDigests(const std::u16string& path, int64_t skip, const char16_t* what,
+                  Console& console) {
+  CKOVA_File file;
+  Digests d;
+  if (!HaveDigests() || path == kStdoutName ||
+      !Open(path.c_str(), file, kModeRead, kShareReadWrite))
+    return;
+  OffsetFile view(file, skip);
+  if (DigestFile(view, d))
+    console.Out(u"zelp: " + std::u16string(what) + (skip ? u" (past its header)" : u"") + u": " +
+                DigestText(d) + u"\n");
+}
+
+PatchKind ForeignKind(const Args& a) {
+  if (FindOption(a, u"--base")) return PatchKind::kZelp;  // a ZELP patch inside a file
+  CKOVA_File file;
+  if (!Open(a.positional[0].c_str(), file, kModeRead, kShareRead)) return PatchKind::kUnknown;
+  return SniffPatch(file);
+}
+
+int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console) {
+  CKOVA_File patch;
+  ForeignInfo info;
+  int code = OpenPatch(a.positional[0], kind, patch, info, console);
+  if (info.kind == PatchKind::kUnknown) return code;  // not opened
+  // Appends rather than `literal + string`: GCC 12 warns falsely (-Wrestrict) on that.
+  std::u16string out = u"format: ";
+  out += KindName(kind);
+  out += u"\n";
+  if (info.checksSource) {
+    out += u"source: " + Decimal(info.sourceSize) + u" bytes, CRC-32 " + Hex32(info.sourceCrc) +
+           u"\nresult: " + Decimal(info.targetSize) + u" bytes, CRC-32 " + Hex32(info.targetCrc) +
+           u"\n";
+  } else {
+    out += u"source: any file (an IPS patch checks nothing)\n";
+    if (info.cutTo >= 0) out += u"result: cut to " + Decimal(info.cutTo) + u" bytes\n";
+  }
+  out += (kind == PatchKind::kIps   ? u"records: "
+          : kind == PatchKind::kUps ? u"hunks: "
+                                    : u"actions: ") +
+         Decimal(info.steps) + u"\n";
+  if (kind == PatchKind::kBps && info.metadataSize > 0) {
+    std::u16string text;
+    if (Utf8ToUtf16(info.metadata, text) && text.find(u'\0') == std::u16string::npos) {
+      out += u"\n";
+      out += CrLfToLf(text);
+      if (out.back() != u'\n') out += u"\n";
+    } else {
+      out += u"metadata: " + Decimal(info.metadataSize) + u" bytes, not text\n";
+    }
+  }
+  if (code == 0 || info.fault == ForeignFault::kPatchCrc) console.Out(out);
+  return code;
+}
+
+int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console) {
+  CKOVA_File patch, target;
+  ForeignInfo info;
+  int64_t skip = 0;
+  if (int code = OpenPatch(a.positional[0], kind, patch, info, console)) return code;
+  if (int code = OpenTarget(a, target, skip, console)) return code;
+  OffsetFile source(target, skip);
+  int code = Judge(info, source, a.positional[1], console, false);
+  PrintDigests(a.positional[1], skip, u"this file", console);
+  return code;
+}
+
+int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
+  const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
+  const std::u16string* output = FindOption(a, u"-o");
+  const std::u16string dest = output ? *output : targetPath;
+  if (output) {
+    for (const std::u16string* in : {&patchPath, &targetPath}) {
+      if (*output != kStdoutName && SameFile(*output, *in)) {
+        console.Err(u"zelp: the output " + Quote(*output) + u" is the input " + Quote(*in) +
+                    u"; choose another name\n");
+        return kExitFailed;
+      }
+    }
+  }
+  CKOVA_File patch, target;
+  ForeignInfo info;
+  int64_t skip = 0;
+  if (int code = OpenPatch(patchPath, kind, patch, info, console)) return code;
+  if (int code = OpenTarget(a, target, skip, console)) return code;
+  OffsetFile source(target, skip);
+  if (int code = Judge(info, source, targetPath, console, true)) return code;
+  std::u16string error;
+  if (HasFlag(a, u"--backup")) {
+    const std::u16string backup = targetPath + u".bak";
+    const bool force = HasFlag(a, u"--force");
+    OutputFile copy;
+    if (!copy.Create(backup, error)) {
+      console.Err(u"zelp: " + error + u"\n");
+      return kExitFailed;
+    }
+    if (copy.replaces() && !force) {
+      console.Err(u"zelp: the backup " + Quote(backup) +
+                  u" already exists; remove it or add --force to replace it\n");
+      return kExitFailed;
+    }
+    if (!copy.CopyFrom(target, targetPath) || !copy.Commit(force)) {
+      console.Err(u"zelp: cannot write the backup " + Quote(backup) + u"; nothing was changed\n");
+      return kExitFailed;
+    }
+  }
+  // IPS and UPS change bytes where they stand: in place they become the
+  // same checked records a ZELP patch has, written under the rollback
+  // journal. A BPS reads bytes an in-place run would already have changed.
+  if (!output && !skip && kind != PatchKind::kBps && info.patchSize <= kInPlaceLimit) {
+    std::vector<uint8_t> zelp;
+    uint32_t crc = 0;
+    ForeignFault fault = ForeignAsZelp(patch, info, target, zelp, crc);
+    if (fault != ForeignFault::kNone) {
+      console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\nzelp: " + Quote(targetPath) +
+                  u" is unchanged\n");
+      return kExitFailed;
+    }
+    target.Close();
+    MemoryFile records(zelp);
+    int code = ApplyInPlaceFrom(records, targetPath, console);
+    if (code == kExitOk && HasFlag(a, u"--checksums"))
+      PrintDigests(targetPath, 0, u"the result", console);
+    if (code == kExitOk && HasFlag(a, u"--backup"))
+      console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
+    return code;
+  }
+  ForeignFault fault = ForeignFault::kNone;
+  {
+    // The temporary file is gone before anything is said: a result that did
+    // not fit may have taken the disk's last space.
+    OutputFile out;
+    if (!out.Create(dest, error)) {
+      console.Err(u"zelp: " + error + u"\n");
+      return kExitFailed;
+    }
+    OffsetFile result(out.file(), skip);
+    uint32_t crc = 0;
+    // The space for the whole result first: a disk that cannot hold it (or a
+    // patch that names an absurd size) fails here, before any writing.
+    int64_t sourceSize = 0;
+    source.GetSize(sourceSize);
+    const int64_t resultSize = ForeignResultSize(info, sourceSize);
+    if (resultSize > INT64_MAX - skip || !out.file().Reserve(skip + resultSize))
+      fault = ForeignFault::kWrite;
+    else if (!CopyHead(target, out.file(), skip))
+      fault = ForeignFault::kSourceRead;
+    else
+      fault = ProduceForeign(patch, info, source, result, crc);
+    if (fault == ForeignFault::kNone && !out.Commit()) fault = ForeignFault::kWrite;
+  }
+  if (fault != ForeignFault::kNone) {
+    console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\nzelp: " + Quote(targetPath) +
+                u" is unchanged" + (output ? u"; " + Quote(*output) + u" was not written" : u"") +
+                u"\n");
+    return kExitFailed;
+  }
+  std::u16string done = std::u16string(kMsgSuccess) + u"\n";
+  dest == kStdoutName ? console.Err(done) : console.Out(done);
+  if (HasFlag(a, u"--checksums")) PrintDigests(dest, skip, u"the result", console);
+  if (HasFlag(a, u"--backup"))
+    console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
+  return kExitOk;
+}
+
+int CmdConvert(const Args& a, Console& console) {
+  const std::u16string* output = FindOption(a, u"-o");
+  if (!output) return UsageError(console, u"convert", u"missing -o OUT");
+  const std::u16string &patchPath = a.positional[0], &originalPath = a.positional[1];
+  // The modified file is made beside OUT, handed to create, then removed.
+  const std::u16string middle =
+      (*output == kStdoutName ? std::u16string(u"zelp-convert") : *output) + u".zelp-modified";
+  const PatchKind kind = ForeignKind(a);
+  std::u16string error, description;
+  bool metadataText = false;
+  {
+    CKOVA_File original;
+    if (!Open(originalPath.c_str(), original, kModeRead, kShareRead)) {
+      console.Err(u"zelp: cannot open " + Quote(originalPath) + u"\n");
+      return kExitFailed;
+    }
+    OutputFile mid;
+    if (!mid.Create(middle, error)) {
+      console.Err(u"zelp: " + error + u"\n");
+      return kExitFailed;
+    }
+    if (IsForeign(kind)) {
+      CKOVA_File patch;
+      ForeignInfo info;
+      if (int code = OpenPatch(patchPath, kind, patch, info, console)) return code;
+      if (int code = Judge(info, original, originalPath, console, true)) return code;
+      uint32_t crc = 0;
+      ForeignFault fault = ProduceForeign(patch, info, original, mid.file(), crc);
+      if (fault != ForeignFault::kNone) {
+        console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\n");
+        return kExitFailed;
+      }
+      metadataText = kind == PatchKind::kBps && !info.metadata.empty() &&
+                     Utf8ToUtf16(info.metadata, description) &&
+                     description.find(u'\0') == std::u16string::npos;
+    } else {
+      if (!mid.CopyFrom(original, originalPath)) {
+        console.Err(u"zelp: cannot copy " + Quote(originalPath) + u"\n");
+        return kExitFailed;
+      }
+      if (int code = ApplyZelpToCopy(a, mid.file(), console)) return code;
+    }
+    if (!mid.Commit()) {
+      console.Err(u"zelp: cannot write " + Quote(middle) + u"\n");
+      return kExitFailed;
+    }
+  }
+  // Line breaks as the ZELP description wants them (CR LF).
+  std::u16string crlf;
+  for (char16_t c : CrLfToLf(description)) c == u'\n' ? crlf += u"\r\n" : crlf += c;
+  int code =
+      CreateFromFiles(a, u"convert", originalPath, middle, metadataText ? &crlf : nullptr, console);
+  RemovePath(middle.c_str());
+  return code;
+}
+
+}  // namespace zelp::cli

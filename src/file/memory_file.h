@@ -1,0 +1,38 @@
+// Bytes in memory seen as a read-only file: a patch made on the fly (an IPS
+// or UPS patch as a ZELP one) handed to the procedures that read files.
+#pragma once
+
+#include <cstring>
+#include <vector>
+
+#include "file/xfile.h"
+
+namespace zelp {
+
+class MemoryFile : public CKOVA_xFile {
+ public:
+  explicit MemoryFile(const std::vector<uint8_t>& bytes) : b_(bytes) {}
+  uint32_t Read(void* buffer, uint32_t count) override {
+    if (pos_ >= static_cast<int64_t>(b_.size())) return 0;
+    size_t n = std::min<size_t>(count, b_.size() - static_cast<size_t>(pos_));
+    std::memcpy(buffer, b_.data() + pos_, n);
+    pos_ += static_cast<int64_t>(n);
+    return static_cast<uint32_t>(n);
+  }
+  uint32_t Write(const void*, uint32_t) override { return 0; }
+  void Close() override {}
+  void GetSize(int64_t& size) override { size = static_cast<int64_t>(b_.size()); }
+  int Tell(int64_t& position) override { return position = pos_, 1; }
+  bool Seek(int64_t position) override { return position >= 0 && (pos_ = position, true); }
+  uint32_t Crc32() override { return Crc32OfFile(*this); }
+  bool IsOpen() override { return true; }
+  bool SetEnd() override { return false; }
+  bool Reserve(int64_t) override { return false; }
+  bool Flush() override { return true; }
+
+ private:
+  const std::vector<uint8_t>& b_;
+  int64_t pos_ = 0;
+};
+
+}  // namespace zelp

@@ -1,0 +1,7 @@
+// The IPS reader: see fuzz_foreign.h.
+#include "fuzz_foreign.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::CheckForeign(zelp::PatchKind::kIps, data, size);
+  return 0;
+}
