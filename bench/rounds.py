@@ -2,9 +2,9 @@
 """Times commands in interleaved rounds, so that a busy moment on the machine
 weighs on all of them alike and their ratios come from the same run.
 
-  rounds.py RUNS RESULTS SPEC...
+  rounds.py RUNS RESULTS ROW...
 
-Each SPEC is "name|prepare|command|output|expected": `prepare` runs (in a
+Each ROW is "name|prepare|command|output|expected": `prepare` runs (in a
 shell, not timed) before every run of `command`; `command` runs without a
 shell (quoted as in a shell). When `command`'s name ends in "zelp_limit", it
 times itself and prints milliseconds, which are taken instead of the wall
@@ -21,10 +21,10 @@ import time
 
 def main():
     runs, results = int(sys.argv[1]), sys.argv[2]
-    specs = [s.split("|") for s in sys.argv[3:]]
-    times = {s[0]: [] for s in specs}
+    rows = [s.split("|") for s in sys.argv[3:]]
+    times = {s[0]: [] for s in rows}
     for _ in range(runs + 1):  # the first round warms up and is dropped
-        for name, prepare, command, output, expected in specs:
+        for name, prepare, command, output, expected in rows:
             if prepare:
                 subprocess.run(prepare, shell=True, check=True)
             argv = shlex.split(command)

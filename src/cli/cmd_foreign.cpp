@@ -20,23 +20,9 @@ namespace zelp::cli {
 
 namespace {
 
-std::u16string Quote(const std::u16string& path) { return u"'" + path + u"'"; }
-
 // IPS and UPS patches up to this size are applied in place; the records
 // they become are held in memory.
 constexpr int64_t kInPlaceLimit = int64_t{64} << 20;
-
-// Each line of `text` prefixed with "zelp: ".
-std::u16string Lines(const std::u16string& text) {
-  std::u16string out;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find(u'\n', at);
-    if (end == std::u16string::npos) end = text.size();
-    out += u"zelp: " + text.substr(at, end - at) + u"\n";
-    at = end + 1;
-  }
-  return out;
-}
 
 // Opens and checks the whole patch; 0, or the exit code after saying why.
 int OpenPatch(const std::u16string& path, PatchKind kind, CKOVA_File& patch, ForeignInfo& info,
@@ -75,7 +61,7 @@ int OpenTarget(const Args& a, CKOVA_File& target, int64_t& skip, Console& consol
 int Judge(const ForeignInfo& info, CKOVA_xFile& source, const std::u16string& name,
           Console& console, bool quietMatch) {
   Diagnosis d = DiagnoseForeign(info, source);
-  std::u16string text = Lines(ForeignDiagnosisText(info, d, name));
+  std::u16string text = ZelpLines(ForeignDiagnosisText(info, d, name));
   if (d.verdict == Verdict::kMatches) {
     if (!quietMatch) console.Out(text);
     return 0;

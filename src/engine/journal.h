@@ -176,27 +176,17 @@ void SayRemarks(Language language = Language::kEnglish);
 // The target as it will be once the journal is put back, read-only: for
 // checking it and copying it without writing. Valid while `journal` and
 // `target` are open.
-class RolledBackView : public CKOVA_xFile {
+class RolledBackView : public ReadOnlyView {
  public:
   RolledBackView(CKOVA_xFile& target, CKOVA_xFile& journal, const JournalContents& j)
       : target_(target), journal_(journal), j_(j) {}
   uint32_t Read(void* buffer, uint32_t count) override;
-  uint32_t Write(const void*, uint32_t) override { return 0; }
-  void Close() override {}
   void GetSize(int64_t& size) override { size = j_.oldSize; }
-  int Tell(int64_t& position) override { return position = pos_, 1; }
-  bool Seek(int64_t position) override { return position >= 0 && (pos_ = position, true); }
-  uint32_t Crc32() override { return Crc32OfFile(*this); }
-  bool IsOpen() override { return true; }
-  bool SetEnd() override { return false; }
-  bool Reserve(int64_t) override { return false; }
-  bool Flush() override { return false; }
 
  private:
   CKOVA_xFile& target_;
   CKOVA_xFile& journal_;
   const JournalContents& j_;
-  int64_t pos_ = 0;
 };
 
 // The journal of the file at `targetPath`, open as `target`: in the folder

@@ -9,7 +9,7 @@
 
 namespace zelp {
 
-class MemoryFile : public CKOVA_xFile {
+class MemoryFile : public ReadOnlyView {
  public:
   explicit MemoryFile(const std::vector<uint8_t>& bytes) : b_(bytes) {}
   uint32_t Read(void* buffer, uint32_t count) override {
@@ -19,20 +19,10 @@ class MemoryFile : public CKOVA_xFile {
     pos_ += static_cast<int64_t>(n);
     return static_cast<uint32_t>(n);
   }
-  uint32_t Write(const void*, uint32_t) override { return 0; }
-  void Close() override {}
   void GetSize(int64_t& size) override { size = static_cast<int64_t>(b_.size()); }
-  int Tell(int64_t& position) override { return position = pos_, 1; }
-  bool Seek(int64_t position) override { return position >= 0 && (pos_ = position, true); }
-  uint32_t Crc32() override { return Crc32OfFile(*this); }
-  bool IsOpen() override { return true; }
-  bool SetEnd() override { return false; }
-  bool Reserve(int64_t) override { return false; }
-  bool Flush() override { return true; }
 
  private:
   const std::vector<uint8_t>& b_;
-  int64_t pos_ = 0;
 };
 
 }  // namespace zelp

@@ -86,3 +86,25 @@ bool WriteAll(CKOVA_xFile& file, const void* data, size_t count);
 // as WholeCrc32 defines it, or 0 when the file could not be read (which can
 // never match, as a CRC of 0 in a header means "no check").
 uint32_t Crc32OfFile(CKOVA_xFile& file);
+
+namespace zelp {
+
+// A read-only file whose bytes come from elsewhere (memory, a file seen as it
+// will be): it keeps the position; a view supplies Read and GetSize.
+class ReadOnlyView : public CKOVA_xFile {
+ public:
+  uint32_t Write(const void*, uint32_t) override { return 0; }
+  void Close() override {}
+  int Tell(int64_t& position) override { return position = pos_, 1; }
+  bool Seek(int64_t position) override { return position >= 0 && (pos_ = position, true); }
+  uint32_t Crc32() override { return Crc32OfFile(*this); }
+  bool IsOpen() override { return true; }
+  bool SetEnd() override { return false; }
+  bool Reserve(int64_t) override { return false; }
+  bool Flush() override { return true; }
+
+ protected:
+  int64_t pos_ = 0;
+};
+
+}  // namespace zelp
