@@ -1,9 +1,13 @@
 // Output files on Windows: the path resolved to the final file (links
 // followed), a temporary file created with CREATE_NEW beside it whose handle
-// is the one written, MoveFileExW to replace the output, and removal of the
-// temporary file on Ctrl-C or a closed console.
+// is the one written (a sparse file copied by its allocated ranges only),
+// MoveFileExW to replace the output, and removal of the temporary file on
+// Ctrl-C or a closed console.
 #include <windows.h>
+#include <winioctl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -108,6 +112,85 @@ bool CopyToStdout(HANDLE from) {
   }
 }
 
+// Positioned reads and writes on handles opened for synchronous use.
+bool ReadAt(HANDLE h, char* data, DWORD size, int64_t at, DWORD& got) {
+  OVERLAPPED o = {};
+  o.Offset = static_cast<DWORD>(at);
+  o.OffsetHigh = static_cast<DWORD>(at >> 32);
+  got = 0;
+  if (ReadFile(h, data, size, &got, &o)) return true;
+  return GetLastError() == ERROR_HANDLE_EOF;
+}
+
+bool WriteAt(HANDLE h, const char* data, DWORD size, int64_t at) {
+  for (DWORD done = 0; done < size;) {
+    OVERLAPPED o = {};
+    o.Offset = static_cast<DWORD>(at + done);
+    o.OffsetHigh = static_cast<DWORD>((at + done) >> 32);
+    DWORD n = 0;
+    if (!WriteFile(h, data + done, size - done, &n, &o) || n == 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+enum class Sparse { kCopied, kFailed, kNotSparse };
+
+// Copies a sparse `from` into the empty `to` by its allocated ranges only, so
+// that the holes stay holes; kNotSparse when `from` is not sparse or the file
+// system cannot list or make holes (nothing is written then).
+Sparse CopySparse(HANDLE from, HANDLE to) {
+  BY_HANDLE_FILE_INFORMATION info;
+  LARGE_INTEGER size;
+  if (!GetFileInformationByHandle(from, &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) || !GetFileSizeEx(from, &size))
+    return Sparse::kNotSparse;
+  std::vector<FILE_ALLOCATED_RANGE_BUFFER> ranges(64);
+  FILE_ALLOCATED_RANGE_BUFFER query = {};
+  query.Length.QuadPart = size.QuadPart;
+  DWORD got = 0;
+  // Asked once before anything is written: where the file system cannot
+  // list the ranges, the whole copy is made instead.
+  BOOL listed =
+      DeviceIoControl(from, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, ranges.data(),
+                      static_cast<DWORD>(ranges.size() * sizeof ranges[0]), &got, nullptr);
+  if (!listed && GetLastError() != ERROR_MORE_DATA) return Sparse::kNotSparse;
+  DWORD unused = 0;
+  if (!DeviceIoControl(to, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr))
+    return Sparse::kNotSparse;
+  FILE_END_OF_FILE_INFO end = {};
+  end.EndOfFile = size;
+  if (!SetFileInformationByHandle(to, FileEndOfFileInfo, &end, sizeof end)) return Sparse::kFailed;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const size_t count = got / sizeof ranges[0];
+    for (size_t i = 0; i < count; ++i) {
+      int64_t at = ranges[i].FileOffset.QuadPart;
+      const int64_t stop = (std::min)(at + ranges[i].Length.QuadPart, size.QuadPart);
+      while (at < stop) {
+        DWORD n = static_cast<DWORD>((std::min)(static_cast<int64_t>(buffer.size()), stop - at));
+        DWORD read = 0;
+        if (!ReadAt(from, buffer.data(), n, at, read) || read == 0 ||
+            !WriteAt(to, buffer.data(), read, at))
+          return Sparse::kFailed;
+        at += read;
+      }
+      query.FileOffset.QuadPart = stop;
+    }
+    if (listed) break;
+    if (count == 0) return Sparse::kFailed;  // no progress
+    query.Length.QuadPart = size.QuadPart - query.FileOffset.QuadPart;
+    if (query.Length.QuadPart <= 0) break;
+    listed =
+        DeviceIoControl(from, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, ranges.data(),
+                        static_cast<DWORD>(ranges.size() * sizeof ranges[0]), &got, nullptr);
+    if (!listed && GetLastError() != ERROR_MORE_DATA) return Sparse::kFailed;
+  }
+  LARGE_INTEGER now;
+  return GetFileSizeEx(to, &now) && now.QuadPart == size.QuadPart ? Sparse::kCopied
+                                                                  : Sparse::kFailed;
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() { Discard(); }
@@ -164,8 +247,18 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
   return true;
 }
 
-bool OutputFile::CopyFrom(CKOVA_File&, const std::u16string& sourcePath) {
+bool OutputFile::CopyFrom(CKOVA_File& source, const std::u16string& sourcePath) {
   if (!created_) return false;
+  // A sparse source: only its data is copied and the holes stay holes.
+  if (source.IsOpen()) {
+    HANDLE from = static_cast<HANDLE>(source.handle), to = static_cast<HANDLE>(file_.handle);
+    LARGE_INTEGER zero = {}, kept = {};
+    if (!SetFilePointerEx(from, zero, &kept, FILE_CURRENT)) return false;
+    Sparse copied = CopySparse(from, to);
+    if (!SetFilePointerEx(from, kept, nullptr, FILE_BEGIN)) return false;
+    if (copied == Sparse::kFailed) return false;
+    if (copied == Sparse::kCopied) return file_.Seek(0);
+  }
   // CopyFileW needs the file closed; it is opened again only if it is still
   // the plain file made here (not a link put in its place meanwhile).
   BY_HANDLE_FILE_INFORMATION before, after;
