@@ -65,6 +65,7 @@ void SayPatched(Console& console, const std::u16string& target, const std::u16st
                 int64_t before, int64_t after);
 void SayCannotOpen(Console& console, const std::u16string& path);
 void SayCannotReadTarget(Console& console, const std::u16string& target);
+void SayCannotWrite(Console& console, const std::u16string& path);
 void SayShortOfHeader(Console& console, const std::u16string& target);
 // True, after saying so, when `output` names the same file as `input`.
 bool SayIfOutputIsInput(Console& console, const std::u16string& output,

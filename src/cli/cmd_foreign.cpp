@@ -278,13 +278,13 @@ int CmdConvert(const Args& a, Console& console) {
                      description.find(u'\0') == std::u16string::npos;
     } else {
       if (!mid.CopyFrom(original, originalPath)) {
-        console.Err(u"zelp: cannot copy " + Quote(originalPath) + u"\n");
+        Say(console, u"cannot copy " + Quote(originalPath), u"无法复制 " + Quote(originalPath));
         return kExitFailed;
       }
       if (int code = ApplyZelpToCopy(a, mid.file(), console)) return code;
     }
     if (!mid.Commit()) {
-      console.Err(u"zelp: cannot write " + Quote(middle) + u"\n");
+      SayCannotWrite(console, middle);
       return kExitFailed;
     }
   }

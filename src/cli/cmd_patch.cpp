@@ -352,7 +352,7 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   int64_t after = -1;
   out.file().GetSize(after);
   if (o == Outcome::kOk && !out.Commit()) {
-    Say(console, u"cannot write " + Quote(output), u"无法写入 " + Quote(output));
+    SayCannotWrite(console, output);
     return kExitFailed;
   }
   int code = Finish(o, console);

@@ -37,6 +37,10 @@ void SayCannotReadTarget(Console& console, const std::u16string& target) {
       u"无法读取目标文件 " + Quote(target));
 }
 
+void SayCannotWrite(Console& console, const std::u16string& path) {
+  Say(console, u"cannot write " + Quote(path), u"无法写入 " + Quote(path));
+}
+
 void SayShortOfHeader(Console& console, const std::u16string& target) {
   Say(console, Quote(target) + u" is shorter than a 512-byte copier header",
       Quote(target) + u" 比512字节的拷贝机文件头还短");
