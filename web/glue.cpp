@@ -285,7 +285,8 @@ int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::
           ? zelp::ForeignFault::kWrite
           : zelp::ProduceForeign(*g_patch, g_info, source, result, crc);
   if (fault != zelp::ForeignFault::kNone) {
-    g_out.error = InBoth([&](zelp::Language) { return zelp::ForeignFaultText(g_info, fault); });
+    g_out.error =
+        InBoth([&](zelp::Language l) { return zelp::ForeignFaultText(g_info, fault, l); });
     return 1;
   }
   g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kOk));
@@ -381,10 +382,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
     std::u16string metadata;
     if (Utf8ToUtf16(g_info.metadata, metadata)) g_out.description = Utf8(CrLfToLf(metadata));
     if (g_info.fault != ForeignFault::kNone) {
-      g_out.error = InBoth([&](Language) {
-        return u"the " + std::u16string(KindName(g_kind)) + u" patch is damaged: " +
-               ForeignFaultText(g_info, g_info.fault);
-      });
+      g_out.error = InBoth([&](Language l) { return ForeignDamageText(g_info, l); });
       g_patch.reset();
       return 2;
     }

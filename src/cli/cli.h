@@ -56,6 +56,26 @@ std::u16string ZelpLines(const std::u16string& text);
 // The size of the file at `path`, -1 when it cannot be opened.
 int64_t SizeOf(const std::u16string& path);
 
+// "zelp: " lines on stderr in the console's language (say.cpp): `english`
+// or `chinese`, and the lines apply says for every patch format.
+void Say(Console& console, const std::u16string& english, const std::u16string& chinese);
+// On stdout after the report of success: "patched 'game.sfc' in place:
+// 4,194,304 → 4,194,304 bytes", or with `output`, a copy patched into it.
+void SayPatched(Console& console, const std::u16string& target, const std::u16string* output,
+                int64_t before, int64_t after);
+void SayCannotOpen(Console& console, const std::u16string& path);
+void SayCannotReadTarget(Console& console, const std::u16string& target);
+void SayCannotWrite(Console& console, const std::u16string& path);
+void SayShortOfHeader(Console& console, const std::u16string& target);
+// True, after saying so, when `output` names the same file as `input`.
+bool SayIfOutputIsInput(Console& console, const std::u16string& output,
+                        const std::u16string& input);
+void SayBackupExists(Console& console, const std::u16string& backup);
+void SayBackupFailed(Console& console, const std::u16string& backup);
+void SayOriginalKept(Console& console, const std::u16string& backup);
+// "'T' is unchanged", and with `output`, "; 'O' was not written".
+void SayUnchanged(Console& console, const std::u16string& target, const std::u16string* output);
+
 // Subcommands: arguments already checked against their table entry.
 int CmdInfo(const Args& a, Console& console);
 int CmdCheck(const Args& a, Console& console);

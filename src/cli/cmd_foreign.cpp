@@ -28,13 +28,13 @@ constexpr int64_t kInPlaceLimit = int64_t{64} << 20;
 int OpenPatch(const std::u16string& path, PatchKind kind, CKOVA_File& patch, ForeignInfo& info,
               Console& console) {
   if (!Open(path.c_str(), patch, kModeRead, kShareRead)) {
-    console.Err(std::u16string(kMsgPatchOpen) + u"\nzelp: cannot open " + Quote(path) + u"\n");
+    console.Err(std::u16string(kMsgPatchOpen) + u"\n");
+    SayCannotOpen(console, path);
     return kExitFailed;
   }
   info = InspectForeign(patch, kind);
   if (info.fault == ForeignFault::kNone) return 0;
-  console.Err(u"zelp: the " + std::u16string(KindName(kind)) + u" patch is damaged: " +
-              ForeignFaultText(info, info.fault) + u"\n");
+  console.Err(ZelpLines(ForeignDamageText(info, console.language)));
   return kExitFailed;
 }
 
@@ -42,15 +42,15 @@ int OpenPatch(const std::u16string& path, PatchKind kind, CKOVA_File& patch, For
 int OpenTarget(const Args& a, CKOVA_File& target, int64_t& skip, Console& console) {
   const std::u16string& path = a.positional[1];
   if (!Open(path.c_str(), target, kModeRead, kShareRead)) {
-    console.Err(std::u16string(kMsgTargetOpen) + u"\nzelp: cannot open the target " + Quote(path) +
-                u" for reading\n");
+    console.Err(std::u16string(kMsgTargetOpen) + u"\n");
+    SayCannotReadTarget(console, path);
     return kExitFailed;
   }
   skip = HasFlag(a, u"--header") ? kCopierHeaderSize : 0;
   int64_t size = 0;
   target.GetSize(size);
   if (size < skip) {
-    console.Err(u"zelp: " + Quote(path) + u" is shorter than a 512-byte copier header\n");
+    SayShortOfHeader(console, path);
     return kExitFailed;
   }
   return 0;
@@ -61,7 +61,7 @@ int OpenTarget(const Args& a, CKOVA_File& target, int64_t& skip, Console& consol
 int Judge(const ForeignInfo& info, CKOVA_xFile& source, const std::u16string& name,
           Console& console, bool quietMatch) {
   Diagnosis d = DiagnoseForeign(info, source);
-  std::u16string text = ZelpLines(ForeignDiagnosisText(info, d, name));
+  std::u16string text = ZelpLines(ForeignDiagnosisText(info, d, name, console.language));
   if (d.verdict == Verdict::kMatches) {
     if (!quietMatch) console.Out(text);
     return 0;
@@ -153,15 +153,9 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   const std::u16string* output = FindOption(a, u"-o");
   const std::u16string dest = output ? *output : targetPath;
-  if (output) {
-    for (const std::u16string* in : {&patchPath, &targetPath}) {
-      if (*output != kStdoutName && SameFile(*output, *in)) {
-        console.Err(u"zelp: the output " + Quote(*output) + u" is the input " + Quote(*in) +
-                    u"; choose another name\n");
-        return kExitFailed;
-      }
-    }
-  }
+  if (output)
+    for (const std::u16string* in : {&patchPath, &targetPath})
+      if (SayIfOutputIsInput(console, *output, *in)) return kExitFailed;
   CKOVA_File patch, target;
   ForeignInfo info;
   int64_t skip = 0;
@@ -169,22 +163,23 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
   if (int code = OpenTarget(a, target, skip, console)) return code;
   OffsetFile source(target, skip);
   if (int code = Judge(info, source, targetPath, console, true)) return code;
+  int64_t before = -1;
+  target.GetSize(before);
   std::u16string error;
   if (HasFlag(a, u"--backup")) {
     const std::u16string backup = targetPath + u".bak";
     const bool force = HasFlag(a, u"--force");
     OutputFile copy;
     if (!copy.Create(backup, error)) {
-      console.Err(u"zelp: " + error + u"\n");
+      console.Err(ZelpLines(error));
       return kExitFailed;
     }
     if (copy.replaces() && !force) {
-      console.Err(u"zelp: the backup " + Quote(backup) +
-                  u" already exists; remove it or add --force to replace it\n");
+      SayBackupExists(console, backup);
       return kExitFailed;
     }
     if (!copy.CopyFrom(target, targetPath) || !copy.Commit(force)) {
-      console.Err(u"zelp: cannot write the backup " + Quote(backup) + u"; nothing was changed\n");
+      SayBackupFailed(console, backup);
       return kExitFailed;
     }
   }
@@ -196,17 +191,17 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
     uint32_t crc = 0;
     ForeignFault fault = ForeignAsZelp(patch, info, target, zelp, crc);
     if (fault != ForeignFault::kNone) {
-      console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\nzelp: " + Quote(targetPath) +
-                  u" is unchanged\n");
+      console.Err(ZelpLines(ForeignFaultText(info, fault, console.language)));
+      SayUnchanged(console, targetPath, nullptr);
       return kExitFailed;
     }
     target.Close();
     MemoryFile records(zelp);
     int code = ApplyInPlaceFrom(records, targetPath, console);
-    if (code == kExitOk && HasFlag(a, u"--checksums"))
-      PrintDigests(targetPath, 0, u"the result", console);
-    if (code == kExitOk && HasFlag(a, u"--backup"))
-      console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
+    if (code != kExitOk) return code;
+    SayPatched(console, targetPath, nullptr, before, SizeOf(targetPath));
+    if (HasFlag(a, u"--checksums")) PrintDigests(targetPath, 0, u"the result", console);
+    if (HasFlag(a, u"--backup")) SayOriginalKept(console, targetPath + u".bak");
     return code;
   }
   ForeignFault fault = ForeignFault::kNone;
@@ -215,7 +210,7 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
     // not fit may have taken the disk's last space.
     OutputFile out;
     if (!out.Create(dest, error)) {
-      console.Err(u"zelp: " + error + u"\n");
+      console.Err(ZelpLines(error));
       return kExitFailed;
     }
     OffsetFile result(out.file(), skip);
@@ -234,16 +229,15 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
     if (fault == ForeignFault::kNone && !out.Commit()) fault = ForeignFault::kWrite;
   }
   if (fault != ForeignFault::kNone) {
-    console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\nzelp: " + Quote(targetPath) +
-                u" is unchanged" + (output ? u"; " + Quote(*output) + u" was not written" : u"") +
-                u"\n");
+    console.Err(ZelpLines(ForeignFaultText(info, fault, console.language)));
+    SayUnchanged(console, targetPath, output);
     return kExitFailed;
   }
   std::u16string done = std::u16string(kMsgSuccess) + u"\n";
   dest == kStdoutName ? console.Err(done) : console.Out(done);
+  if (dest != kStdoutName) SayPatched(console, targetPath, output, before, SizeOf(dest));
   if (HasFlag(a, u"--checksums")) PrintDigests(dest, skip, u"the result", console);
-  if (HasFlag(a, u"--backup"))
-    console.Err(u"zelp: the original is kept in " + Quote(targetPath + u".bak") + u"\n");
+  if (HasFlag(a, u"--backup")) SayOriginalKept(console, targetPath + u".bak");
   return kExitOk;
 }
 
@@ -260,12 +254,12 @@ int CmdConvert(const Args& a, Console& console) {
   {
     CKOVA_File original;
     if (!Open(originalPath.c_str(), original, kModeRead, kShareRead)) {
-      console.Err(u"zelp: cannot open " + Quote(originalPath) + u"\n");
+      SayCannotOpen(console, originalPath);
       return kExitFailed;
     }
     OutputFile mid;
     if (!mid.Create(middle, error)) {
-      console.Err(u"zelp: " + error + u"\n");
+      console.Err(ZelpLines(error));
       return kExitFailed;
     }
     if (IsForeign(kind)) {
@@ -276,7 +270,7 @@ int CmdConvert(const Args& a, Console& console) {
       uint32_t crc = 0;
       ForeignFault fault = ProduceForeign(patch, info, original, mid.file(), crc);
       if (fault != ForeignFault::kNone) {
-        console.Err(u"zelp: " + ForeignFaultText(info, fault) + u"\n");
+        console.Err(ZelpLines(ForeignFaultText(info, fault, console.language)));
         return kExitFailed;
       }
       metadataText = kind == PatchKind::kBps && !info.metadata.empty() &&
@@ -284,13 +278,13 @@ int CmdConvert(const Args& a, Console& console) {
                      description.find(u'\0') == std::u16string::npos;
     } else {
       if (!mid.CopyFrom(original, originalPath)) {
-        console.Err(u"zelp: cannot copy " + Quote(originalPath) + u"\n");
+        Say(console, u"cannot copy " + Quote(originalPath), u"无法复制 " + Quote(originalPath));
         return kExitFailed;
       }
       if (int code = ApplyZelpToCopy(a, mid.file(), console)) return code;
     }
     if (!mid.Commit()) {
-      console.Err(u"zelp: cannot write " + Quote(middle) + u"\n");
+      SayCannotWrite(console, middle);
       return kExitFailed;
     }
   }

@@ -57,7 +57,7 @@ int HeaderFits(const Args& a, Console& console) {
     return 0;  // a target that cannot be opened is reported where it is used
   target.GetSize(size);
   if (size >= kCopierHeaderSize) return 0;
-  console.Err(u"zelp: " + Quote(a.positional[1]) + u" is shorter than a 512-byte copier header\n");
+  SayShortOfHeader(console, a.positional[1]);
   return kExitFailed;
 }
 
@@ -86,20 +86,6 @@ int Finish(Outcome o, Console& console) {
     why += UnchangedText(console.language);
   console.Err(report + u"\n" + ZelpLines(why));
   return ExitCode(o);
-}
-
-// "patched 'game.sfc' in place: 4,194,304 → 4,194,304 bytes", after the
-// report of success.
-void SayPatched(Console& console, const std::u16string& target, const std::u16string* output,
-                int64_t before, int64_t after) {
-  const bool zh = console.language == Language::kChinese;
-  std::u16string where =
-      output ? (zh ? u"已给 " + Quote(target) + u" 的副本打上补丁，写入 " + Quote(*output)
-                   : u"patched a copy of " + Quote(target) + u" into " + Quote(*output))
-             : (zh ? u"已在原文件上给 " + Quote(target) + u" 打上补丁"
-                   : u"patched " + Quote(target) + u" in place");
-  console.Out(ZelpLines(where + (zh ? u"：" : u": ") + Grouped(before) + u" → " + Grouped(after) +
-                        (zh ? u" 字节" : u" bytes")));
 }
 
 // The engine's report. In place (`console` set) it is printed at once, while
@@ -179,9 +165,7 @@ int Diagnosed(const std::u16string& patchPath, const std::u16string& targetPath,
   for (auto [path, file, share] : {std::tuple(&patchPath, &patch, kShareRead),
                                    std::tuple(&targetPath, &target, kShareReadWrite)}) {
     if (!Open(path->c_str(), *file, kModeRead, share)) {
-      console.Err(
-          ZelpLines((console.language == Language::kChinese ? u"无法打开 " : u"cannot open ") +
-                    Quote(*path)));
+      SayCannotOpen(console, *path);
       return kExitFailed;
     }
   }
@@ -288,11 +272,6 @@ int CrcFirst(CKOVA_File& patch, CKOVA_xFile& source, uint64_t base, const Args& 
   return kExitNotTheFile;
 }
 
-// A "zelp: " line in the console's language.
-void Say(Console& console, const std::u16string& english, const std::u16string& chinese) {
-  console.Err(ZelpLines(console.language == Language::kChinese ? chinese : english));
-}
-
 // Both files open for reading, the target's CRC-32 checked before anything
 // is copied, and `out` created at `outPath`: 0, or the exit code of the
 // failure, already reported.
@@ -303,8 +282,7 @@ int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Con
     return Finish(Outcome::kPatchOpen, console);
   if (!Open(targetPath.c_str(), src.target, kModeRead, kShareRead)) {
     console.Err(std::u16string(ReportText(Outcome::kTargetOpen)) + u"\n");
-    Say(console, u"cannot open the target " + Quote(targetPath) + u" for reading",
-        u"无法读取目标文件 " + Quote(targetPath));
+    SayCannotReadTarget(console, targetPath);
     return kExitFailed;
   }
   src.spot.reset(new FileJournalSpot(targetPath.c_str(), src.target));
@@ -351,15 +329,11 @@ bool CopySourceTo(CopySource& src, const std::u16string& targetPath, OutputFile&
 int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Console& console) {
   const std::u16string &patchPath = a.positional[0], &targetPath = a.positional[1];
   const bool inPlace = output == targetPath;
-  for (const std::u16string* in : {&patchPath, &targetPath}) {
-    if (output != kStdoutName && !(inPlace && in == &targetPath) && SameFile(output, *in)) {
-      Say(console,
-          u"the output " + Quote(output) + u" is the input " + Quote(*in) +
-              u"; choose another name",
-          u"输出文件 " + Quote(output) + u" 就是输入文件 " + Quote(*in) + u"，请换一个名字");
+  for (const std::u16string* in : {&patchPath, &targetPath})
+    if (!(inPlace && in == &targetPath) && SayIfOutputIsInput(console, output, *in))
       return kExitFailed;
-    }
-  }
+  // Before a copy in place has replaced the target.
+  const int64_t before = SizeOf(targetPath);
   CKOVA_File patch;
   CopySource src;
   uint32_t crc = 0;
@@ -378,18 +352,15 @@ int ApplyToCopy(const Args& a, uint64_t base, const std::u16string& output, Cons
   int64_t after = -1;
   out.file().GetSize(after);
   if (o == Outcome::kOk && !out.Commit()) {
-    Say(console, u"cannot write " + Quote(output), u"无法写入 " + Quote(output));
+    SayCannotWrite(console, output);
     return kExitFailed;
   }
   int code = Finish(o, console);
   // The engine's words are about the file it wrote: the copy, now gone.
   if (code != kExitOk)
-    Say(console,
-        Quote(targetPath) + u" is unchanged" +
-            (inPlace ? u"" : u"; " + Quote(output) + u" was not written"),
-        Quote(targetPath) + u" 未被改动" + (inPlace ? u"" : u"；" + Quote(output) + u" 没有写出"));
+    SayUnchanged(console, targetPath, inPlace ? nullptr : &output);
   else if (output != kStdoutName)
-    SayPatched(console, targetPath, inPlace ? nullptr : &output, SizeOf(targetPath), after);
+    SayPatched(console, targetPath, inPlace ? nullptr : &output, before, after);
   return code;
 }
 
@@ -445,23 +416,19 @@ int ApplyWithBackup(const Args& a, uint64_t base, Console& console) {
     OutputFile out;
     if (int code = PrepareCopy(a, base, backup, console, patch, src, crc, out)) return code;
     if (out.replaces() && !force) {
-      Say(console,
-          u"the backup " + Quote(backup) +
-              u" already exists; remove it or add --force to replace it",
-          u"备份 " + Quote(backup) + u" 已经存在；请删除它，或加上 --force 替换它");
+      SayBackupExists(console, backup);
       return kExitFailed;
     }
     // Durable (data and name) before the target is opened for writing.
     if (!CopySourceTo(src, targetPath, out) || !out.Commit(force)) {
-      Say(console, u"cannot write the backup " + Quote(backup) + u"; nothing was changed",
-          u"无法写入备份 " + Quote(backup) + u"；文件未被改动");
+      SayBackupFailed(console, backup);
       return kExitFailed;
     }
   }
   int code = HasFlag(a, u"--header") ? ApplyToCopy(a, base, targetPath, console)
                                      : ApplyInPlace(patchPath, targetPath, base, console);
   if (code == kExitOk)
-    Say(console, u"the original is kept in " + Quote(backup), u"原文件保存在 " + Quote(backup));
+    SayOriginalKept(console, backup);
   else
     Say(console, u"the target's bytes before this run are in " + Quote(backup),
         u"本次运行前的目标文件保存在 " + Quote(backup));
@@ -516,7 +483,7 @@ int CmdInfo(const Args& a, Console& console) {
   if (!opened || !stub->LoadPatchInfoFromFile(file)) {
     console.Err(std::u16string(ReportText(Outcome::kInitFailed)) + u"\n");
     if (!opened)
-      Say(console, u"cannot open " + Quote(path), u"无法打开 " + Quote(path));
+      SayCannotOpen(console, path);
     else
       console.Err(ZelpLines(DamageText(CheckPatch(file, base), console.language)));
     return kExitFailed;

@@ -44,9 +44,32 @@ const char16_t* Explanation(Outcome o, Language language) {
   return Zh(language) ? w.chinese : w.english;
 }
 
-std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault) {
-  const std::u16string at = u" at byte " + Decimal(info.at);
+std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault, Language language) {
   const std::u16string kind = KindName(info.kind);
+  if (Zh(language)) {
+    const std::u16string at = u"第 " + Decimal(info.at) + u" 字节处";
+    switch (fault) {
+      case ForeignFault::kNone: return u"";
+      case ForeignFault::kRead: return u"无法读取补丁文件";
+      case ForeignFault::kMagic: return u"补丁文件开头不是 " + kind + u" 的标记";
+      case ForeignFault::kCutShort:
+        return u"补丁文件不完整：在" + at + u"的一步中间就结束了（没有下载完？）";
+      case ForeignFault::kNumber: return at + u"的数字太大";
+      case ForeignFault::kPatchCrc:
+        return u"补丁文件自身的CRC32与内容不符：补丁已损坏（没有下载完或下载出错？）";
+      case ForeignFault::kOutside: return at + u"的一步读写超出了文件的范围";
+      case ForeignFault::kTrailing: return at + u"的结束标记之后的字节既不是大小也不是记录";
+      case ForeignFault::kChanged: return u"补丁文件在使用中被改动了";
+      case ForeignFault::kSourceSize:
+        return u"目标文件的大小不是补丁要求的 " + Decimal(info.sourceSize) + u" 字节";
+      case ForeignFault::kSourceRead: return u"无法读取目标文件";
+      case ForeignFault::kWrite: return u"无法写出结果（磁盘已满或读写出错）";
+      case ForeignFault::kResultCrc:
+        return u"结果的CRC32不是补丁给出的 " + Hex32(info.targetCrc) + u"，没有保留";
+    }
+    return u"";
+  }
+  const std::u16string at = u" at byte " + Decimal(info.at);
   switch (fault) {
     case ForeignFault::kNone: return u"";
     case ForeignFault::kRead: return u"it cannot be read";
@@ -74,10 +97,29 @@ std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault) {
   return u"";
 }
 
+std::u16string ForeignDamageText(const ForeignInfo& info, Language language) {
+  const std::u16string kind = KindName(info.kind);
+  const std::u16string why = ForeignFaultText(info, info.fault, language);
+  return Zh(language) ? kind + u" 补丁已损坏：" + why
+                      : u"the " + kind + u" patch is damaged: " + why;
+}
+
 std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
                                     const std::u16string& target, Language language) {
-  if (!info.checksSource || language == Language::kChinese)
-    return DiagnosisText(d, target, language);
+  if (!info.checksSource) return DiagnosisText(d, target, language);
+  if (Zh(language)) {
+    const std::u16string wanted =
+        u"CRC32 " + Hex32(info.sourceCrc) + u"，" + Grouped(info.sourceSize) + u" 字节";
+    switch (d.verdict) {
+      case Verdict::kMatches: return u"补丁可以打在这个文件上（" + wanted + u"）\n";
+      case Verdict::kOtherFile:
+        return u"需要的是 " + wanted + u"，这个文件是 CRC32 " + Hex32(d.targetCrc) + u"，" +
+               Grouped(d.targetSize) +
+               u" 字节\n"
+               u"这是另一个文件，或同一文件的另一个版本；补丁说明里可能写了需要哪一个\n";
+      default: return DiagnosisText(d, target, language);
+    }
+  }
   const std::u16string wanted =
       u"CRC-32 " + Hex32(info.sourceCrc) + u", " + Decimal(info.sourceSize) + u" bytes";
   switch (d.verdict) {

@@ -22,7 +22,11 @@ std::u16string DamageText(const StreamCheck& check, Language language);
 
 // What is wrong with an IPS, UPS or BPS patch, or with its application, as
 // a phrase; empty for kNone.
-std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault);
+std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault,
+                                Language language = Language::kEnglish);
+
+// "the IPS patch is damaged: " and the fault of `info` that says why.
+std::u16string ForeignDamageText(const ForeignInfo& info, Language language);
 
 // DiagnosisText for such a patch: UPS and BPS name the size of the file
 // they take, and a CRC-32 of 0 is an ordinary value there.

@@ -92,7 +92,12 @@ TEST(CliApply, ExplanationsInTheLocalesLanguage) {
   };
   testutil::TempDir dir;
   WriteFile(dir.File("p.zelp"), SamplePatch(0));
-  const std::string t = dir.File("t.bin");
+  const std::string t = dir.File("t.bin"), ips = dir.File("p.ips"), cut = dir.File("cut.ips");
+  const std::string o2 = dir.File("o.bin");
+  const std::vector<uint8_t> ipsBytes = {'P', 'A', 'T',  'C',  'H', 0,   0,  2,
+                                         0,   2,   0x11, 0x22, 'E', 'O', 'F'};
+  WriteFile(ips, ipsBytes);
+  WriteFile(cut, std::vector<uint8_t>(ipsBytes.begin(), ipsBytes.begin() + 8));
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcMessages ? c.lcMessages : "-") +
                  " " + (c.lang ? c.lang : "-"));
@@ -108,6 +113,20 @@ TEST(CliApply, ExplanationsInTheLocalesLanguage) {
     EXPECT_EQ(c.chinese ? "补丁成功\nzelp: 已在原文件上给 '" + t + "' 打上补丁：10 → 8 字节\n"
                         : "补丁成功\nzelp: patched '" + t + "' in place: 10 → 8 bytes\n",
               patched.out);
+    // The other formats' lines, in the same words.
+    auto copied = RunProgram(ZELP_BIN, {"apply", ips, t, "-o", o2}, o);
+    EXPECT_EQ(
+        c.chinese
+            ? "补丁成功\nzelp: 已给 '" + t + "' 的副本打上补丁，写入 '" + o2 + "'：8 → 8 字节\n"
+            : "补丁成功\nzelp: patched a copy of '" + t + "' into '" + o2 + "': 8 → 8 bytes\n",
+        copied.out);
+    auto damaged = RunProgram(ZELP_BIN, {"apply", cut, t}, o);
+    EXPECT_EQ(c.chinese
+                  ? "zelp: IPS 补丁已损坏：补丁文件不完整：在第 5 "
+                    "字节处的一步中间就结束了（没有下载完？）\n"
+                  : "zelp: the IPS patch is damaged: it is cut short: it ends inside the step at "
+                    "byte 5 (an incomplete download?)\n",
+              damaged.err);
   }
 }
 
