@@ -110,6 +110,7 @@ function run(message, progressBox) {
 const PHASE_WORDS = {
   read: T('Reading', '读取中'), crc: T('Checking the CRC-32', '校验CRC32'),
   records: T('Applying the records', '写入补丁数据'), compare: T('Comparing the files', '比较文件'),
+  sums: T('Computing the checksums', '计算校验和'),
 };
 
 worker.onmessage = (e) => {
@@ -203,6 +204,19 @@ function baseName(name) {
   return dot > 0 ? name.slice(0, dot) : name;
 }
 
+// The checksums of the chosen file and of the result, [English, Chinese]
+// each (from the engine); empty hides them.
+const sums = { 'file-sums': ['', ''], 'result-sums': ['', ''] };
+function showSums(fileSums, resultSums) {
+  sums['file-sums'] = fileSums || ['', ''];
+  sums['result-sums'] = resultSums || ['', ''];
+  for (const id in sums) {
+    $(id).textContent = say(sums[id]);
+    $(id).hidden = !say(sums[id]);
+  }
+}
+redo.push(() => showSums(sums['file-sums'], sums['result-sums']));
+
 // The summary as one line, in the page's language (from the engine).
 let summaryLine = ['', ''];
 redo.push(() => { $('summary-en').textContent = say(summaryLine); });
@@ -254,6 +268,7 @@ $('target-file').addEventListener('change', async () => {
   const status = $('apply-status');
   const link = $('download');
   withdraw(link, 'apply');
+  showSums();
   showStatus(status, '', '', T('Patching a copy of “' + file.name + '” in memory…',
                               '正在内存中给“' + file.name + '”的副本打补丁…'));
   lastApplied = null;
@@ -262,6 +277,7 @@ $('target-file').addEventListener('change', async () => {
   showStatus($('convert-status'), '', '', '');
   const header = $('header-skip').checked;
   const m = await run({ op: 'apply', file, header }, $('apply-progress'));
+  showSums(m.fileSums, m.resultSums);
   if (m.type === 'error') {
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();
@@ -293,7 +309,7 @@ $('convert').addEventListener('click', async () => {
   const link = $('convert-download');
   withdraw(link, 'convert');
   const text = $('description').value;
-  showStatus(status, '', '', 'Making the patch program…');
+  showStatus(status, '', '', T('Making the patch program…', '正在制作补丁程序…'));
   const m = await run({
     op: 'create', original: file, modified: blob, description: text === '' ? null : text,
     descriptionName: '', stub: stubBytes.slice(0), format: 1,

@@ -26,6 +26,8 @@
 #include "engine/patch_stub.h"
 #include "engine/stamp.h"
 #include "file/crc32.h"
+#include "file/digest_backend.h"
+#include "file/digests.h"
 #include "file/offset_file.h"
 
 namespace {
@@ -197,10 +199,10 @@ struct Both {
 // What the last call produced, read by the worker through zelp_text.
 struct Outcome {
   std::string caption, summary, description, message;
-  Both explanation, error, summaryLine;
+  Both explanation, error, summaryLine, fileSums, resultSums;
   uint8_t* result = nullptr;
   size_t resultSize = 0;
-  double crcMs = 0, recordsMs = 0;
+  double crcMs = 0, recordsMs = 0, sumsMs = 0;
 };
 Outcome g_out;
 
@@ -267,6 +269,62 @@ const Both kNoMemory = Words(
     u"the zelp command.",
     u"浏览器没有给本页足够的内存。请关闭其他标签页后重试，或使用 zelp 命令。");
 
+// The checksums of the file being read in, taken piece by piece as the
+// worker copies it (zelp_hash_*), so that they cost no pass of their own.
+struct Hashing {
+  std::unique_ptr<zelp::DigestBackend> backend;
+  uint32_t crc = 0xFFFFFFFFu;
+  int64_t bytes = 0;
+  double crcMs = 0, sumsMs = 0;
+};
+Hashing g_hashing;
+
+// "This file (past its header):" and the three checksums a line each.
+Both SumsText(const zelp::Digests& d, const char16_t* english, const char16_t* chinese,
+              bool pastHeader) {
+  std::u16string lines = zelp::DigestText(d);
+  for (size_t at; (at = lines.find(u", ")) != std::u16string::npos;) lines.replace(at, 2, u"\n");
+  return InBoth([&](zelp::Language l) {
+    return l == zelp::Language::kChinese
+               ? chinese + std::u16string(pastHeader ? u"（不含文件头）" : u"") + u"：\n" + lines
+               : english + std::u16string(pastHeader ? u" (past its header)" : u"") + u":\n" +
+                     lines;
+  });
+}
+
+// The checksums of `file`'s bytes past `skip`, as zelp check prints them.
+bool DigestsOf(WebFile& file, int64_t skip, zelp::Digests& d) {
+  double start = emscripten_get_now();
+  ViewFile whole(file.data(), file.size());
+  zelp::OffsetFile view(whole, skip);
+  whole.progressPhase = 5;
+  const bool ok = zelp::DigestFile(view, d);
+  g_out.sumsMs += emscripten_get_now() - start;
+  return ok;
+}
+
+// The checksums of the file the worker read in (past `skip`), or, when it
+// did not hash all of it, read again from memory.
+bool ChosenDigests(WebFile& file, int64_t skip, zelp::Digests& d) {
+  Hashing h = std::move(g_hashing);
+  g_hashing = Hashing{};
+  g_out.crcMs = h.crcMs;
+  g_out.sumsMs = h.sumsMs;
+  if (h.backend && h.bytes == static_cast<int64_t>(file.size()) - skip &&
+      h.backend->Finish(d.md5, d.sha1)) {
+    d.crc32 = h.crc ^ 0xFFFFFFFFu;
+    return true;
+  }
+  return DigestsOf(file, skip, d);
+}
+
+// The result's checksums, past the header it keeps, under zelp_text(8).
+void ShowResultSums(int64_t skip) {
+  ViewFile result(g_out.result, g_out.resultSize);
+  zelp::Digests d;
+  if (DigestsOf(result, skip, d)) g_out.resultSums = SumsText(d, u"The result", u"结果", skip);
+}
+
 // The loaded IPS, UPS or BPS patch applied to `source` (the user's file past
 // `skip` bytes of header, which the result keeps): as zelp_apply returns.
 int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::u16string& name) {
@@ -292,6 +350,7 @@ int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::
   g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kOk));
   g_out.resultSize = out.size();
   g_out.result = out.Release();
+  ShowResultSums(skip);
   return 0;
 }
 
@@ -308,7 +367,8 @@ EMSCRIPTEN_KEEPALIVE void zelp_free(uint8_t* p) { std::free(p); }
 
 // 0 caption, 1 summary, 2 description, 3 the engine's own message (as the
 // dialog shows it); in `language` (0 English, 1 Chinese): 4 the explanation
-// lines, 5 an error of the page's own, 6 the summary as one line.
+// lines, 5 an error of the page's own, 6 the summary as one line, 7 the
+// chosen file's checksums, 8 the result's.
 EMSCRIPTEN_KEEPALIVE const char* zelp_text(int which, int language) {
   const int l = language == 1 ? 1 : 0;
   switch (which) {
@@ -319,6 +379,8 @@ EMSCRIPTEN_KEEPALIVE const char* zelp_text(int which, int language) {
     case 4: return g_out.explanation.text[l].c_str();
     case 5: return g_out.error.text[l].c_str();
     case 6: return g_out.summaryLine.text[l].c_str();
+    case 7: return g_out.fileSums.text[l].c_str();
+    case 8: return g_out.resultSums.text[l].c_str();
   }
   return "";
 }
@@ -335,17 +397,32 @@ EMSCRIPTEN_KEEPALIVE int zelp_too_large(double size, const char* name) {
   return 1;
 }
 
-// Advances a running CRC-32 (start at 0xFFFFFFFF, finish by inverting)
-// over `size` bytes at `data`.
-EMSCRIPTEN_KEEPALIVE uint32_t zelp_crc_update(uint32_t running, const uint8_t* data, double size) {
-  return zelp::Crc32Update(running, data, static_cast<size_t>(size));
+// Starts the checksums of a file the worker is about to read in; it hands
+// each piece (past a copier header) to zelp_hash_update, and zelp_apply
+// takes the outcome.
+EMSCRIPTEN_KEEPALIVE void zelp_hash_begin() {
+  g_hashing = Hashing{};
+  g_hashing.backend = std::make_unique<zelp::DigestBackend>();
+}
+
+EMSCRIPTEN_KEEPALIVE void zelp_hash_update(const uint8_t* data, double size) {
+  if (!g_hashing.backend) return;
+  const size_t n = static_cast<size_t>(size);
+  double start = emscripten_get_now();
+  g_hashing.crc = zelp::Crc32Update(g_hashing.crc, data, n);
+  double middle = emscripten_get_now();
+  if (!g_hashing.backend->Update(data, n)) g_hashing.backend.reset();
+  g_hashing.bytes += static_cast<int64_t>(n);
+  g_hashing.crcMs += middle - start;
+  g_hashing.sumsMs += emscripten_get_now() - middle;
 }
 
 EMSCRIPTEN_KEEPALIVE uint8_t* zelp_result_data() { return g_out.result; }
 EMSCRIPTEN_KEEPALIVE double zelp_result_size() { return static_cast<double>(g_out.resultSize); }
-// Milliseconds: 0 CRC-32 of the target, 1 the record passes.
+// Milliseconds: 0 CRC-32 of the target, 1 the record passes, 2 MD5 and
+// SHA-1 of the target and the result.
 EMSCRIPTEN_KEEPALIVE double zelp_timing(int which) {
-  return which == 0 ? g_out.crcMs : g_out.recordsMs;
+  return which == 0 ? g_out.crcMs : which == 1 ? g_out.recordsMs : g_out.sumsMs;
 }
 // Frees the result once the worker has copied it out.
 EMSCRIPTEN_KEEPALIVE void zelp_result_free() {
@@ -467,17 +544,15 @@ EMSCRIPTEN_KEEPALIVE int zelp_prepare_step(double step) {
 }
 
 // Applies the loaded patch to `data` (the user's file, taken over and freed
-// here), whose CRC-32 is `crc` when `crcKnown` (the worker takes it while
-// the file arrives, so that hashing overlaps reading). 0 success (the
-// patched bytes in zelp_result_*), 1 failure, 3 the file is not the one the
-// patch was made for. `name` names the file in the explanations. Messages
-// as zelp_text says.
-EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, uint32_t crc,
-                                    const char* name, int header) {
+// here), past a 512-byte copier header when `header`. Its checksums are
+// those zelp_hash_* took while the file arrived (so that hashing overlaps
+// reading). 0 success (the patched bytes in zelp_result_*), 1 failure, 3
+// the file is not the one the patch was made for. `name` names the file in
+// the explanations. Messages as zelp_text says.
+EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, const char* name, int header) {
   ClearOutcome();
   auto target = std::make_unique<WebFile>(data, static_cast<size_t>(size));
   const int64_t skip = header ? zelp::kCopierHeaderSize : 0;
-  if (crcKnown && !skip) target->KnowCrc(size ? crc : 0);
   if (!g_patch) {
     g_out.error = Words(u"choose a patch first", u"请先选择补丁");
     return 1;
@@ -486,6 +561,11 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
     g_out.error = Words(u"the file is shorter than a 512-byte copier header",
                         u"这个文件比512字节的拷贝机文件头还短");
     return 1;
+  }
+  zelp::Digests sums;
+  if (ChosenDigests(*target, skip, sums)) {
+    g_out.fileSums = SumsText(sums, u"This file", u"这个文件", skip);
+    if (!skip) target->KnowCrc(sums.crc32);
   }
   std::u16string targetName;
   zelp::Utf8ToUtf16(name, targetName);
@@ -504,11 +584,12 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, int crcKnown, ui
   g_patch->progressPhase = 0;
   const zelp::Outcome o = stub->outcome;
   g_out.message = Utf8(zelp::ReportText(o));
-  g_out.crcMs = target->crcMs;
+  g_out.crcMs += target->crcMs;
   g_out.recordsMs = total - target->crcMs;
   if (ok) {
     g_out.resultSize = target->size();
     g_out.result = target->Release();
+    ShowResultSums(skip);
     return 0;
   }
   if (target->overLimit)

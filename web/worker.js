@@ -4,7 +4,7 @@
 'use strict';
 importScripts('zelp.js');
 
-const PHASES = { 1: 'crc', 2: 'records', 4: 'compare' };
+const PHASES = { 1: 'crc', 2: 'records', 4: 'compare', 5: 'sums' };
 const CHUNK = 8 << 20;  // bytes between progress reports
 const PIECE = 4 << 20;  // bytes the browser reads into one buffer of ours
 
@@ -82,48 +82,63 @@ async function* pieces(file) {
   }
 }
 
+// What the page calls a file in its messages, [English, Chinese].
+const named = {
+  patch: (n) => ["the patch '" + n + "'", "补丁“" + n + "”"],
+  target: (n) => ["'" + n + "'", "“" + n + "”"],
+  original: (n) => ["the original '" + n + "'", "原文件“" + n + "”"],
+  modified: (n) => ["the modified file '" + n + "'", "修改后的文件“" + n + "”"],
+  stub: () => ['the dialog program', '补丁程序'],
+};
+
 // Copies `file` (a File or an ArrayBuffer) into memory from zelp_alloc;
 // the engine takes the buffer over. Each piece is copied once, straight to
 // its place; the heap view is taken afresh for each, as growing the heap
-// detaches the old one. With `hash`, the CRC-32 of the bytes is taken piece
-// by piece as they arrive, while the browser reads on.
-async function readInto(M, file, what, hash) {
+// detaches the old one. With `hashFrom` (a byte offset: past a copier
+// header), the checksums of the bytes from there are taken piece by piece
+// as they arrive (zelp_hash_*), while the browser reads on. `what` names
+// the file, [English, Chinese].
+async function readInto(M, file, what, hashFrom) {
   const size = file.size !== undefined ? file.size : file.byteLength;
-  tooLarge(M, file.name || what, size);
+  tooLarge(M, file.name || what[0], size);
   const ptr = M._zelp_alloc(size) >>> 0;
   if (!ptr) {
-    throw new PageError('the browser would not give this page enough memory for ' + what,
-                        '浏览器没有给本页足够的内存来读取' + what);
+    throw new PageError('the browser would not give this page enough memory for ' + what[0],
+                        '浏览器没有给本页足够的内存来读取' + what[1]);
   }
   if (file instanceof ArrayBuffer) {
     M.HEAPU8.set(new Uint8Array(file), ptr);
     return { ptr, size };
   }
   let at = 0;
-  let crc = 0xFFFFFFFF;
-  let crcMs = 0;
+  let hashMs = 0;
   let reported = 0;
+  const hash = hashFrom !== undefined;
+  if (hash) M._zelp_hash_begin();
   try {
     for await (const value of pieces(file)) {
-      if (at + value.length > size) throw new PageError(what + ' changed while it was read', what + ' 在读取时被改动了');
+      if (at + value.length > size) {
+        throw new PageError(what[0] + ' changed while it was read', what[1] + '在读取时被改动了');
+      }
       M.HEAPU8.set(value, ptr + at);
-      if (hash) {
+      const from = Math.max(at, hashFrom);
+      if (hash && from < at + value.length) {
         const t = performance.now();
-        crc = M._zelp_crc_update(crc, ptr + at, value.length);
-        crcMs += performance.now() - t;
+        M._zelp_hash_update(ptr + from, at + value.length - from);
+        hashMs += performance.now() - t;
       }
       at += value.length;
       if (at - reported >= CHUNK || at === size) {
         reported = at;
-        postMessage({ type: 'progress', phase: 'read', done: at, total: size, what });
+        postMessage({ type: 'progress', phase: 'read', done: at, total: size });
       }
     }
-    if (at !== size) throw new PageError(what + ' could not be read whole', '无法完整读取 ' + what);
+    if (at !== size) throw new PageError(what[0] + ' could not be read whole', '无法完整读取' + what[1]);
   } catch (err) {
     M._zelp_free(ptr);
     throw err;
   }
-  return { ptr, size, crc: (crc ^ 0xFFFFFFFF) >>> 0, crcMs };
+  return { ptr, size, hashMs };
 }
 
 // Copies the engine's result into a Blob (the download) and frees it.
@@ -147,7 +162,7 @@ function withString(M, s, fn) {
 
 const ops = {
   async patch(M, msg) {
-    const f = await readInto(M, msg.file, "the patch '" + msg.file.name + "'");
+    const f = await readInto(M, msg.file, named.patch(msg.file.name));
     const code = withString(M, msg.file.name, (name) => M._zelp_load_patch(f.ptr, f.size, name));
     return {
       type: 'patch', code, caption: text(M, 0), summary: text(M, 1), description: text(M, 2),
@@ -157,41 +172,40 @@ const ops = {
 
   async apply(M, msg) {
     const t0 = performance.now();
-    const f = await readInto(M, msg.file, "'" + msg.file.name + "'", true);
+    const f = await readInto(M, msg.file, named.target(msg.file.name), msg.header ? 512 : 0);
     const t1 = performance.now();
     const code = withString(M, msg.file.name,
-                            (name) => M._zelp_apply(f.ptr, f.size, 1, f.crc, name,
-                                                    msg.header ? 1 : 0));
+                            (name) => M._zelp_apply(f.ptr, f.size, name, msg.header ? 1 : 0));
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: both(M, 4), error: both(M, 5),
+      fileSums: both(M, 7), resultSums: both(M, 8),
     };
     if (code === 0) out.blob = takeResult(M);
     const t3 = performance.now();
+    // MD5 and SHA-1 of the file as it arrived and of the result (inside zelp_apply).
     out.timings = {
-      read: t1 - t0 - f.crcMs, crc: f.crcMs + M._zelp_timing(0), records: M._zelp_timing(1),
-      download: t3 - t2,
+      read: t1 - t0 - f.hashMs, crc: M._zelp_timing(0), sums: M._zelp_timing(2),
+      records: M._zelp_timing(1), download: t3 - t2,
     };
     return out;
   },
 
   async create(M, msg) {
-    tooLarge(M, "the original '" + msg.original.name + "'", msg.original.size);
-    tooLarge(M, "the modified file '" + (msg.modified.name || 'patched') + "'",
-             msg.modified.size);
+    tooLarge(M, msg.original.name, msg.original.size);
+    tooLarge(M, msg.modified.name || 'patched', msg.modified.size);
     // Until the engine takes them over, the buffers are ours to free.
     const held = [];
     let original, modified, stub = { ptr: 0, size: 0 };
     let description = 0;
     let descriptionSize = 0;
     try {
-      original = await readInto(M, msg.original, "the original '" + msg.original.name + "'");
+      original = await readInto(M, msg.original, named.original(msg.original.name));
       held.push(original.ptr);
-      modified = await readInto(M, msg.modified,
-                                "the modified file '" + (msg.modified.name || 'patched') + "'");
+      modified = await readInto(M, msg.modified, named.modified(msg.modified.name || 'patched'));
       held.push(modified.ptr);
       if (msg.stub) {
-        stub = await readInto(M, msg.stub, 'the dialog program');
+        stub = await readInto(M, msg.stub, named.stub());
         held.push(stub.ptr);
       }
       if (msg.description !== null) {

@@ -5,6 +5,7 @@ usage: /usr/bin/python3 tests/web/page_test.py ZELP PAGE_DIR SHOTS_DIR
 """
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -20,6 +21,8 @@ STUB = os.path.join(PAGE_DIR, "zelp-stub.exe")
 CAPTION = "ZELP补丁程序(Varnel版) 3.0.2007.09290"
 CRC_REFUSAL = "目标文件没有通过CRC32验证"
 DESCRIPTION = "汉化补丁 v1.2\r\n第二行: 说明\r\n\r\nEnglish line three"
+# CRC-32, MD5 and SHA-1 as zelp prints them (on one line) and the page (a line each).
+SUMS = re.compile(r"CRC-32 ([0-9A-F]{8})[,\s]+MD5 ([0-9a-f]{32})[,\s]+SHA-1 ([0-9a-f]{40})")
 
 
 def zelp(*args, ok=True, cwd=None):
@@ -267,6 +270,43 @@ class PageTest(unittest.TestCase):
         zelp("convert", bps, self.path("game.sfc"), "--stub", STUB, "-o", native)
         with open(native, "rb") as f:
             self.assertEqual(data, f.read())
+
+    def test_checksums_of_the_chosen_file_and_the_result_are_zelps(self):
+        p = self.page
+        headered = self.write("headered.sfc", b"\x5a" * 512 + self.original)
+        other = self.write("other.sfc", scattered(self.original, 1, 2))
+        for ext in ("ips", "bps"):
+            zelp("create", self.path("game.sfc"), self.path("game-new.sfc"), "-o",
+                 self.path("game." + ext))
+        cases = [
+            # patch, target, --header, whether a result comes
+            ("game-patch.exe", self.path("game.sfc"), False, True),
+            ("game-patch.exe", headered, True, True),
+            ("game.bps", headered, True, True),
+            ("game.ips", self.path("game.sfc"), False, True),
+            ("game-patch.exe", other, False, False),
+        ]
+        for patch, target, header, result in cases:
+            with self.subTest(patch=patch, target=os.path.basename(target), header=header):
+                flag = ["--header"] if header else []
+                self.assertEqual(self.load_patch(self.path(patch)), "")
+                if header:
+                    p.el("header-skip").click()
+                kind, text = self.apply(target)
+                self.assertEqual(kind, "good" if result else "bad", text)
+                shown = p.el("file-sums").text
+                said = zelp("check", self.path(patch), target, *flag, ok=False).stdout.decode()
+                self.assertEqual(SUMS.findall(shown), SUMS.findall(said), shown)
+                self.assertEqual(len(SUMS.findall(said)), 1, said)
+                self.assertEqual("(past its header)" in shown, header, shown)
+                if not result:
+                    self.assertFalse(p.el("result-sums").is_displayed())
+                    continue
+                copy = self.write("sums-target", open(target, "rb").read())
+                said = zelp("apply", "--checksums", *flag, self.path(patch), copy, "-o",
+                            self.path("sums-result")).stdout.decode()
+                self.assertEqual(SUMS.findall(p.el("result-sums").text), SUMS.findall(said),
+                                 said)
 
     def test_a_64_mib_file(self):
         original = os.urandom(64 << 20)
