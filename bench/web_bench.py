@@ -62,7 +62,7 @@ for _ in range(runs + 1):
 
 server = Server(page_dir)
 page = Page(server.url)
-split = {k: [] for k in ("total", "read", "crc", "records", "download", "other")}
+split = {k: [] for k in ("total", "read", "crc", "sums", "records", "download", "other")}
 try:
     for i in range(runs + 1):
         page.open()
@@ -79,7 +79,7 @@ try:
             assert got == expected, "the page's result differs"
             continue
         last = page.driver.execute_script("return window.zelpLast")
-        last["other"] = last["total"] - sum(last[k] for k in ("read", "crc", "records", "download"))
+        last["other"] = last["total"] - sum(last[k] for k in ("read", "crc", "sums", "records", "download"))
         for k in split:
             split[k].append(last[k])
 finally:
@@ -100,6 +100,7 @@ print("|---|---:|")
 print("| page: file chosen -> download ready | %.0f |" % med["total"])
 print("| - reading the file into the page | %.0f |" % med["read"])
 print("| - CRC-32 | %.0f |" % med["crc"])
+print("| - MD5 and SHA-1 of the file and the result | %.0f |" % med["sums"])
 print("| - records (checking pass + writing pass) | %.0f |" % med["records"])
 print("| - building the download (Blob) | %.0f |" % med["download"])
 print("| - the rest (messages between page and worker) | %.0f |" % med["other"])
