@@ -131,6 +131,13 @@ worker.onmessage = (e) => {
       Math.floor((100 * m.done) / (m.total || 1)) + '%';
     return;
   }
+  if (m.type === 'sums') {
+    if (m.id === applyId) {
+      showSums(sums['file-sums'], m.resultSums);
+      if (window.zelpLast) window.zelpLast.resultSums = m.ms;
+    }
+    return;
+  }
   if (m.type === 'error' && m.op === 'load') {
     showStatus($('patch-status'), 'bad', '', m.error);
     return;
@@ -205,7 +212,9 @@ function baseName(name) {
 }
 
 // The checksums of the chosen file and of the result, [English, Chinese]
-// each (from the engine); empty hides them.
+// each (from the engine); empty hides them. The result's come in a message
+// of their own after the download is offered, for the apply numbered applyId.
+let applyId = 0;
 const sums = { 'file-sums': ['', ''], 'result-sums': ['', ''] };
 function showSums(fileSums, resultSums) {
   sums['file-sums'] = fileSums || ['', ''];
@@ -276,8 +285,9 @@ $('target-file').addEventListener('change', async () => {
   withdraw($('convert-download'), 'convert');
   showStatus($('convert-status'), '', '', '');
   const header = $('header-skip').checked;
-  const m = await run({ op: 'apply', file, header }, $('apply-progress'));
-  showSums(m.fileSums, m.resultSums);
+  const m = await run({ op: 'apply', file, header, id: ++applyId }, $('apply-progress'));
+  showSums(m.fileSums, m.code === 0 ? T('The result: computing its checksums…',
+                                        '结果：正在计算校验和…') : null);
   if (m.type === 'error') {
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();

@@ -318,13 +318,6 @@ bool ChosenDigests(WebFile& file, int64_t skip, zelp::Digests& d) {
   return DigestsOf(file, skip, d);
 }
 
-// The result's checksums, past the header it keeps, under zelp_text(8).
-void ShowResultSums(int64_t skip) {
-  ViewFile result(g_out.result, g_out.resultSize);
-  zelp::Digests d;
-  if (DigestsOf(result, skip, d)) g_out.resultSums = SumsText(d, u"The result", u"结果", skip);
-}
-
 // The loaded IPS, UPS or BPS patch applied to `source` (the user's file past
 // `skip` bytes of header, which the result keeps): as zelp_apply returns.
 int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::u16string& name) {
@@ -350,7 +343,6 @@ int ApplyForeign(WebFile& target, CKOVA_xFile& source, int64_t skip, const std::
   g_out.message = Utf8(zelp::ReportText(zelp::Outcome::kOk));
   g_out.resultSize = out.size();
   g_out.result = out.Release();
-  ShowResultSums(skip);
   return 0;
 }
 
@@ -420,10 +412,22 @@ EMSCRIPTEN_KEEPALIVE void zelp_hash_update(const uint8_t* data, double size) {
 EMSCRIPTEN_KEEPALIVE uint8_t* zelp_result_data() { return g_out.result; }
 EMSCRIPTEN_KEEPALIVE double zelp_result_size() { return static_cast<double>(g_out.resultSize); }
 // Milliseconds: 0 CRC-32 of the target, 1 the record passes, 2 MD5 and
-// SHA-1 of the target and the result.
+// SHA-1 of the target (after zelp_result_sums: of the result).
 EMSCRIPTEN_KEEPALIVE double zelp_timing(int which) {
   return which == 0 ? g_out.crcMs : which == 1 ? g_out.recordsMs : g_out.sumsMs;
 }
+// The result's checksums, past the header it keeps when `header`, into
+// zelp_text(8): asked for after the download is offered, so that they do
+// not delay it.
+EMSCRIPTEN_KEEPALIVE void zelp_result_sums(int header) {
+  const int64_t skip = header ? zelp::kCopierHeaderSize : 0;
+  ViewFile result(g_out.result, g_out.resultSize);
+  zelp::Digests d;
+  g_out.sumsMs = 0;
+  if (g_out.result && DigestsOf(result, skip, d))
+    g_out.resultSums = SumsText(d, u"The result", u"结果", skip);
+}
+
 // Frees the result once the worker has copied it out.
 EMSCRIPTEN_KEEPALIVE void zelp_result_free() {
   std::free(g_out.result);
@@ -589,7 +593,6 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, const char* name
   if (ok) {
     g_out.resultSize = target->size();
     g_out.result = target->Release();
-    ShowResultSums(skip);
     return 0;
   }
   if (target->overLimit)

@@ -141,12 +141,13 @@ async function readInto(M, file, what, hashFrom) {
   return { ptr, size, hashMs };
 }
 
-// Copies the engine's result into a Blob (the download) and frees it.
-function takeResult(M) {
+// Copies the engine's result into a Blob (the download) and, unless asked
+// to keep it, frees it.
+function takeResult(M, keep) {
   const ptr = M._zelp_result_data() >>> 0;
   const size = M._zelp_result_size();
   const blob = new Blob([M.HEAPU8.subarray(ptr, ptr + size)], { type: 'application/octet-stream' });
-  M._zelp_result_free();
+  if (!keep) M._zelp_result_free();
   return blob;
 }
 
@@ -179,11 +180,20 @@ const ops = {
     const t2 = performance.now();
     const out = {
       type: 'applied', code, message: text(M, 3), explanation: both(M, 4), error: both(M, 5),
-      fileSums: both(M, 7), resultSums: both(M, 8),
+      fileSums: both(M, 7), id: msg.id,
     };
-    if (code === 0) out.blob = takeResult(M);
+    if (code === 0) {
+      out.blob = takeResult(M, true);
+      // The result's checksums once the download is offered.
+      out.after = () => {
+        M._zelp_result_sums(msg.header ? 1 : 0);
+        const resultSums = both(M, 8);
+        M._zelp_result_free();
+        postMessage({ type: 'sums', id: msg.id, resultSums, ms: M._zelp_timing(2) });
+      };
+    }
     const t3 = performance.now();
-    // MD5 and SHA-1 of the file as it arrived and of the result (inside zelp_apply).
+    // MD5 and SHA-1 of the file as it arrived (the result's come later).
     out.timings = {
       read: t1 - t0 - f.hashMs, crc: M._zelp_timing(0), sums: M._zelp_timing(2),
       records: M._zelp_timing(1), download: t3 - t2,
@@ -259,7 +269,10 @@ onmessage = (e) => {
     try {
       stopPreparing(M);
       const out = await ops[e.data.op](M, e.data);
+      const after = out.after;
+      delete out.after;
       postMessage(out);
+      if (after) after();
       // The page is answered; the file to patch comes next.
       if (out.type === 'patch' && out.code === 1) prepareMemory(M).catch(() => {});
       return M;

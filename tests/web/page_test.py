@@ -302,6 +302,8 @@ class PageTest(unittest.TestCase):
                 if not result:
                     self.assertFalse(p.el("result-sums").is_displayed())
                     continue
+                # The result's come once the download is offered.
+                p.wait(lambda d: SUMS.search(p.el("result-sums").text))
                 copy = self.write("sums-target", open(target, "rb").read())
                 said = zelp("apply", "--checksums", *flag, self.path(patch), copy, "-o",
                             self.path("sums-result")).stdout.decode()
@@ -343,7 +345,6 @@ class PageTest(unittest.TestCase):
             for line in check.stderr.decode().splitlines():
                 self.assertIn(line.replace("zelp: ", "", 1), text)
             self.assertIn("你的文件没有被改动。", text)
-            zh.shot(os.path.join(SHOTS, "page-zh.png"))
             # The switch shows the same outcome in English, without running anything again.
             zh.el("lang-switch").click()
             text = zh.el("apply-status").text
@@ -352,7 +353,33 @@ class PageTest(unittest.TestCase):
             self.assertIn("this file starts with a 512-byte copier header", text)
             self.assertEqual(zh.el("tab-apply").text, "Apply a patch")
             self.assertIn("CRC-32 the file to patch must have: " + crc, zh.el("summary-en").text)
-            zh.shot(os.path.join(SHOTS, "page-en.png"))
+            # The checksums' labels switch too; the screenshots show a file patched.
+            zh.reset_status("apply-status")
+            zh.pick("target-file", self.path("game.sfc"))
+            kind, text = zh.outcome("apply-status")
+            self.assertEqual(kind, "good", text)
+            zh.wait(lambda d: SUMS.search(zh.el("result-sums").text))
+            for shot, file_label, result_label in (("page-en", "This file:", "The result:"),
+                                                   ("page-zh", "这个文件：", "结果：")):
+                self.assertTrue(zh.el("file-sums").text.startswith(file_label))
+                self.assertTrue(zh.el("result-sums").text.startswith(result_label))
+                zh.shot(os.path.join(SHOTS, shot + ".png"))
+                zh.el("lang-switch").click()
+            # A create-tab refusal in Chinese, in the words zelp create says it under zh_CN.
+            zh.el("tab-create").click()
+            zh.pick("original-file", self.path("game.sfc"))
+            zh.pick("modified-file", self.path("game-new.sfc"))
+            zh.pick("description-file", self.write("gbk.txt", "汉化补丁".encode("gbk")))
+            zh.el("create").click()
+            kind, text = zh.outcome("create-status")
+            self.assertEqual(kind, "bad", text)
+            create = subprocess.run([ZELP, "create", "game.sfc", "game-new.sfc", "-o", "x.zelp",
+                                     "--description", "gbk.txt"], capture_output=True,
+                                    cwd=self.dir, env=dict(os.environ, LC_ALL="zh_CN.UTF-8"))
+            lines = create.stderr.decode().splitlines()
+            self.assertTrue(lines and "补丁说明" in lines[0], lines)
+            for line in lines:
+                self.assertIn(line.replace("zelp: ", "", 1), text)
         finally:
             zh.close()
 
