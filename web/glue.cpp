@@ -638,8 +638,8 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
     author::DescriptionError e = author::DescriptionFromBytes(
         std::string(description, static_cast<size_t>(descriptionSize)), options.description, units);
     if (e != author::DescriptionError::kNone) {
-      const std::u16string why = author::DescriptionErrorText(e, file, units);
-      g_out.error = InBoth([&](Language) { return why; });
+      const Bilingual why = author::DescriptionErrorText(e, file, units);
+      g_out.error = InBoth([&](Language l) { return why.In(l); });
       return 1;
     }
     options.hasDescription = true;
@@ -648,26 +648,22 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   const auto kind = static_cast<PatchKind>(format);
   if (Foreign(kind)) {
     if (kind != PatchKind::kBps && options.hasDescription) {
-      g_out.error = InBoth([&](Language) {
-        return (kind == PatchKind::kIps ? u"an " : u"a ") + std::u16string(KindName(kind)) +
-               u" patch carries no description; only BPS (as metadata) and ZELP do";
-      });
+      const Bilingual why = author::NoDescriptionText(kind);
+      g_out.error = InBoth([&](Language l) { return why.In(l); });
       return 1;
     }
     std::vector<uint8_t> patch;
     author::ForeignStats stats;
-    std::u16string error;
+    Bilingual error;
     if (!author::EncodeForeign(kind, author::Bytes(origFile.data(), origFile.size()),
                                author::Bytes(modFile.data(), modFile.size()),
                                Utf8(CrLfToLf(options.description)), patch, stats, error)) {
-      g_out.error = InBoth([&](Language) { return error; });
+      g_out.error = InBoth([&](Language l) { return error.In(l); });
       return 1;
     }
-    g_out.explanation = InBoth([&](Language) {
-      return u"wrote " + std::u16string(KindName(kind)) + u" patch: " +
-             Decimal(static_cast<uint64_t>(patch.size())) + u" bytes, " + Decimal(stats.steps) +
-             u" steps, " + Decimal(stats.literalBytes) + u" bytes of the modified file";
-    });
+    const Bilingual said =
+        author::WroteForeignText(kind, u"", static_cast<int64_t>(patch.size()), stats);
+    g_out.explanation = InBoth([&](Language l) { return said.In(l); });
     g_out.result = static_cast<uint8_t*>(std::malloc(patch.size() ? patch.size() : 1));
     if (!g_out.result) {
       g_out.error = kNoMemory;
@@ -680,9 +676,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
   WebFile out;
   if (stub) {
     StampInfo stamp;
-    std::u16string why;
-    if (!author::CopyStub(*stub, u"the dialog program beside this page", out, stamp, why)) {
-      g_out.error = InBoth([&](Language) { return why; });
+    Bilingual why;
+    if (!author::CopyStub(*stub, {u"the dialog program beside this page", u"本页旁边的补丁程序"},
+                          out, stamp, why)) {
+      g_out.error = InBoth([&](Language l) { return why.In(l); });
       return 1;
     }
   }
@@ -693,11 +690,11 @@ EMSCRIPTEN_KEEPALIVE int zelp_create(uint8_t* original, double originalSize, uin
     g_out.error = out.overLimit ? TooLarge(u"the patch would be", u"补丁会") : kNoMemory;
     return 1;
   }
-  const std::u16string said =
-      author::WroteText(stub != nullptr, u"", static_cast<int64_t>(out.size()), stats) + u"\n" +
-      author::CreateNotes(stats.records == 0 && originalSize == modifiedSize,
-                          options.crc && stats.targetCrc == 0, u"", u"");
-  g_out.explanation = InBoth([&](Language) { return said; });
+  const Bilingual wrote =
+      author::WroteText(stub != nullptr, u"", static_cast<int64_t>(out.size()), stats);
+  const Bilingual notes = author::CreateNotes(stats.records == 0 && originalSize == modifiedSize,
+                                              options.crc && stats.targetCrc == 0, u"", u"");
+  g_out.explanation = InBoth([&](Language l) { return wrote.In(l) + u"\n" + notes.In(l); });
   g_out.resultSize = out.size();
   g_out.result = out.Release();
   return 0;

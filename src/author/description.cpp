@@ -49,28 +49,39 @@ DescriptionError DescriptionFromBytes(const std::string& bytes, std::u16string& 
   return DescriptionFromUtf8(Utf16ToUtf8(wide), text, units);
 }
 
-std::u16string DescriptionErrorText(DescriptionError error, const std::u16string& file,
-                                    size_t units) {
-  const std::u16string name =
-      file.empty() ? std::u16string(u"the description ") : u"the description " + Quote(file) + u" ";
-  const std::u16string most = Decimal(kMaxDescriptionUnits);
+Bilingual DescriptionErrorText(DescriptionError error, const std::u16string& file, size_t units) {
+  // {0} the file's name and a space (nothing for typed text), {1} its
+  // length, {2} the most that fits.
+  auto say = [&](const char16_t* english, const char16_t* chinese) {
+    const std::initializer_list<std::u16string> args = {
+        file.empty() ? u"" : Quote(file) + u" ", Decimal(static_cast<int64_t>(units)),
+        Decimal(static_cast<int64_t>(kMaxDescriptionUnits))};
+    return Fill2(english, chinese, args);
+  };
   switch (error) {
-    case DescriptionError::kNone: return u"";
+    case DescriptionError::kNone: return {};
     case DescriptionError::kInvalidUtf8:
-      return name + u"is not valid UTF-8 (nor UTF-16 with a byte order mark)" +
-             (file.empty() ? u""
-                           : u"; if it was written on a Chinese Windows system, convert it first: "
-                             u"iconv -f GBK -t UTF-8 " +
-                                 Quote(file) + u" > description-utf8.txt");
-    case DescriptionError::kInvalidUtf16: return name + u"is not valid UTF-16";
-    case DescriptionError::kNul: return name + u"contains a NUL character";
+      if (file.empty())
+        return say(u"the description is not valid UTF-8 (nor UTF-16 with a byte order mark)",
+                   u"补丁说明不是有效的 UTF-8（也不是带字节顺序标记的 UTF-16）");
+      return say(
+          u"the description {0}is not valid UTF-8 (nor UTF-16 with a byte order mark); "
+          u"if it was written on a Chinese Windows system, convert it first: "
+          u"iconv -f GBK -t UTF-8 {0}> description-utf8.txt",
+          u"补丁说明 {0}不是有效的 UTF-8（也不是带字节顺序标记的 UTF-16）；"
+          u"如果它是在中文 Windows 上写的，请先转换：iconv -f GBK -t UTF-8 {0}> "
+          u"description-utf8.txt");
+    case DescriptionError::kInvalidUtf16:
+      return say(u"the description {0}is not valid UTF-16", u"补丁说明 {0}不是有效的 UTF-16");
+    case DescriptionError::kNul:
+      return say(u"the description {0}contains a NUL character", u"补丁说明 {0}含有 NUL 字符");
     case DescriptionError::kTooLong:
-      return name + u"is too long: " +
-             (units ? Decimal(static_cast<int64_t>(units)) + u" UTF-16 units, at most " + most +
-                          u" fit"
-                    : u"more than " + most + u" UTF-16 units");
+      return units ? say(u"the description {0}is too long: {1} UTF-16 units, at most {2} fit",
+                         u"补丁说明 {0}太长：{1} 个 UTF-16 单元，最多只能放 {2} 个")
+                   : say(u"the description {0}is too long: more than {2} UTF-16 units",
+                         u"补丁说明 {0}太长：超过 {2} 个 UTF-16 单元");
   }
-  return u"";
+  return {};
 }
 
 }  // namespace zelp::author

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/words.h"
+
 namespace zelp::author {
 
 // The most units a reader takes (65,536 bytes); longer text would be cut.
@@ -26,7 +28,6 @@ DescriptionError DescriptionFromBytes(const std::string& bytes, std::u16string& 
 // Why a description was refused, as zelp create and the page say it. `file`
 // names the file it came from ("" for typed text); `units` as
 // DescriptionFromBytes left it (0: too long to count).
-std::u16string DescriptionErrorText(DescriptionError error, const std::u16string& file,
-                                    size_t units);
+Bilingual DescriptionErrorText(DescriptionError error, const std::u16string& file, size_t units);
 
 }  // namespace zelp::author

@@ -81,7 +81,7 @@ void PutIpsRecord(std::vector<uint8_t>& out, const Bytes& b, uint32_t at, uint32
 }
 
 bool EncodeIps(const Bytes& a, const Bytes& b, std::vector<uint8_t>& out, ForeignStats& stats,
-               std::u16string& error) {
+               Bilingual& error) {
   const size_t n = b.size();
   auto differs = [&](size_t i) { return i >= a.size() || a[i] != b[i]; };
   Put(out, "PATCH", 5);
@@ -92,8 +92,12 @@ bool EncodeIps(const Bytes& a, const Bytes& b, std::vector<uint8_t>& out, Foreig
       continue;
     }
     if (i >= static_cast<size_t>(kIpsLimit)) {
-      error = u"IPS cannot hold changes at offsets of 16 MiB or more (the first is at byte " +
-              Decimal(static_cast<uint64_t>(i)) + u"); write a UPS or BPS patch instead";
+      error = Fill2(
+          u"IPS cannot hold changes at offsets of 16 MiB or more (the first is at "
+          u"byte {0}); write a UPS or BPS patch instead",
+          u"IPS 补丁放不下 16 MiB 及以后位置的改动（第一处在第 {0} 字节）；"
+          u"请改做 UPS 或 BPS 补丁",
+          {Decimal(static_cast<uint64_t>(i))});
       return false;
     }
     // A record runs on over short stretches of equal bytes (cheaper than a
@@ -127,9 +131,12 @@ bool EncodeIps(const Bytes& a, const Bytes& b, std::vector<uint8_t>& out, Foreig
   Put(out, "EOF", 3);
   if (b.size() < a.size()) {
     if (b.size() >= static_cast<size_t>(kIpsLimit)) {
-      error = u"IPS cannot cut a file to 16 MiB or more (the modified file has " +
-              Decimal(static_cast<uint64_t>(b.size())) +
-              u" bytes); write a UPS or BPS patch instead";
+      error = Fill2(
+          u"IPS cannot cut a file to 16 MiB or more (the modified file has {0} "
+          u"bytes); write a UPS or BPS patch instead",
+          u"IPS 补丁无法把文件截短到 16 MiB 或更大（修改后的文件有 {0} 字节）；"
+          u"请改做 UPS 或 BPS 补丁",
+          {Decimal(static_cast<uint64_t>(b.size()))});
       return false;
     }
     PutBe(out, static_cast<uint32_t>(b.size()), 3);
@@ -314,13 +321,13 @@ void EncodeBps(const Bytes& a, const Bytes& b, const std::string& metadata,
 
 bool EncodeForeign(PatchKind kind, const Bytes& original, const Bytes& modified,
                    const std::string& metadata, std::vector<uint8_t>& patch, ForeignStats& stats,
-                   std::u16string& error) {
+                   Bilingual& error) {
   stats = ForeignStats{};
   switch (kind) {
     case PatchKind::kIps: return EncodeIps(original, modified, patch, stats, error);
     case PatchKind::kUps: EncodeUps(original, modified, patch, stats); return true;
     case PatchKind::kBps: EncodeBps(original, modified, metadata, patch, stats); return true;
-    default: error = u"this format cannot be written"; return false;
+    default: error = {u"this format cannot be written", u"无法写出这种格式"}; return false;
   }
 }
 

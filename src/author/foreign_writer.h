@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/words.h"
 #include "engine/foreign.h"
 
 namespace zelp::author {
@@ -32,6 +33,6 @@ struct Bytes {
 // 16 MiB and more).
 bool EncodeForeign(PatchKind kind, const Bytes& original, const Bytes& modified,
                    const std::string& metadata, std::vector<uint8_t>& patch, ForeignStats& stats,
-                   std::u16string& error);
+                   Bilingual& error);
 
 }  // namespace zelp::author

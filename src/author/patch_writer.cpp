@@ -181,28 +181,63 @@ PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile
   return PatchStatus::kOk;
 }
 
-std::u16string WroteText(bool program, const std::u16string& output, int64_t size,
-                         const PatchStats& stats) {
-  return std::u16string(u"wrote ") + (program ? u"program" : u"patch") +
-         (output.empty() ? u"" : u" " + Quote(output)) + u": " + Decimal(size) + u" bytes, " +
-         Decimal(static_cast<int64_t>(stats.records)) + u" records, " +
-         Decimal(static_cast<int64_t>(stats.dataBytes)) + u" data bytes";
+Bilingual WroteText(bool program, const std::u16string& output, int64_t size,
+                    const PatchStats& stats) {
+  return Fill2(program ? u"wrote program{0}: {1} bytes, {2} records, {3} data bytes"
+                       : u"wrote patch{0}: {1} bytes, {2} records, {3} data bytes",
+               program ? u"已写出补丁程序{0}：{1} 字节，{2} 条记录，{3} 字节数据"
+                       : u"已写出补丁{0}：{1} 字节，{2} 条记录，{3} 字节数据",
+               {output.empty() ? u"" : u" " + Quote(output), Decimal(size),
+                Decimal(static_cast<int64_t>(stats.records)),
+                Decimal(static_cast<int64_t>(stats.dataBytes))});
 }
 
-std::u16string CreateNotes(bool identical, bool zeroCrc, const std::u16string& original,
-                           const std::u16string& modified) {
-  std::u16string notes;
+Bilingual WroteForeignText(PatchKind kind, const std::u16string& output, int64_t size,
+                           const ForeignStats& stats) {
+  const bool ips = kind == PatchKind::kIps, ups = kind == PatchKind::kUps;
+  return Fill2(ips ? u"wrote {0} patch{1}: {2} bytes, {3} records, {4} bytes of the modified file"
+               : ups
+                   ? u"wrote {0} patch{1}: {2} bytes, {3} hunks, {4} bytes of the modified file"
+                   : u"wrote {0} patch{1}: {2} bytes, {3} actions, {4} bytes of the modified file",
+               ips ? u"已写出 {0} 补丁{1}：{2} 字节，{3} 条记录，含修改后文件的 {4} 字节"
+               : ups ? u"已写出 {0} 补丁{1}：{2} 字节，{3} 段，含修改后文件的 {4} 字节"
+                     : u"已写出 {0} 补丁{1}：{2} 字节，{3} 个操作，含修改后文件的 {4} 字节",
+               {KindName(kind), output.empty() ? u"" : u" " + Quote(output), Decimal(size),
+                Decimal(static_cast<int64_t>(stats.steps)),
+                Decimal(static_cast<int64_t>(stats.literalBytes))});
+}
+
+Bilingual CreateNotes(bool identical, bool zeroCrc, const std::u16string& original,
+                      const std::u16string& modified) {
+  Bilingual notes;
+  auto add = [&](const Bilingual& b) {
+    notes.english += b.english + u"\n";
+    notes.chinese += b.chinese + u"\n";
+  };
   if (identical)
-    notes += (original.empty() ? std::u16string(u"warning: the two files")
-                               : u"warning: " + Quote(original) + u" and " + Quote(modified)) +
-             u" are identical: the patch changes nothing\n";
+    add(original.empty()
+            ? Bilingual{u"warning: the two files are identical: the patch changes nothing",
+                        u"警告：两个文件完全相同：补丁不会改动任何内容"}
+            : Fill2(u"warning: {0} and {1} are identical: the patch changes nothing",
+                    u"警告：{0} 和 {1} 完全相同：补丁不会改动任何内容",
+                    {Quote(original), Quote(modified)}));
   // The format reads a CRC of 0 as "no check"; say so when that comes from
   // the file itself (an empty original, or one in four billion).
   if (zeroCrc)
-    notes += u"note: the CRC-32 of " +
-             (original.empty() ? std::u16string(u"the original") : Quote(original)) +
-             u" is 0, which patches read as \"no check\": it applies to any file\n";
+    add(
+        Fill2(u"note: the CRC-32 of {0} is 0, which patches read as \"no check\": it applies to "
+              u"any file",
+              u"注意：{1}的CRC32是 0，补丁把它当作“不检查”：这个补丁可以打在任何文件上",
+              {original.empty() ? u"the original" : Quote(original),
+               original.empty() ? u"原文件" : Quote(original) + u" "}));
   return notes;
+}
+
+Bilingual NoDescriptionText(PatchKind kind) {
+  return Fill2(kind == PatchKind::kIps
+                   ? u"an {0} patch carries no description; only BPS (as metadata) and ZELP do"
+                   : u"a {0} patch carries no description; only BPS (as metadata) and ZELP do",
+               u"{0} 补丁不能带说明；只有 BPS（作为元数据）和 ZELP 补丁可以", {KindName(kind)});
 }
 
 }  // namespace zelp::author

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "author/foreign_writer.h"
 #include "author/planner.h"
+#include "common/words.h"
 #include "file/xfile.h"
 
 namespace zelp::author {
@@ -43,12 +45,17 @@ PatchStatus WritePatch(CKOVA_xFile& original, CKOVA_xFile& modified, CKOVA_xFile
 
 // What zelp create and the page say once a patch is written: "wrote patch
 // 'p.zelp': N bytes, R records, D data bytes" (`output` "" names no file).
-std::u16string WroteText(bool program, const std::u16string& output, int64_t size,
-                         const PatchStats& stats);
+Bilingual WroteText(bool program, const std::u16string& output, int64_t size,
+                    const PatchStats& stats);
+// The same for an IPS, UPS or BPS patch.
+Bilingual WroteForeignText(PatchKind kind, const std::u16string& output, int64_t size,
+                           const ForeignStats& stats);
 // Notes on what the author may not expect, as lines ending in "\n": the two
 // files are the same (the patch changes nothing); the original's CRC-32 is
 // 0, which checks nothing. `original` "" names no file.
-std::u16string CreateNotes(bool identical, bool zeroCrc, const std::u16string& original,
-                           const std::u16string& modified);
+Bilingual CreateNotes(bool identical, bool zeroCrc, const std::u16string& original,
+                      const std::u16string& modified);
+// That a patch of `kind` (IPS or UPS) carries no description.
+Bilingual NoDescriptionText(PatchKind kind);
 
 }  // namespace zelp::author

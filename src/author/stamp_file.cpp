@@ -56,33 +56,36 @@ bool WriteStampedImage(CKOVA_xFile& stub, const StampInfo& info, CKOVA_xFile& ou
   return true;
 }
 
-bool CopyStub(CKOVA_xFile& stub, const std::u16string& name, CKOVA_xFile& out, StampInfo& stamp,
-              std::u16string& error) {
-  const std::u16string cannotRead = u"cannot read " + name;
+bool CopyStub(CKOVA_xFile& stub, const Bilingual& name, CKOVA_xFile& out, StampInfo& stamp,
+              Bilingual& error) {
+  auto say = [&](const char16_t* english, const char16_t* chinese) {
+    error = {Fill(english, {name.english, Decimal(stamp.markers)}),
+             Fill(chinese, {name.chinese, Decimal(stamp.markers)})};
+    return false;
+  };
+  const char16_t *cannotRead = u"cannot read {0}", *cannotReadZh = u"无法读取 {0}";
   switch (LocateStamp(stub, stamp)) {
     case StampStatus::kOk: break;
-    case StampStatus::kRead: error = cannotRead; return false;
+    case StampStatus::kRead: return say(cannotRead, cannotReadZh);
     case StampStatus::kNoMarker:
-      error = name + u" is not a ZELP program: its patch stamp marker is missing";
-      return false;
+      return say(u"{0} is not a ZELP program: its patch stamp marker is missing",
+                 u"{0} 不是 ZELP 程序：没有补丁位置标记");
     case StampStatus::kManyMarkers:
-      error = name + u": the patch stamp marker occurs " + Decimal(stamp.markers) +
-              u" times; it must occur exactly once";
-      return false;
-    case StampStatus::kCutShort: error = name + u" ends inside its patch stamp"; return false;
+      return say(u"{0}: the patch stamp marker occurs {1} times; it must occur exactly once",
+                 u"{0}：补丁位置标记出现了 {1} 次，必须正好出现一次");
+    case StampStatus::kCutShort:
+      return say(u"{0} ends inside its patch stamp", u"{0} 在补丁位置标记的中间就结束了");
   }
   bool readFailed = false;
-  if (!HasDialogMark(stub, stamp.imageSize, readFailed)) {
-    error = readFailed ? cannotRead
-                       : name +
-                             u" is not the ZELP dialog program (zelp-stub.exe): it carries the "
-                             u"patch stamp but not the dialog's mark";
-    return false;
-  }
-  if (!WriteStampedImage(stub, stamp, out, readFailed)) {
-    error = readFailed ? cannotRead : std::u16string(u"cannot write the output");
-    return false;
-  }
+  if (!HasDialogMark(stub, stamp.imageSize, readFailed))
+    return readFailed ? say(cannotRead, cannotReadZh)
+                      : say(u"{0} is not the ZELP dialog program (zelp-stub.exe): it carries the "
+                            u"patch stamp but not the dialog's mark",
+                            u"{0} 不是 ZELP 补丁程序（zelp-stub.exe）：它有补丁位置标记，但没有"
+                            u"补丁程序自己的标记");
+  if (!WriteStampedImage(stub, stamp, out, readFailed))
+    return readFailed ? say(cannotRead, cannotReadZh)
+                      : say(u"cannot write the output", u"无法写入输出文件");
   return true;
 }
 

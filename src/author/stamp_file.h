@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/words.h"
 #include "engine/patch_base.h"
 #include "file/xfile.h"
 
@@ -24,7 +25,7 @@ bool WriteStampedImage(CKOVA_xFile& stub, const StampInfo& info, CKOVA_xFile& ou
 // Checks that `stub` is the dialog program (its stamp found once, its mark
 // present) and copies its image, stamped, to `out`: zelp create --stub, zelp
 // pack and the page. On failure `error` says why, naming it `name`.
-bool CopyStub(CKOVA_xFile& stub, const std::u16string& name, CKOVA_xFile& out, StampInfo& stamp,
-              std::u16string& error);
+bool CopyStub(CKOVA_xFile& stub, const Bilingual& name, CKOVA_xFile& out, StampInfo& stamp,
+              Bilingual& error);
 
 }  // namespace zelp::author

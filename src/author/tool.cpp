@@ -16,41 +16,41 @@ namespace zelp::author {
 
 namespace {
 
-bool OpenInput(const std::u16string& path, CKOVA_File& file, std::u16string& error) {
+bool OpenInput(const std::u16string& path, CKOVA_File& file, Bilingual& error) {
   if (Open(path.c_str(), file, kModeRead, kShareRead)) return true;
-  error = u"cannot open " + Quote(path);
+  error = CannotOpen(path);
   return false;
 }
 
 // Inputs are never written: an output that is one of them is refused
 // (writing it would replace the file being read).
 bool OutputIsNoInput(const std::u16string& output, const std::vector<const std::u16string*>& inputs,
-                     std::u16string& error) {
+                     Bilingual& error) {
   for (const std::u16string* in : inputs) {
     if (in->empty() || output == kStdoutName || !SameFile(output, *in)) continue;
-    error =
-        u"the output " + Quote(output) + u" is the input " + Quote(*in) + u"; choose another name";
+    error = OutputIsInput(output, *in);
     return false;
   }
   return true;
 }
 
 bool CopyStubFile(const std::u16string& path, CKOVA_xFile& out, OutputInfo& info,
-                  std::u16string& error) {
+                  Bilingual& error) {
   CKOVA_File stub;
   StampInfo stamp;
-  if (!OpenInput(path, stub, error) || !CopyStub(stub, Quote(path), out, stamp, error))
+  if (!OpenInput(path, stub, error) ||
+      !CopyStub(stub, {Quote(path), Quote(path)}, out, stamp, error))
     return false;
   info.base = stamp.imageSize;
   info.replacedPatch = stamp.hasPatch;
   return true;
 }
 
-bool Finish(OutputFile& out, const std::u16string& path, OutputInfo& info, std::u16string& error) {
+bool Finish(OutputFile& out, const std::u16string& path, OutputInfo& info, Bilingual& error) {
   out.file().GetSize(info.fileSize);
   info.replacedOutput = out.replaces();
   if (!out.Commit()) {
-    error = u"cannot write " + Quote(path);
+    error = CannotWrite(path);
     return false;
   }
   return true;
@@ -59,7 +59,7 @@ bool Finish(OutputFile& out, const std::u16string& path, OutputInfo& info, std::
 }  // namespace
 
 bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo& info,
-                     std::u16string& error) {
+                     Bilingual& error) {
   info = OutputInfo{};
   CKOVA_File original, modified, modifiedData;
   if (!OpenInput(request.original, original, error) ||
@@ -79,26 +79,25 @@ bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo
   options.description = request.description;
   switch (WritePatch(original, modified, modifiedData, out.file(), options, stats)) {
     case PatchStatus::kOk: break;
-    case PatchStatus::kReadOriginal:
-      error = u"cannot read " + Quote(request.original);
-      return false;
-    case PatchStatus::kReadModified:
-      error = u"cannot read " + Quote(request.modified);
-      return false;
-    case PatchStatus::kWrite: error = u"cannot write " + Quote(request.output); return false;
+    case PatchStatus::kReadOriginal: error = CannotRead(request.original); return false;
+    case PatchStatus::kReadModified: error = CannotRead(request.modified); return false;
+    case PatchStatus::kWrite: error = CannotWrite(request.output); return false;
   }
   return Finish(out, request.output, info, error);
 }
 
 namespace {
 
-bool LoadWhole(const std::u16string& path, WholeFile& file, std::u16string& error) {
+bool LoadWhole(const std::u16string& path, WholeFile& file, Bilingual& error) {
   bool tooLarge = false;
   if (file.Load(path, kMaxForeignInput, tooLarge)) return true;
-  error = tooLarge ? Quote(path) +
-                         u" has more than 1 GiB; IPS, UPS and BPS patches are made from "
-                         u"smaller files (a ZELP patch has no such limit)"
-                   : u"cannot read " + Quote(path);
+  error = tooLarge ? Fill2(
+                         u"{0} has more than 1 GiB; IPS, UPS and BPS patches are made from "
+                         u"smaller files (a ZELP patch has no such limit)",
+                         u"{0} 超过 1 GiB；IPS、UPS 和 BPS 补丁只能用更小的文件制作（ZELP "
+                         u"补丁没有这个限制）",
+                         {Quote(path)})
+                   : CannotRead(path);
   return false;
 }
 
@@ -107,7 +106,7 @@ bool LoadWhole(const std::u16string& path, WholeFile& file, std::u16string& erro
 bool CreateForeignFile(PatchKind kind, const std::u16string& original,
                        const std::u16string& modified, const std::u16string& output,
                        const std::string& metadata, ForeignStats& stats, OutputInfo& info,
-                       std::u16string& error) {
+                       Bilingual& error) {
   info = OutputInfo{};
   WholeFile a, b;
   std::vector<uint8_t> patch;
@@ -119,14 +118,14 @@ bool CreateForeignFile(PatchKind kind, const std::u16string& original,
   OutputFile out;
   if (!out.Create(output, error)) return false;
   if (!WriteAll(out.file(), patch.data(), patch.size())) {
-    error = u"cannot write " + Quote(output);
+    error = CannotWrite(output);
     return false;
   }
   return Finish(out, output, info, error);
 }
 
 bool PackFiles(const std::u16string& stub, const std::u16string& patch,
-               const std::u16string& output, OutputInfo& info, std::u16string& error) {
+               const std::u16string& output, OutputInfo& info, Bilingual& error) {
   info = OutputInfo{};
   CKOVA_File patchFile;
   if (!OpenInput(patch, patchFile, error)) return false;
@@ -139,7 +138,7 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
   if (!ReadExact(patchFile, ident, kIdentSize) || patchSize <= kHeaderSize ||
       ParseIdentification(ident, major, minor) < 2 ||
       JudgeVersion(major, minor) != Version::kSupported) {
-    error = Quote(patch) + u" is not a ZELP 3.0 patch";
+    error = Fill2(u"{0} is not a ZELP 3.0 patch", u"{0} 不是 ZELP 3.0 补丁", {Quote(patch)});
     return false;
   }
   if (!OutputIsNoInput(output, {&stub, &patch}, error)) return false;
@@ -147,7 +146,7 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
   if (!out.Create(output, error)) return false;
   if (!CopyStubFile(stub, out.file(), info, error)) return false;
   if (!patchFile.Seek(0)) {
-    error = u"cannot read " + Quote(patch);
+    error = CannotRead(patch);
     return false;
   }
   std::vector<uint8_t> buffer(size_t{1} << 20);
@@ -155,11 +154,11 @@ bool PackFiles(const std::u16string& stub, const std::u16string& patch,
     uint32_t got = patchFile.Read(buffer.data(),
                                   static_cast<uint32_t>(std::min<int64_t>(left, buffer.size())));
     if (got == 0) {
-      error = u"cannot read " + Quote(patch);
+      error = CannotRead(patch);
       return false;
     }
     if (!WriteAll(out.file(), buffer.data(), got)) {
-      error = u"cannot write " + Quote(output);
+      error = CannotWrite(output);
       return false;
     }
     left -= got;

@@ -1,5 +1,5 @@
 // What `zelp create`, `zelp pack` and the patch lookup of `zelp info` and
-// `zelp apply` do with files; on failure `error` says why, in English.
+// `zelp apply` do with files; on failure `error` says why.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 
 #include "author/foreign_writer.h"
 #include "author/patch_writer.h"
+#include "common/words.h"
 
 namespace zelp::author {
 
@@ -28,7 +29,7 @@ struct OutputInfo {
 // A patch that turns `original` into `modified`; with a stub, the
 // distributable program in one step.
 bool CreatePatchFile(const CreateRequest& request, PatchStats& stats, OutputInfo& info,
-                     std::u16string& error);
+                     Bilingual& error);
 
 // The IPS, UPS or BPS patch that turns `original` into `modified` (a BPS
 // carrying `metadata`). Both files are read whole into memory, so each may
@@ -37,11 +38,11 @@ constexpr int64_t kMaxForeignInput = int64_t{1} << 30;
 bool CreateForeignFile(PatchKind kind, const std::u16string& original,
                        const std::u16string& modified, const std::u16string& output,
                        const std::string& metadata, ForeignStats& stats, OutputInfo& info,
-                       std::u16string& error);
+                       Bilingual& error);
 
 // The stub's program image (without any patch it carried), stamped, with
 // the patch appended.
 bool PackFiles(const std::u16string& stub, const std::u16string& patch,
-               const std::u16string& output, OutputInfo& info, std::u16string& error);
+               const std::u16string& output, OutputInfo& info, Bilingual& error);
 
 }  // namespace zelp::author

@@ -14,9 +14,10 @@ struct Command {
   int (*run)(const Args&, Console&);
   size_t minFiles, maxFiles;
   std::vector<std::u16string> valued, bare;
-  const char16_t* usage;  // after "usage: zelp "
-  const char16_t* help;   // what `zelp NAME --help` adds to the usage
-  const char16_t* missingFiles;
+  const char16_t* usage;         // after "usage: zelp "
+  const char16_t* help;          // what `zelp NAME --help` adds to the usage
+  const char16_t* missingFiles;  // English and Chinese
+  const char16_t* missingFilesZh;
 };
 
 int CmdVersion(const Args&, Console& console) {
@@ -36,7 +37,8 @@ const Command kCommands[] = {
      u"have, the size after patching) and its description, and checks its whole record\n"
      u"stream: a damaged or cut-short patch exits with 1. A file that holds no patch exits\n"
      u"with 1 too, after printing its CRC-32, MD5 and SHA-1.\n",
-     u"info needs the patch FILE"},
+     u"info needs the patch FILE",
+     u"info 需要补丁文件 FILE"},
     {u"check",
      CmdCheck,
      2,
@@ -48,7 +50,8 @@ const Command kCommands[] = {
      u"why: the file is already patched, carries a 512-byte copier header, or is another\n"
      u"file (with the CRC-32 expected and found). Exit 0 when the patch would apply, 3 when\n"
      u"TARGET is not the file the patch was made for, 1 when the patch is damaged.\n",
-     u"check needs the patch FILE and the TARGET"},
+     u"check needs the patch FILE and the TARGET",
+     u"check 需要补丁文件 FILE 和目标文件 TARGET"},
     {u"apply",
      CmdApply,
      2,
@@ -66,7 +69,8 @@ const Command kCommands[] = {
      u"             the header stays in place\n"
      u"  --checksums  print the result's CRC-32, MD5 and SHA-1 (one more read of it)\n"
      u"Exit 0 done, 1 failed, 3 TARGET is not the file the patch was made for.\n",
-     u"apply needs the patch FILE and the TARGET"},
+     u"apply needs the patch FILE and the TARGET",
+     u"apply 需要补丁文件 FILE 和目标文件 TARGET"},
     {u"create",
      CmdCreate,
      2,
@@ -84,7 +88,8 @@ const Command kCommands[] = {
      u"  --format F           zelp, ips, ups or bps; by default OUT's name chooses (.ips, .ups,\n"
      u"                       .bps; anything else is ZELP). A BPS carries the description as\n"
      u"                       its metadata.\n",
-     u"create needs ORIGINAL and MODIFIED"},
+     u"create needs ORIGINAL and MODIFIED",
+     u"create 需要原文件 ORIGINAL 和修改后的文件 MODIFIED"},
     {u"convert",
      CmdConvert,
      2,
@@ -95,7 +100,8 @@ const Command kCommands[] = {
      u"Turns PATCH (ZELP, IPS, UPS, BPS or a patch program), applied to ORIGINAL, into a patch\n"
      u"of another format, chosen as in create: OUT.exe is the program players run. A BPS's\n"
      u"text metadata becomes the description when --description is not given.\n",
-     u"convert needs the PATCH and the ORIGINAL it applies to"},
+     u"convert needs the PATCH and the ORIGINAL it applies to",
+     u"convert 需要补丁 PATCH 和它要打的原文件 ORIGINAL"},
     {u"pack",
      CmdPack,
      2,
@@ -105,8 +111,18 @@ const Command kCommands[] = {
      u"pack STUB PATCH -o OUT",
      u"Appends the bare patch PATCH to the dialog program STUB (a patch it already carries is\n"
      u"left out); OUT is the program to distribute, - for standard output.\n",
-     u"pack needs the dialog program STUB and the PATCH"},
-    {u"version", CmdVersion, 0, 0, {}, {}, u"version", u"Shows the version and the build.\n", u""},
+     u"pack needs the dialog program STUB and the PATCH",
+     u"pack 需要对话框程序 STUB 和补丁 PATCH"},
+    {u"version",
+     CmdVersion,
+     0,
+     0,
+     {},
+     {},
+     u"version",
+     u"Shows the version and the build.\n",
+     u"",
+     u""},
 };
 
 const char16_t kUsage[] =
@@ -169,7 +185,8 @@ int Parse(const Command& c, const std::vector<std::u16string>& in, Args& out, Co
     } else if (a == u"--") {
       onlyPositional = true;
     } else if (has(c.valued, a)) {
-      if (i + 1 >= in.size()) return UsageError(console, c.name, a + u" needs a value");
+      if (i + 1 >= in.size())
+        return UsageError(console, c.name, Fill2(u"{0} needs a value", u"{0} 需要一个值", {a}));
       out.options.emplace_back(a, in[++i]);
     } else if (has(c.bare, a)) {
       out.flags.push_back(a);
@@ -178,15 +195,18 @@ int Parse(const Command& c, const std::vector<std::u16string>& in, Args& out, Co
       known.insert(known.end(), c.bare.begin(), c.bare.end());
       known.push_back(u"--help");
       std::u16string close = DidYouMean(a, known);
-      return UsageError(
-          console, c.name,
-          u"unknown option " + a + (close.empty() ? u"" : u"; did you mean " + close + u"?"));
+      return UsageError(console, c.name,
+                        close.empty() ? Fill2(u"unknown option {0}", u"未知选项 {0}", {a})
+                                      : Fill2(u"unknown option {0}; did you mean {1}?",
+                                              u"未知选项 {0}；是不是想用 {1}？", {a, close}));
     }
   }
-  if (out.positional.size() < c.minFiles) return UsageError(console, c.name, c.missingFiles);
+  if (out.positional.size() < c.minFiles)
+    return UsageError(console, c.name, {c.missingFiles, c.missingFilesZh});
   if (out.positional.size() > c.maxFiles)
-    return UsageError(console, c.name,
-                      u"unexpected argument '" + out.positional[c.maxFiles] + u"'");
+    return UsageError(
+        console, c.name,
+        Fill2(u"unexpected argument '{0}'", u"多余的参数 '{0}'", {out.positional[c.maxFiles]}));
   return kExitOk;
 }
 
@@ -200,11 +220,14 @@ bool AsksForHelp(const std::vector<std::u16string>& args) {
 
 }  // namespace
 
-int UsageError(Console& console, const char16_t* command, const std::u16string& message) {
+int UsageError(Console& console, const char16_t* command, const Bilingual& message) {
   const Command* c = command ? FindCommand(command) : nullptr;
-  console.Err(u"zelp: " + message + u"\n" + (c ? CommandUsage(*c) : std::u16string(kUsage)));
+  console.Err(u"zelp: " + message.In(console.language) + u"\n" +
+              (c ? CommandUsage(*c) : std::u16string(kUsage)));
   return kExitUsage;
 }
+
+Bilingual MissingOutput() { return {u"missing -o OUT", u"缺少 -o OUT（输出文件）"}; }
 
 int Run(const std::vector<std::u16string>& args, Console& console) {
   if (args.empty()) {
@@ -224,8 +247,9 @@ int Run(const std::vector<std::u16string>& args, Console& console) {
     for (const Command& k : kCommands) names.push_back(k.name);
     std::u16string close = DidYouMean(name, names);
     return UsageError(console, nullptr,
-                      u"unknown command '" + name + u"'" +
-                          (close.empty() ? u"" : u"; did you mean '" + close + u"'?"));
+                      close.empty() ? Fill2(u"unknown command '{0}'", u"未知命令 '{0}'", {name})
+                                    : Fill2(u"unknown command '{0}'; did you mean '{1}'?",
+                                            u"未知命令 '{0}'；是不是想用 '{1}'？", {name, close}));
   }
   std::vector<std::u16string> rest(args.begin() + 1, args.end());
   if (AsksForHelp(rest)) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/language.h"
+#include "common/words.h"
 #include "engine/foreign.h"
 #include "file/xfile.h"
 
@@ -47,8 +48,12 @@ bool ParseNumber(const std::u16string& text, uint64_t& value);
 std::u16string DidYouMean(const std::u16string& word,
                           const std::vector<std::u16string>& candidates);
 
-// Prints "zelp: <message>" and the command's usage on stderr; returns kExitUsage.
-int UsageError(Console& console, const char16_t* command, const std::u16string& message);
+// Prints "zelp: <message>" in the console's language and the command's
+// usage on stderr; returns kExitUsage.
+int UsageError(Console& console, const char16_t* command, const Bilingual& message);
+
+// "missing -o OUT", for the commands that write a file.
+Bilingual MissingOutput();
 
 // Each line of `text` as a "zelp: " line.
 std::u16string ZelpLines(const std::u16string& text);
@@ -59,6 +64,7 @@ int64_t SizeOf(const std::u16string& path);
 // "zelp: " lines on stderr in the console's language (say.cpp): `english`
 // or `chinese`, and the lines apply says for every patch format.
 void Say(Console& console, const std::u16string& english, const std::u16string& chinese);
+void Say(Console& console, const Bilingual& message);
 // On stdout after the report of success: "patched 'game.sfc' in place:
 // 4,194,304 → 4,194,304 bytes", or with `output`, a copy patched into it.
 void SayPatched(Console& console, const std::u16string& target, const std::u16string* output,
@@ -70,6 +76,11 @@ void SayShortOfHeader(Console& console, const std::u16string& target);
 // True, after saying so, when `output` names the same file as `input`.
 bool SayIfOutputIsInput(Console& console, const std::u16string& output,
                         const std::u16string& input);
+// "replaced the existing 'OUT'".
+void SayReplaced(Console& console, const std::u16string& output);
+// What create, convert and pack wrote: on stdout, or beside the output on
+// stderr when the output is standard output.
+void SayWritten(Console& console, const std::u16string& output, const std::u16string& text);
 void SayBackupExists(Console& console, const std::u16string& backup);
 void SayBackupFailed(Console& console, const std::u16string& backup);
 void SayOriginalKept(Console& console, const std::u16string& backup);
@@ -105,9 +116,11 @@ PatchKind ForeignKind(const Args& a);
 inline bool IsForeign(PatchKind kind) {
   return kind == PatchKind::kIps || kind == PatchKind::kUps || kind == PatchKind::kBps;
 }
-// "zelp: WHAT: CRC-32 …, MD5 …, SHA-1 …" on stdout for the file at `path`
-// past `skip` bytes; nothing when it cannot be read or for standard output.
-void PrintDigests(const std::u16string& path, int64_t skip, const char16_t* what, Console& console);
+// "zelp: this file: CRC-32 …, MD5 …, SHA-1 …" (or "the result: …") on
+// stdout for the file at `path` past `skip` bytes; nothing when it cannot be
+// read or for standard output.
+enum class Digested { kThisFile, kResult };
+void PrintDigests(const std::u16string& path, int64_t skip, Digested what, Console& console);
 int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console);
 int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console);
 int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console);

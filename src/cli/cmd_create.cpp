@@ -17,7 +17,7 @@ namespace {
 bool LoadDescription(const std::u16string& path, std::u16string& text, Console& console) {
   CKOVA_File file;
   if (!Open(path.c_str(), file, kModeRead, kShareRead)) {
-    console.Err(u"zelp: cannot open the description " + Quote(path) + u"\n");
+    Say(console, Fill2(u"cannot open the description {0}", u"无法打开补丁说明 {0}", {Quote(path)}));
     return false;
   }
   // No UTF-8 character takes more than 3 bytes per UTF-16 unit, so a longer
@@ -35,7 +35,7 @@ bool LoadDescription(const std::u16string& path, std::u16string& text, Console& 
   auto result = have > cap ? author::DescriptionError::kTooLong
                            : author::DescriptionFromBytes(bytes, text, units);
   if (result == author::DescriptionError::kNone) return true;
-  console.Err(u"zelp: " + author::DescriptionErrorText(result, path, units) + u"\n");
+  Say(console, author::DescriptionErrorText(result, path, units));
   return false;
 }
 
@@ -70,8 +70,6 @@ PatchKind KindOfName(const std::u16string& path) {
   return KindOfWord(path.substr(dot + 1));
 }
 
-std::u16string Article(PatchKind kind) { return kind == PatchKind::kIps ? u"an " : u"a "; }
-
 // The format to write: --format, else OUT's name; a name that suggests
 // another format than --format is refused. 0, or the exit code.
 int ChooseKind(const Args& a, const char16_t* command, const std::u16string& output,
@@ -82,13 +80,23 @@ int ChooseKind(const Args& a, const char16_t* command, const std::u16string& out
   if (!word) return 0;
   kind = KindOfWord(*word);
   if (kind == PatchKind::kUnknown || Lower(*word) == u"exe")
-    return UsageError(console, command, u"--format takes zelp, ips, ups or bps");
+    return UsageError(
+        console, command,
+        {u"--format takes zelp, ips, ups or bps", u"--format 只能是 zelp、ips、ups 或 bps"});
   if (named != PatchKind::kUnknown && named != kind) {
-    console.Err(u"zelp: '" + output + u"' is named like " +
-                (EndsWithExe(output) ? std::u16string(u"a patch program")
-                                     : Article(named) + KindName(named) + u" patch") +
-                u", but --format " + Lower(*word) + u" writes " + Article(kind) + KindName(kind) +
-                u" patch; give it a name that matches, or leave out --format\n");
+    // {0} the name, {1} the format it suggests, {2} the --format word, {3} its format.
+    auto a = [](PatchKind k) { return k == PatchKind::kIps ? u"an " : u"a "; };
+    const bool program = EndsWithExe(output);
+    Say(console,
+        Fill2(program ? u"'{0}' is named like a patch program, but --format {2} writes {4}{3} "
+                        u"patch; give it a name that matches, or leave out --format"
+                      : u"'{0}' is named like {5}{1} patch, but --format {2} writes {4}{3} "
+                        u"patch; give it a name that matches, or leave out --format",
+              program ? u"'{0}' 的名字像补丁程序，但 --format {2} 写出的是 {3} 补丁；"
+                        u"请换一个相符的名字，或去掉 --format"
+                      : u"'{0}' 的名字像 {1} 补丁，但 --format {2} 写出的是 {3} 补丁；"
+                        u"请换一个相符的名字，或去掉 --format",
+              {output, KindName(named), Lower(*word), KindName(kind), a(kind), a(named)}));
     return kExitFailed;
   }
   return 0;
@@ -97,36 +105,28 @@ int ChooseKind(const Args& a, const char16_t* command, const std::u16string& out
 int CreateForeign(const Args& a, PatchKind kind, const std::u16string& original,
                   const std::u16string& modified, const std::u16string& output,
                   const std::u16string& description, bool hasDescription, Console& console) {
-  const std::u16string name = KindName(kind);
   if (FindOption(a, u"--stub") || HasFlag(a, u"--no-crc")) {
-    console.Err(u"zelp: --stub and --no-crc are for ZELP patches and programs, not " + name +
-                u"\n");
+    Say(console,
+        Fill2(u"--stub and --no-crc are for ZELP patches and programs, not {0}",
+              u"--stub 和 --no-crc 只用于 ZELP 补丁和补丁程序，不能用于 {0}", {KindName(kind)}));
     return kExitUsage;
   }
   if (hasDescription && kind != PatchKind::kBps) {
-    console.Err(u"zelp: a " + name +
-                u" patch carries no description; only BPS (as metadata) "
-                u"and ZELP do\n");
+    Say(console, author::NoDescriptionText(kind));
     return kExitUsage;
   }
   // BPS metadata is UTF-8 text with the file's own line breaks.
   std::string metadata = hasDescription ? Utf16ToUtf8(CrLfToLf(description)) : std::string();
   author::ForeignStats stats;
   author::OutputInfo info;
-  std::u16string error;
+  Bilingual error;
   if (!author::CreateForeignFile(kind, original, modified, output, metadata, stats, info, error)) {
-    console.Err(u"zelp: " + error + u"\n");
+    Say(console, error);
     return kExitFailed;
   }
-  if (info.replacedOutput) console.Err(u"zelp: replaced the existing '" + output + u"'\n");
-  std::u16string line = u"zelp: wrote " + name + u" patch '" + output + u"': " +
-                        Decimal(static_cast<uint64_t>(info.fileSize)) + u" bytes, " +
-                        Decimal(stats.steps) +
-                        (kind == PatchKind::kIps   ? u" records, "
-                         : kind == PatchKind::kUps ? u" hunks, "
-                                                   : u" actions, ") +
-                        Decimal(stats.literalBytes) + u" bytes of the modified file\n";
-  output == kStdoutName ? console.Err(line) : console.Out(line);
+  if (info.replacedOutput) SayReplaced(console, output);
+  SayWritten(console, output,
+             author::WroteForeignText(kind, output, info.fileSize, stats).In(console.language));
   return kExitOk;
 }
 
@@ -139,7 +139,7 @@ int CmdCreate(const Args& a, Console& console) {
 int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string& original,
                     const std::u16string& modified, const std::u16string* defaultDescription,
                     Console& console) {
-  if (!FindOption(a, u"-o")) return UsageError(console, command, u"missing -o OUT");
+  if (!FindOption(a, u"-o")) return UsageError(console, command, MissingOutput());
   author::CreateRequest request;
   request.original = original;
   request.modified = modified;
@@ -149,8 +149,9 @@ int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string
   if (int code = ChooseKind(a, command, request.output, kind, console)) return code;
   if (const std::u16string* description = FindOption(a, u"--description")) {
     if (SameFile(request.output, *description)) {
-      console.Err(u"zelp: the output '" + request.output + u"' is the description '" +
-                  *description + u"'; choose another name\n");
+      Say(console, Fill2(u"the output '{0}' is the description '{1}'; choose another name",
+                         u"输出文件 '{0}' 就是补丁说明 '{1}'，请换一个名字",
+                         {request.output, *description}));
       return kExitFailed;
     }
     if (!LoadDescription(*description, request.description, console)) return kExitFailed;
@@ -170,33 +171,34 @@ int CreateFromFiles(const Args& a, const char16_t* command, const std::u16string
     if (request.stub.empty()) {
       std::u16string places;
       for (const std::u16string& p : looked) places += u"\n  " + p;
-      console.Err(u"zelp: '" + request.output +
-                  u"' ends in .exe, but no dialog program was found to put the patch in; name "
-                  u"one with --stub (looked for:" +
-                  places + u")\n");
+      Say(console, Fill2(u"'{0}' ends in .exe, but no dialog program was found to put the patch "
+                         u"in; name one with --stub (looked for:{1})",
+                         u"'{0}' 以 .exe 结尾，但没有找到可以放入补丁的对话框程序；"
+                         u"请用 --stub 指定一个（找过：{1}）",
+                         {request.output, places}));
       return kExitFailed;
     }
   }
   author::PatchStats stats;
   author::OutputInfo info;
-  std::u16string error;
+  Bilingual error;
   if (!author::CreatePatchFile(request, stats, info, error)) {
-    console.Err(u"zelp: " + error + u"\n");
+    Say(console, error);
     return kExitFailed;
   }
-  std::u16string notes =
+  console.Err(ZelpLines(
       author::CreateNotes(stats.records == 0 && SizeOf(request.original) == stats.targetSize,
-                          request.crc && stats.targetCrc == 0, request.original, request.modified);
-  if (info.replacedOutput) notes += u"replaced the existing " + Quote(request.output) + u"\n";
-  console.Err(ZelpLines(notes));
-  std::u16string line =
-      u"zelp: " + author::WroteText(!request.stub.empty(), request.output, info.fileSize, stats) +
-      (FindOption(a, u"--stub") || request.stub.empty()
-           ? u""
-           : u" (dialog program " + request.stub + u")") +
-      u"\n";
-  // With -o -, standard output holds the patch: the report goes beside it.
-  request.output == kStdoutName ? console.Err(line) : console.Out(line);
+                          request.crc && stats.targetCrc == 0, request.original, request.modified)
+          .In(console.language)));
+  if (info.replacedOutput) SayReplaced(console, request.output);
+  const bool zh = console.language == Language::kChinese;
+  SayWritten(
+      console, request.output,
+      author::WroteText(!request.stub.empty(), request.output, info.fileSize, stats)
+              .In(console.language) +
+          (FindOption(a, u"--stub") || request.stub.empty()
+               ? u""
+               : Fill(zh ? u"（对话框程序 {0}）" : u" (dialog program {0})", {request.stub})));
   return kExitOk;
 }
 

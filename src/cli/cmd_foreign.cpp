@@ -82,17 +82,19 @@ bool CopyHead(CKOVA_xFile& from, CKOVA_xFile& to, int64_t n) {
 
 }  // namespace
 
-void PrintDigests(const std::u16string& path, int64_t skip, const char16_t* what,
-                  Console& console) {
+void PrintDigests(const std::u16string& path, int64_t skip, Digested what, Console& console) {
   CKOVA_File file;
   Digests d;
   if (!HaveDigests() || path == kStdoutName ||
       !Open(path.c_str(), file, kModeRead, kShareReadWrite))
     return;
   OffsetFile view(file, skip);
-  if (DigestFile(view, d))
-    console.Out(u"zelp: " + std::u16string(what) + (skip ? u" (past its header)" : u"") + u": " +
-                DigestText(d) + u"\n");
+  if (!DigestFile(view, d)) return;
+  const bool zh = console.language == Language::kChinese, result = what == Digested::kResult;
+  const char16_t* label =
+      zh ? (result ? u"结果" : u"这个文件") : (result ? u"the result" : u"this file");
+  const char16_t* past = skip ? (zh ? u"（不含文件头）" : u" (past its header)") : u"";
+  console.Out(ZelpLines(Fill(zh ? u"{0}{1}：{2}" : u"{0}{1}: {2}", {label, past, DigestText(d)})));
 }
 
 PatchKind ForeignKind(const Args& a) {
@@ -107,22 +109,7 @@ int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console) {
   ForeignInfo info;
   int code = OpenPatch(a.positional[0], kind, patch, info, console);
   if (info.kind == PatchKind::kUnknown) return code;  // not opened
-  // Appends rather than `literal + string`: GCC 12 warns falsely (-Wrestrict) on that.
-  std::u16string out = u"format: ";
-  out += KindName(kind);
-  out += u"\n";
-  if (info.checksSource) {
-    out += u"source: " + Decimal(info.sourceSize) + u" bytes, CRC-32 " + Hex32(info.sourceCrc) +
-           u"\nresult: " + Decimal(info.targetSize) + u" bytes, CRC-32 " + Hex32(info.targetCrc) +
-           u"\n";
-  } else {
-    out += u"source: any file (an IPS patch checks nothing)\n";
-    if (info.cutTo >= 0) out += u"result: cut to " + Decimal(info.cutTo) + u" bytes\n";
-  }
-  out += (kind == PatchKind::kIps   ? u"records: "
-          : kind == PatchKind::kUps ? u"hunks: "
-                                    : u"actions: ") +
-         Decimal(info.steps) + u"\n";
+  std::u16string out = ForeignSummaryText(info, console.language);
   if (kind == PatchKind::kBps && info.metadataSize > 0) {
     std::u16string text;
     if (Utf8ToUtf16(info.metadata, text) && text.find(u'\0') == std::u16string::npos) {
@@ -130,7 +117,9 @@ int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console) {
       out += CrLfToLf(text);
       if (out.back() != u'\n') out += u"\n";
     } else {
-      out += u"metadata: " + Decimal(info.metadataSize) + u" bytes, not text\n";
+      out += Fill(console.language == Language::kChinese ? u"元数据: {0} 字节，不是文本\n"
+                                                         : u"metadata: {0} bytes, not text\n",
+                  {Decimal(info.metadataSize)});
     }
   }
   if (code == 0 || info.fault == ForeignFault::kPatchCrc) console.Out(out);
@@ -145,7 +134,7 @@ int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console) {
   if (int code = OpenTarget(a, target, skip, console)) return code;
   OffsetFile source(target, skip);
   int code = Judge(info, source, a.positional[1], console, false);
-  PrintDigests(a.positional[1], skip, u"this file", console);
+  PrintDigests(a.positional[1], skip, Digested::kThisFile, console);
   return code;
 }
 
@@ -165,13 +154,13 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
   if (int code = Judge(info, source, targetPath, console, true)) return code;
   int64_t before = -1;
   target.GetSize(before);
-  std::u16string error;
+  Bilingual error;
   if (HasFlag(a, u"--backup")) {
     const std::u16string backup = targetPath + u".bak";
     const bool force = HasFlag(a, u"--force");
     OutputFile copy;
     if (!copy.Create(backup, error)) {
-      console.Err(ZelpLines(error));
+      Say(console, error);
       return kExitFailed;
     }
     if (copy.replaces() && !force) {
@@ -200,7 +189,7 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
     int code = ApplyInPlaceFrom(records, targetPath, console);
     if (code != kExitOk) return code;
     SayPatched(console, targetPath, nullptr, before, SizeOf(targetPath));
-    if (HasFlag(a, u"--checksums")) PrintDigests(targetPath, 0, u"the result", console);
+    if (HasFlag(a, u"--checksums")) PrintDigests(targetPath, 0, Digested::kResult, console);
     if (HasFlag(a, u"--backup")) SayOriginalKept(console, targetPath + u".bak");
     return code;
   }
@@ -210,7 +199,7 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
     // not fit may have taken the disk's last space.
     OutputFile out;
     if (!out.Create(dest, error)) {
-      console.Err(ZelpLines(error));
+      Say(console, error);
       return kExitFailed;
     }
     OffsetFile result(out.file(), skip);
@@ -236,20 +225,21 @@ int ForeignApplyCmd(const Args& a, PatchKind kind, Console& console) {
   std::u16string done = std::u16string(kMsgSuccess) + u"\n";
   dest == kStdoutName ? console.Err(done) : console.Out(done);
   if (dest != kStdoutName) SayPatched(console, targetPath, output, before, SizeOf(dest));
-  if (HasFlag(a, u"--checksums")) PrintDigests(dest, skip, u"the result", console);
+  if (HasFlag(a, u"--checksums")) PrintDigests(dest, skip, Digested::kResult, console);
   if (HasFlag(a, u"--backup")) SayOriginalKept(console, targetPath + u".bak");
   return kExitOk;
 }
 
 int CmdConvert(const Args& a, Console& console) {
   const std::u16string* output = FindOption(a, u"-o");
-  if (!output) return UsageError(console, u"convert", u"missing -o OUT");
+  if (!output) return UsageError(console, u"convert", MissingOutput());
   const std::u16string &patchPath = a.positional[0], &originalPath = a.positional[1];
   // The modified file is made beside OUT, handed to create, then removed.
   const std::u16string middle =
       (*output == kStdoutName ? std::u16string(u"zelp-convert") : *output) + u".zelp-modified";
   const PatchKind kind = ForeignKind(a);
-  std::u16string error, description;
+  Bilingual error;
+  std::u16string description;
   bool metadataText = false;
   {
     CKOVA_File original;
@@ -259,7 +249,7 @@ int CmdConvert(const Args& a, Console& console) {
     }
     OutputFile mid;
     if (!mid.Create(middle, error)) {
-      console.Err(ZelpLines(error));
+      Say(console, error);
       return kExitFailed;
     }
     if (IsForeign(kind)) {

@@ -10,20 +10,22 @@ namespace zelp::cli {
 
 int CmdPack(const Args& a, Console& console) {
   const std::u16string* output = FindOption(a, u"-o");
-  if (!output) return UsageError(console, u"pack", u"missing -o OUT");
+  if (!output) return UsageError(console, u"pack", MissingOutput());
   author::OutputInfo info;
-  std::u16string error;
+  Bilingual error;
   if (!author::PackFiles(a.positional[0], a.positional[1], *output, info, error)) {
-    console.Err(u"zelp: " + error + u"\n");
+    Say(console, error);
     return kExitFailed;
   }
-  if (info.replacedOutput) console.Err(u"zelp: replaced the existing '" + *output + u"'\n");
-  std::u16string line =
-      u"zelp: wrote program '" + *output + u"': " + Decimal(static_cast<uint64_t>(info.fileSize)) +
-      u" bytes, patch at offset " + Decimal(static_cast<uint64_t>(info.base)) +
-      (info.replacedPatch ? u" (the patch the stub carried was left out)" : u"") + u"\n";
-  // With -o -, standard output holds the program: the report goes beside it.
-  *output == kStdoutName ? console.Err(line) : console.Out(line);
+  if (info.replacedOutput) SayReplaced(console, *output);
+  const bool zh = console.language == Language::kChinese;
+  SayWritten(console, *output,
+             Fill(zh ? u"已写出补丁程序 '{0}'：{1} 字节，补丁位于第 {2} 字节{3}"
+                     : u"wrote program '{0}': {1} bytes, patch at offset {2}{3}",
+                  {*output, Decimal(info.fileSize), Decimal(info.base),
+                   !info.replacedPatch ? u""
+                   : zh                ? u"（对话框程序原带的补丁已去掉）"
+                                       : u" (the patch the stub carried was left out)"}));
   return kExitOk;
 }
 

@@ -31,7 +31,9 @@ int ResolveBase(const std::u16string& file, const Args& a, uint64_t& base, Conso
   base = 0;
   if (const std::u16string* text = FindOption(a, u"--base")) {
     if (!ParseNumber(*text, base))
-      return UsageError(console, command, u"--base takes a decimal or 0x-hexadecimal number");
+      return UsageError(console, command,
+                        {u"--base takes a decimal or 0x-hexadecimal number",
+                         u"--base 要的是十进制数或以 0x 开头的十六进制数"});
     return kExitOk;
   }
   const Outcome o = FindPatchBaseOf(file, base);
@@ -297,9 +299,9 @@ int PrepareCopy(const Args& a, uint64_t base, const std::u16string& outPath, Con
   }
   OffsetFile source(src.file(), HeaderSkip(a));
   if (int code = CrcFirst(patch, source, base, a, console, crc)) return code;
-  std::u16string error;
+  Bilingual error;
   if (!out.Create(outPath, error)) {
-    console.Err(ZelpLines(error));
+    Say(console, error);
     return kExitFailed;
   }
   return 0;
@@ -474,7 +476,7 @@ int CmdInfo(const Args& a, Console& console) {
     // No patch at all: most likely the file to patch, whose checksums are
     // what a ROM catalogue is searched by.
     if (code == kExitFailed && !FindOption(a, u"--base"))
-      PrintDigests(path, 0, u"this file", console);
+      PrintDigests(path, 0, Digested::kThisFile, console);
     return code;
   }
   auto stub = std::make_unique<CPatchStub>(base);
@@ -516,7 +518,7 @@ int CmdCheck(const Args& a, Console& console) {
   if (int code = ResolveBase(a.positional[0], a, base, console, u"check")) return code;
   if (int code = HeaderFits(a, console)) return code;
   int code = Diagnosed(a.positional[0], a.positional[1], base, console, true, HeaderSkip(a));
-  PrintDigests(a.positional[1], HeaderSkip(a), u"this file", console);
+  PrintDigests(a.positional[1], HeaderSkip(a), Digested::kThisFile, console);
   return code;
 }
 
@@ -525,9 +527,11 @@ int CmdApply(const Args& a, Console& console) {
   const bool backup = HasFlag(a, u"--backup");
   if (output && backup)
     return UsageError(console, u"apply",
-                      u"-o and --backup exclude each other: with -o the target stays untouched");
+                      {u"-o and --backup exclude each other: with -o the target stays untouched",
+                       u"-o 和 --backup 不能同时使用：用 -o 时目标文件不会被改动"});
   if (HasFlag(a, u"--force") && !backup)
-    return UsageError(console, u"apply", u"--force goes with --backup");
+    return UsageError(console, u"apply",
+                      {u"--force goes with --backup", u"--force 只能和 --backup 一起用"});
   if (PatchKind kind = ForeignKind(a); IsForeign(kind)) return ForeignApplyCmd(a, kind, console);
   if (int code = HeaderFits(a, console)) return code;
   uint64_t base;
@@ -537,7 +541,7 @@ int CmdApply(const Args& a, Console& console) {
              : backup ? ApplyWithBackup(a, base, console)
                       : ApplyHere(a, base, console);
   if (code == kExitOk && HasFlag(a, u"--checksums"))
-    PrintDigests(dest, HeaderSkip(a), u"the result", console);
+    PrintDigests(dest, HeaderSkip(a), Digested::kResult, console);
   return code;
 }
 

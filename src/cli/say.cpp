@@ -16,6 +16,10 @@ void Say(Console& console, const std::u16string& english, const std::u16string& 
   console.Err(ZelpLines(Zh(console) ? chinese : english));
 }
 
+void Say(Console& console, const Bilingual& message) {
+  console.Err(ZelpLines(message.In(console.language)));
+}
+
 void SayPatched(Console& console, const std::u16string& target, const std::u16string* output,
                 int64_t before, int64_t after) {
   const bool zh = Zh(console);
@@ -28,9 +32,7 @@ void SayPatched(Console& console, const std::u16string& target, const std::u16st
                         (zh ? u" 字节" : u" bytes")));
 }
 
-void SayCannotOpen(Console& console, const std::u16string& path) {
-  Say(console, u"cannot open " + Quote(path), u"无法打开 " + Quote(path));
-}
+void SayCannotOpen(Console& console, const std::u16string& path) { Say(console, CannotOpen(path)); }
 
 void SayCannotReadTarget(Console& console, const std::u16string& target) {
   Say(console, u"cannot open the target " + Quote(target) + u" for reading",
@@ -38,7 +40,7 @@ void SayCannotReadTarget(Console& console, const std::u16string& target) {
 }
 
 void SayCannotWrite(Console& console, const std::u16string& path) {
-  Say(console, u"cannot write " + Quote(path), u"无法写入 " + Quote(path));
+  Say(console, CannotWrite(path));
 }
 
 void SayShortOfHeader(Console& console, const std::u16string& target) {
@@ -49,10 +51,16 @@ void SayShortOfHeader(Console& console, const std::u16string& target) {
 bool SayIfOutputIsInput(Console& console, const std::u16string& output,
                         const std::u16string& input) {
   if (output == kStdoutName || !SameFile(output, input)) return false;
-  Say(console,
-      u"the output " + Quote(output) + u" is the input " + Quote(input) + u"; choose another name",
-      u"输出文件 " + Quote(output) + u" 就是输入文件 " + Quote(input) + u"，请换一个名字");
+  Say(console, OutputIsInput(output, input));
   return true;
+}
+
+void SayReplaced(Console& console, const std::u16string& output) {
+  Say(console, Fill2(u"replaced the existing {0}", u"已替换原有的 {0}", {Quote(output)}));
+}
+
+void SayWritten(Console& console, const std::u16string& output, const std::u16string& text) {
+  output == kStdoutName ? console.Err(ZelpLines(text)) : console.Out(ZelpLines(text));
 }
 
 void SayBackupExists(Console& console, const std::u16string& backup) {

@@ -1,6 +1,7 @@
 #include "engine/explain.h"
 
 #include "common/text.h"
+#include "common/words.h"
 
 namespace zelp {
 
@@ -18,6 +19,13 @@ constexpr Words kExplanations[] = {
 };
 
 bool Zh(Language language) { return language == Language::kChinese; }
+
+// Said after a CRC-32 that is not the one a patch was made for.
+const char16_t* AnotherFile(Language language) {
+  return Zh(language) ? u"这是另一个文件，或同一文件的另一个版本；补丁说明里可能写了需要哪一个\n"
+                      : u"this is another file or another version of it; the patch's "
+                        u"description or notes may say which one it needs\n";
+}
 
 // Damage that a field or record shows lies where it was found.
 bool HasPlace(Outcome o) {
@@ -104,34 +112,51 @@ std::u16string ForeignDamageText(const ForeignInfo& info, Language language) {
                       : u"the " + kind + u" patch is damaged: " + why;
 }
 
+std::u16string ForeignSummaryText(const ForeignInfo& info, Language language) {
+  const bool zh = Zh(language);
+  std::u16string out;
+  auto line = [&](const char16_t* english, const char16_t* chinese,
+                  std::initializer_list<std::u16string> args) {
+    out += Fill(zh ? chinese : english, args) + u"\n";
+  };
+  line(u"format: {0}", u"格式: {0}", {KindName(info.kind)});
+  if (info.checksSource) {
+    line(u"source: {0} bytes, CRC-32 {1}", u"原文件: {0} 字节，CRC32 {1}",
+         {Decimal(info.sourceSize), Hex32(info.sourceCrc)});
+    line(u"result: {0} bytes, CRC-32 {1}", u"结果: {0} 字节，CRC32 {1}",
+         {Decimal(info.targetSize), Hex32(info.targetCrc)});
+  } else {
+    line(u"source: any file (an IPS patch checks nothing)", u"原文件: 任何文件（IPS 补丁不做检查）",
+         {});
+    if (info.cutTo >= 0)
+      line(u"result: cut to {0} bytes", u"结果: 截短到 {0} 字节", {Decimal(info.cutTo)});
+  }
+  const bool ips = info.kind == PatchKind::kIps, ups = info.kind == PatchKind::kUps;
+  line(ips   ? u"records: {0}"
+       : ups ? u"hunks: {0}"
+             : u"actions: {0}",
+       ips   ? u"记录数: {0}"
+       : ups ? u"段数: {0}"
+             : u"操作数: {0}",
+       {Decimal(info.steps)});
+  return out;
+}
+
 std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
                                     const std::u16string& target, Language language) {
-  if (!info.checksSource) return DiagnosisText(d, target, language);
-  if (Zh(language)) {
-    const std::u16string wanted =
-        u"CRC32 " + Hex32(info.sourceCrc) + u"，" + Grouped(info.sourceSize) + u" 字节";
-    switch (d.verdict) {
-      case Verdict::kMatches: return u"补丁可以打在这个文件上（" + wanted + u"）\n";
-      case Verdict::kOtherFile:
-        return u"需要的是 " + wanted + u"，这个文件是 CRC32 " + Hex32(d.targetCrc) + u"，" +
-               Grouped(d.targetSize) +
-               u" 字节\n"
-               u"这是另一个文件，或同一文件的另一个版本；补丁说明里可能写了需要哪一个\n";
-      default: return DiagnosisText(d, target, language);
-    }
-  }
+  if (!info.checksSource || (d.verdict != Verdict::kMatches && d.verdict != Verdict::kOtherFile))
+    return DiagnosisText(d, target, language);
+  const bool zh = Zh(language);
   const std::u16string wanted =
-      u"CRC-32 " + Hex32(info.sourceCrc) + u", " + Decimal(info.sourceSize) + u" bytes";
-  switch (d.verdict) {
-    case Verdict::kMatches: return u"the patch applies to this file (" + wanted + u")\n";
-    case Verdict::kOtherFile:
-      return u"expected " + wanted + u"; this file has CRC-32 " + Hex32(d.targetCrc) + u", " +
-             Decimal(d.targetSize) +
-             u" bytes\n"
-             u"this is another file or another version of it; the patch's notes may say which "
-             u"one it needs\n";
-    default: return DiagnosisText(d, target, language);
-  }
+      Fill(zh ? u"CRC32 {0}，{1} 字节" : u"CRC-32 {0}, {1} bytes",
+           {Hex32(info.sourceCrc), zh ? Grouped(info.sourceSize) : Decimal(info.sourceSize)});
+  if (d.verdict == Verdict::kMatches)
+    return Fill(zh ? u"补丁可以打在这个文件上（{0}）\n" : u"the patch applies to this file ({0})\n",
+                {wanted});
+  return Fill(zh ? u"需要的是 {0}，这个文件是 CRC32 {1}，{2} 字节\n"
+                 : u"expected {0}; this file has CRC-32 {1}, {2} bytes\n",
+              {wanted, Hex32(d.targetCrc), zh ? Grouped(d.targetSize) : Decimal(d.targetSize)}) +
+         AnotherFile(language);
 }
 
 const char16_t* UnchangedText(Language language) {
@@ -168,15 +193,10 @@ std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target, L
                   u"apply it with --header: the patch then skips the header of " +
                       Quote(target) + u" and leaves it in place\n";
     case Verdict::kOtherFile:
-      return zh ? u"需要的CRC32是 " + Hex32(d.expectedCrc) + u"，这个文件是 " + Hex32(d.targetCrc) +
-                      u"（" + Grouped(d.targetSize) +
-                      u" 字节）\n"
-                      u"这是另一个文件，或同一文件的另一个版本；补丁说明里可能写了需要哪一个\n"
-                : u"expected CRC-32 " + Hex32(d.expectedCrc) + u", this file has " +
-                      Hex32(d.targetCrc) + u" (" + Grouped(d.targetSize) +
-                      u" bytes)\n"
-                      u"this is another file or another version of it; the patch's description "
-                      u"may say which one it needs\n";
+      return Fill(zh ? u"需要的CRC32是 {0}，这个文件是 {1}（{2} 字节）\n"
+                     : u"expected CRC-32 {0}, this file has {1} ({2} bytes)\n",
+                  {Hex32(d.expectedCrc), Hex32(d.targetCrc), Grouped(d.targetSize)}) +
+             AnotherFile(language);
     case Verdict::kBadPatch: return DamageText(d.patch, language);
     case Verdict::kUnreadable: return (zh ? u"无法读取 " : u"cannot read ") + Quote(target) + u"\n";
   }

@@ -28,6 +28,10 @@ std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault,
 // "the IPS patch is damaged: " and the fault of `info` that says why.
 std::u16string ForeignDamageText(const ForeignInfo& info, Language language);
 
+// The fields of such a patch as `zelp info` shows them, one "name: value"
+// line each: the format, the file it takes, the result, its steps.
+std::u16string ForeignSummaryText(const ForeignInfo& info, Language language);
+
 // DiagnosisText for such a patch: UPS and BPS name the size of the file
 // they take, and a CRC-32 of 0 is an ordinary value there.
 std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,

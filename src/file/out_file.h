@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "common/words.h"
 #include "file/file.h"
 
 namespace zelp {
@@ -22,9 +23,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Resolves `path` and creates the temporary file, open for reading and
-  // writing; false with the reason in `error` (English, starting with
-  // "cannot create 'path'").
-  bool Create(const std::u16string& path, std::u16string& error);
+  // writing; false with the reason in `error` ("cannot create 'path'" and why).
+  bool Create(const std::u16string& path, Bilingual& error);
   CKOVA_File& file() { return file_; }
   // An existing file is being replaced.
   bool replaces() const { return replaces_; }
@@ -45,6 +45,10 @@ class OutputFile {
   bool toStdout_ = false;
   bool replaces_ = false;
 };
+
+// Why Create failed, and its words for the output `path`.
+enum class CreateFault { kSpool, kCannot, kNoFolder, kNotRegular };
+Bilingual CreateFaultText(CreateFault fault, const std::u16string& path);
 
 // True when both paths name one existing file (links included).
 bool SameFile(const std::u16string& a, const std::u16string& b);

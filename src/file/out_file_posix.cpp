@@ -164,14 +164,13 @@ void OutputFile::Discard() {
   created_ = false;
 }
 
-bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
+bool OutputFile::Create(const std::u16string& path, Bilingual& error) {
   Discard();
-  const std::u16string what = u"cannot create '" + path + u"'";
   toStdout_ = path == kStdoutName;
   if (toStdout_) {
     int fd = SpoolFile();
     if (fd < 0) {
-      error = u"cannot create a temporary file for standard output";
+      error = CreateFaultText(CreateFault::kSpool, path);
       return false;
     }
     file_.handle = fd;
@@ -180,14 +179,12 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
   std::string native, real;
   struct stat st;
   if (!PathToNative(path, native)) {
-    error = what;
+    error = CreateFaultText(CreateFault::kCannot, path);
     return false;
   }
   switch (Resolve(native, real, st)) {
-    case Kind::kNoFolder: error = what + u": its folder does not exist"; return false;
-    case Kind::kOther:
-      error = what + u": it is not a regular file (a folder, a device, a pipe or a broken link)";
-      return false;
+    case Kind::kNoFolder: error = CreateFaultText(CreateFault::kNoFolder, path); return false;
+    case Kind::kOther: error = CreateFaultText(CreateFault::kNotRegular, path); return false;
     case Kind::kNew: replaces_ = false; break;
     case Kind::kRegular: replaces_ = true; break;
   }
@@ -199,7 +196,7 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
     if (fd >= 0) Track(temp);
   }
   if (fd < 0) {
-    error = what;
+    error = CreateFaultText(CreateFault::kCannot, path);
     return false;
   }
   created_ = true;

@@ -203,9 +203,8 @@ void OutputFile::Discard() {
   created_ = false;
 }
 
-bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
+bool OutputFile::Create(const std::u16string& path, Bilingual& error) {
   Discard();
-  const std::u16string what = u"cannot create '" + path + u"'";
   toStdout_ = path == kStdoutName;
   if (toStdout_) {
     // Built in an unnamed-in-effect file that the system removes on close.
@@ -218,17 +217,15 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
                                GENERIC_READ | GENERIC_WRITE | DELETE, 0,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, name);
     if (h == INVALID_HANDLE_VALUE) {
-      error = u"cannot create a temporary file for standard output";
+      error = CreateFaultText(CreateFault::kSpool, path);
       return false;
     }
     file_.handle = h;
     return true;
   }
   switch (Resolve(path, final_)) {
-    case Kind::kNoFolder: error = what + u": its folder does not exist"; return false;
-    case Kind::kOther:
-      error = what + u": it is not a regular file (a folder, a device or a pipe)";
-      return false;
+    case Kind::kNoFolder: error = CreateFaultText(CreateFault::kNoFolder, path); return false;
+    case Kind::kOther: error = CreateFaultText(CreateFault::kNotRegular, path); return false;
     case Kind::kNew: replaces_ = false; break;
     case Kind::kRegular: replaces_ = true; break;
   }
@@ -238,7 +235,7 @@ bool OutputFile::Create(const std::u16string& path, std::u16string& error) {
   HANDLE h = CreateNew(folder + u"zelp", GENERIC_READ | GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_ATTRIBUTE_NORMAL, temp_);
   if (h == INVALID_HANDLE_VALUE) {
-    error = what;
+    error = CreateFaultText(CreateFault::kCannot, path);
     return false;
   }
   Track(temp_);

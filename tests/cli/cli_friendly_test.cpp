@@ -73,7 +73,7 @@ TEST(CliCheck, EachDiagnosisWithItsExitCode) {
        "zelp: expected CRC-32 " + Hex8(s.crc) + ", this file has " +
            Hex8(zelp::Crc32Of(other.data(), other.size())) +
            " (1,234 bytes)\nzelp: this is another file or another version of it; the patch's "
-           "description may say which one it needs\n"},
+           "description or notes may say which one it needs\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

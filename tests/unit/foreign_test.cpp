@@ -173,7 +173,7 @@ TEST(ForeignFormats, WrittenPatchesApplyToTheModifiedFile) {
       const auto& [a, b] = pairs[i];
       Bytes patch, engine, ref;
       zelp::author::ForeignStats stats;
-      std::u16string error;
+      zelp::Bilingual error;
       ASSERT_TRUE(zelp::author::EncodeForeign(kind, a, b, "notes", patch, stats, error));
       EXPECT_EQ(EngineApply(patch, a, engine), ForeignFault::kNone) << int(kind) << " pair " << i;
       EXPECT_EQ(engine, b) << int(kind) << " pair " << i;
@@ -196,7 +196,7 @@ TEST(ForeignFormats, IpsAndUpsAsZelpRecordsGiveTheModifiedFile) {
       const auto& [a, b] = pairs[i];
       Bytes patch, zelp;
       zelp::author::ForeignStats stats;
-      std::u16string error;
+      zelp::Bilingual error;
       ASSERT_TRUE(zelp::author::EncodeForeign(kind, a, b, "", patch, stats, error));
       MemFile p(patch), s(a);
       uint32_t crc = 0;
@@ -214,9 +214,10 @@ TEST(ForeignFormats, IpsRefusesChangesAt16MiB) {
   b[zelp::kIpsLimit + 2] = 2;
   Bytes patch;
   zelp::author::ForeignStats stats;
-  std::u16string error;
+  zelp::Bilingual error;
   EXPECT_FALSE(zelp::author::EncodeForeign(PatchKind::kIps, a, b, "", patch, stats, error));
-  EXPECT_NE(error.find(u"16 MiB or more (the first is at byte 16777218)"), std::u16string::npos);
+  EXPECT_NE(error.english.find(u"16 MiB or more (the first is at byte 16777218)"),
+            std::u16string::npos);
 }
 
 TEST(ForeignFormats, DiagnosisNamesAlreadyPatchedHeaderAndOtherFile) {
@@ -224,7 +225,7 @@ TEST(ForeignFormats, DiagnosisNamesAlreadyPatchedHeaderAndOtherFile) {
   b[100] ^= 1;
   Bytes patch;
   zelp::author::ForeignStats stats;
-  std::u16string error;
+  zelp::Bilingual error;
   ASSERT_TRUE(zelp::author::EncodeForeign(PatchKind::kBps, a, b, "", patch, stats, error));
   Bytes headered(512, 0);
   headered.insert(headered.end(), a.begin(), a.end());
@@ -253,7 +254,7 @@ TEST(ForeignFormats, DamageSweepAgreesWithTheReference) {
   for (PatchKind kind : {PatchKind::kIps, PatchKind::kUps, PatchKind::kBps}) {
     Bytes patch;
     zelp::author::ForeignStats stats;
-    std::u16string error;
+    zelp::Bilingual error;
     ASSERT_TRUE(zelp::author::EncodeForeign(kind, a, b, "m", patch, stats, error));
     std::vector<Bytes> damaged;
     for (size_t n = 0; n < patch.size(); ++n)
