@@ -304,7 +304,8 @@ class PageTest(unittest.TestCase):
                     continue
                 # The result's come once the download is offered.
                 p.wait(lambda d: SUMS.search(p.el("result-sums").text))
-                copy = self.write("sums-target", open(target, "rb").read())
+                with open(target, "rb") as f:
+                    copy = self.write("sums-target", f.read())
                 said = zelp("apply", "--checksums", *flag, self.path(patch), copy, "-o",
                             self.path("sums-result")).stdout.decode()
                 self.assertEqual(SUMS.findall(p.el("result-sums").text), SUMS.findall(said),
