@@ -14,7 +14,7 @@ struct Words {
 
 constexpr Words kExplanations[] = {
 #define ZELP_OUTCOME(name, report, exit, written, english, chinese) {english, chinese},
-#include "engine/outcome_table.h"
+#include "engine/outcome_table.def"
 #undef ZELP_OUTCOME
 };
 
@@ -53,56 +53,18 @@ const char16_t* Explanation(Outcome o, Language language) {
 }
 
 std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault, Language language) {
-  const std::u16string kind = KindName(info.kind);
-  if (Zh(language)) {
-    const std::u16string at = u"第 " + Decimal(info.at) + u" 字节处";
-    switch (fault) {
-      case ForeignFault::kNone: return u"";
-      case ForeignFault::kRead: return u"无法读取补丁文件";
-      case ForeignFault::kMagic: return u"补丁文件开头不是 " + kind + u" 的标记";
-      case ForeignFault::kCutShort:
-        return u"补丁文件不完整：在" + at + u"的一步中间就结束了（没有下载完？）";
-      case ForeignFault::kNumber: return at + u"的数字太大";
-      case ForeignFault::kPatchCrc:
-        return u"补丁文件自身的CRC32与内容不符：补丁已损坏（没有下载完或下载出错？）";
-      case ForeignFault::kOutside: return at + u"的一步读写超出了文件的范围";
-      case ForeignFault::kTrailing: return at + u"的结束标记之后的字节既不是大小也不是记录";
-      case ForeignFault::kChanged: return u"补丁文件在使用中被改动了";
-      case ForeignFault::kSourceSize:
-        return u"目标文件的大小不是补丁要求的 " + Decimal(info.sourceSize) + u" 字节";
-      case ForeignFault::kSourceRead: return u"无法读取目标文件";
-      case ForeignFault::kWrite: return u"无法写出结果（磁盘已满或读写出错）";
-      case ForeignFault::kResultCrc:
-        return u"结果的CRC32不是补丁给出的 " + Hex32(info.targetCrc) + u"，没有保留";
-    }
-    return u"";
-  }
-  const std::u16string at = u" at byte " + Decimal(info.at);
+  const char16_t* pattern = u"";
   switch (fault) {
-    case ForeignFault::kNone: return u"";
-    case ForeignFault::kRead: return u"it cannot be read";
-    case ForeignFault::kMagic: return u"it does not start with the " + kind + u" magic";
-    case ForeignFault::kCutShort:
-      return u"it is cut short: it ends inside the step" + at + u" (an incomplete download?)";
-    case ForeignFault::kNumber: return u"a number too large" + at;
-    case ForeignFault::kPatchCrc:
-      return u"its own CRC-32 does not match its bytes: it was damaged (an incomplete or broken "
-             u"download?)";
-    case ForeignFault::kOutside:
-      return u"the step" + at + u" reads or writes outside the files it names";
-    case ForeignFault::kTrailing:
-      return u"bytes after its end mark" + at + u" are neither a size nor records";
-    case ForeignFault::kChanged: return u"the patch file was changed while it was being used";
-    case ForeignFault::kSourceSize:
-      return u"the file to patch does not have the " + Decimal(info.sourceSize) +
-             u" bytes the patch was made for";
-    case ForeignFault::kSourceRead: return u"the file to patch cannot be read";
-    case ForeignFault::kWrite: return u"the result cannot be written (disk full or an I/O error)";
-    case ForeignFault::kResultCrc:
-      return u"the result does not have the CRC-32 " + Hex32(info.targetCrc) +
-             u" the patch promises; it was not kept";
+    case ForeignFault::kNone: break;
+#define ZELP_FOREIGN_FAULT(name, english, chinese) \
+  case ForeignFault::name:                         \
+    pattern = Zh(language) ? chinese : english;    \
+    break;
+#include "engine/foreign_faults.def"
+#undef ZELP_FOREIGN_FAULT
   }
-  return u"";
+  return Fill(pattern, {KindName(info.kind), Decimal(info.at), Decimal(info.sourceSize),
+                        Hex32(info.targetCrc)});
 }
 
 std::u16string ForeignDamageText(const ForeignInfo& info, Language language) {

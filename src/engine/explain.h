@@ -12,7 +12,7 @@
 
 namespace zelp {
 
-// The explanation of one outcome (engine/outcome_table.h).
+// The explanation of one outcome (engine/outcome_table.def).
 const char16_t* Explanation(Outcome o, Language language);
 
 // What is wrong with a damaged patch, as lines that each end in "\n": the

@@ -15,7 +15,7 @@ struct Row {
 constexpr Row kRows[] = {
 #define ZELP_OUTCOME(name, report, exit, written, english, chinese) \
   {report, ExitClass::exit, written},
-#include "engine/outcome_table.h"
+#include "engine/outcome_table.def"
 #undef ZELP_OUTCOME
 };
 

@@ -1,5 +1,5 @@
 // What reading, checking and applying a patch can come to: one enum and one
-// table (engine/outcome_table.h). The engine returns outcomes; the command
+// table (engine/outcome_table.def). The engine returns outcomes; the command
 // line, the dialog program and the page look up what to show and how to
 // end. Nothing compares report texts.
 #pragma once
@@ -14,7 +14,7 @@ namespace zelp {
 
 enum class Outcome : uint8_t {
 #define ZELP_OUTCOME(name, report, exit, written, english, chinese) name,
-#include "engine/outcome_table.h"
+#include "engine/outcome_table.def"
 #undef ZELP_OUTCOME
 };
 

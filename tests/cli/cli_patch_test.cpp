@@ -2,6 +2,7 @@
 // its exit code and what it leaves in the target.
 #include <gtest/gtest.h>
 
+#include "file/crc32.h"
 #include "support/patch_builder.h"
 #include "support/test_util.h"
 
@@ -73,7 +74,7 @@ TEST(CliApply, SuccessOnStdoutFailureOnStderr) {
 
 // The explanations follow the locale (LC_ALL, then LC_MESSAGES, then LANG;
 // empty is unset), whether or not the system has it; the program's own
-// report line stays as it is.
+// report line stays as it is. One row per family of messages.
 TEST(CliApply, ExplanationsInTheLocalesLanguage) {
   struct Case {
     const char* lcAll;
@@ -93,40 +94,88 @@ TEST(CliApply, ExplanationsInTheLocalesLanguage) {
   testutil::TempDir dir;
   WriteFile(dir.File("p.zelp"), SamplePatch(0));
   const std::string t = dir.File("t.bin"), ips = dir.File("p.ips"), cut = dir.File("cut.ips");
-  const std::string o2 = dir.File("o.bin");
+  const std::string o2 = dir.File("o.bin"), a = dir.File("a"), b = dir.File("b");
+  const std::string bps = dir.File("p.bps"), empty = dir.File("empty");
   const std::vector<uint8_t> ipsBytes = {'P', 'A', 'T',  'C',  'H', 0,   0,  2,
                                          0,   2,   0x11, 0x22, 'E', 'O', 'F'};
+  const std::vector<uint8_t> aBytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+                             bBytes = {1, 2, 0x11, 0x22, 5, 6, 7, 8};
   WriteFile(ips, ipsBytes);
   WriteFile(cut, std::vector<uint8_t>(ipsBytes.begin(), ipsBytes.begin() + 8));
+  WriteFile(a, aBytes);
+  WriteFile(b, bBytes);
+  WriteFile(empty, {});
+  // The number of actions is the writer's choice: info must say the same.
+  const std::string made = RunProgram(ZELP_BIN, {"create", a, b, "-o", bps}).out;
+  const size_t at = made.find(" bytes, ") + 8;
+  const std::string actions = made.substr(at, made.find(' ', at) - at);
+  const std::string aCrc = testutil::Hex8(zelp::Crc32Of(aBytes.data(), aBytes.size())),
+                    bCrc = testutil::Hex8(zelp::Crc32Of(bBytes.data(), bBytes.size()));
+  const std::string digests =
+      "CRC-32 00000000, MD5 d41d8cd98f00b204e9800998ecf8427e, SHA-1 "
+      "da39a3ee5e6b4b0d3255bfef95601890afd80709\n";
+  struct Row {
+    std::vector<std::string> args;
+    bool toOut;  // else stderr
+    std::string english, chinese;
+  } rows[] = {
+      {{"apply", dir.File("p.zelp"), dir.File("none")},
+       false,
+       testutil::Said(zelp::Outcome::kTargetOpen),
+       "目标文件打开失败\nzelp: 无法写入目标文件：文件不存在、不是普通文件、只读或正在被使用\n"},
+      {{"apply", dir.File("p.zelp"), t},
+       true,
+       "补丁成功\nzelp: patched '" + t + "' in place: 10 → 8 bytes\n",
+       "补丁成功\nzelp: 已在原文件上给 '" + t + "' 打上补丁：10 → 8 字节\n"},
+      // The other formats' lines, in the same words.
+      {{"apply", ips, t, "-o", o2},
+       true,
+       "补丁成功\nzelp: patched a copy of '" + t + "' into '" + o2 + "': 8 → 8 bytes\n",
+       "补丁成功\nzelp: 已给 '" + t + "' 的副本打上补丁，写入 '" + o2 + "'：8 → 8 字节\n"},
+      {{"apply", cut, t},
+       false,
+       "zelp: the IPS patch is damaged: it is cut short: it ends inside the step at byte 5 (an "
+       "incomplete download?)\n",
+       "zelp: IPS 补丁已损坏：补丁文件不完整：在第 5 字节处的一步中间就结束了（没有下载完？）\n"},
+      // The usage line after a usage error stays as the help says it.
+      {{"pack", a, "-o"},
+       false,
+       "zelp: -o needs a value\nusage: zelp pack STUB PATCH -o OUT\n",
+       "zelp: -o 需要一个值\nusage: zelp pack STUB PATCH -o OUT\n"},
+      {{"create", a, b, "-o", dir.File("x.ips"), "--format", "bps"},
+       false,
+       "zelp: '" + dir.File("x.ips") +
+           "' is named like an IPS patch, but --format bps writes a BPS patch; give it a name "
+           "that matches, or leave out --format\n",
+       "zelp: '" + dir.File("x.ips") +
+           "' 的名字像 IPS 补丁，但 --format bps 写出的是 BPS 补丁；请换一个相符的名字，或去掉 "
+           "--format\n"},
+      {{"create", a, b, "-o", dir.File("no/p.zelp")},
+       false,
+       "zelp: cannot create '" + dir.File("no/p.zelp") + "': its folder does not exist\n",
+       "zelp: 无法创建 '" + dir.File("no/p.zelp") + "'：所在的文件夹不存在\n"},
+      {{"check", ips, empty},
+       true,
+       "zelp: the patch checks no CRC-32: it applies to any file\nzelp: this file: " + digests,
+       "zelp: 补丁不检查CRC32：可以打在任何文件上\nzelp: 这个文件：" + digests},
+      {{"info", bps},
+       true,
+       "format: BPS\nsource: 10 bytes, CRC-32 " + aCrc + "\nresult: 8 bytes, CRC-32 " + bCrc +
+           "\nactions: " + actions + "\n",
+       "格式: BPS\n原文件: 10 字节，CRC32 " + aCrc + "\n结果: 8 字节，CRC32 " + bCrc +
+           "\n操作数: " + actions + "\n"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcMessages ? c.lcMessages : "-") +
                  " " + (c.lang ? c.lang : "-"));
     testutil::RunOptions o;
     o.locale[0] = c.lcAll, o.locale[1] = c.lcMessages, o.locale[2] = c.lang;
-    auto refused = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), dir.File("none")}, o);
-    EXPECT_EQ(c.chinese ? "目标文件打开失败\nzelp: "
-                          "无法写入目标文件：文件不存在、不是普通文件、只读或正在被使用\n"
-                        : testutil::Said(zelp::Outcome::kTargetOpen),
-              refused.err);
-    WriteFile(t, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-    auto patched = RunProgram(ZELP_BIN, {"apply", dir.File("p.zelp"), t}, o);
-    EXPECT_EQ(c.chinese ? "补丁成功\nzelp: 已在原文件上给 '" + t + "' 打上补丁：10 → 8 字节\n"
-                        : "补丁成功\nzelp: patched '" + t + "' in place: 10 → 8 bytes\n",
-              patched.out);
-    // The other formats' lines, in the same words.
-    auto copied = RunProgram(ZELP_BIN, {"apply", ips, t, "-o", o2}, o);
-    EXPECT_EQ(
-        c.chinese
-            ? "补丁成功\nzelp: 已给 '" + t + "' 的副本打上补丁，写入 '" + o2 + "'：8 → 8 字节\n"
-            : "补丁成功\nzelp: patched a copy of '" + t + "' into '" + o2 + "': 8 → 8 bytes\n",
-        copied.out);
-    auto damaged = RunProgram(ZELP_BIN, {"apply", cut, t}, o);
-    EXPECT_EQ(c.chinese
-                  ? "zelp: IPS 补丁已损坏：补丁文件不完整：在第 5 "
-                    "字节处的一步中间就结束了（没有下载完？）\n"
-                  : "zelp: the IPS patch is damaged: it is cut short: it ends inside the step at "
-                    "byte 5 (an incomplete download?)\n",
-              damaged.err);
+    WriteFile(t, aBytes);
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.args[0] + " " + row.args.back());
+      auto r = RunProgram(ZELP_BIN, row.args, o);
+      EXPECT_EQ(c.chinese ? row.chinese : row.english, row.toOut ? r.out : r.err);
+    }
   }
 }
 

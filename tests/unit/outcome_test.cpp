@@ -14,7 +14,7 @@ namespace {
 
 const Outcome kAll[] = {
 #define ZELP_OUTCOME(name, report, exit, written, english, chinese) Outcome::name,
-#include "engine/outcome_table.h"
+#include "engine/outcome_table.def"
 #undef ZELP_OUTCOME
 };
 
