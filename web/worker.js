@@ -272,7 +272,17 @@ onmessage = (e) => {
       const after = out.after;
       delete out.after;
       postMessage(out);
-      if (after) after();
+      if (after) {
+        try {
+          after();
+        } catch (err) {
+          // Answered already: this failure is the checksums' alone, and the engine starts afresh.
+          postMessage({ type: 'sums', id: e.data.id,
+                        resultSums: ["The result's checksums could not be computed (" + err + ').',
+                                     '无法计算结果的校验和（' + err + '）。'] });
+          return start();
+        }
+      }
       // The page is answered; the file to patch comes next.
       if (out.type === 'patch' && out.code === 1) prepareMemory(M).catch(() => {});
       return M;
