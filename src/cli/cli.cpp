@@ -61,7 +61,7 @@ const Command kCommands[] = {
      u"apply FILE TARGET [--base N] [-o OUT | --backup [--force]] [--header] [--checksums]",
      u"Applies the patch in FILE to TARGET in place, as the patch program's button does, and\n"
      u"prints its report (\"补丁成功\" on stdout, or the failure on stderr followed by\n"
-     u"English \"zelp: \" lines).\n"
+     u"\"zelp: \" lines in the user's language).\n"
      u"  -o OUT     leave TARGET untouched and write the patched file to OUT\n"
      u"  --backup   first keep TARGET's bytes as TARGET.bak (refused if that exists)\n"
      u"  --force    with --backup: replace an existing TARGET.bak\n"

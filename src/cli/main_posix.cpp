@@ -47,7 +47,9 @@ int main(int argc, char** argv) {
   // What was printed is the result: losing it is a failure.
   if (console.outError() || std::fclose(stdout) != 0) {
     int e = console.outError() ? console.outError() : errno;
-    std::fprintf(stderr, "zelp: cannot write to standard output: %s\n", std::strerror(e));
+    zelp::cli::Say(console,
+                   zelp::Fill2(u"cannot write to standard output: {0}", u"无法写入标准输出：{0}",
+                               {zelp::PathFromNative(std::strerror(e))}));
     return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
   }
   // The report went to a closed or full standard error: at least the exit

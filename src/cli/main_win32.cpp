@@ -75,7 +75,7 @@ int wmain(int argc, wchar_t** argv) {
   int code = zelp::cli::Run(args, console);
   // What was printed is the result: losing it is a failure.
   if (console.outFailed()) {
-    console.Err(u"zelp: cannot write to standard output\n");
+    zelp::cli::Say(console, {u"cannot write to standard output", u"无法写入标准输出"});
     return code == zelp::cli::kExitOk ? zelp::cli::kExitFailed : code;
   }
   return code;
