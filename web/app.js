@@ -13,14 +13,22 @@ try {
     'the browser does not let a page opened as a file run its engine.';
   throw err;
 }
+// The chosen file's MD5 and SHA-1 come from a second worker running the same
+// engine, so that they stay off the path to the download (and, with two
+// cores or more, run beside it).
+const sumsWorker = new Worker('worker.js');
 let stubBytes = null;  // the dialog program "patch program for Windows" packs onto
 const pending = [];   // callers waiting for the worker's answers, in order
 const lastUrl = { apply: null, create: null, convert: null };
 let lastApplied = null;  // the file and the result of the last good apply, for convert
 
-// Timings of the last apply, from the file's choice to the download being
-// ready (read by the browser benchmark).
+// Timings of the last apply, in ms from the file's choice: to the download
+// being ready, and to each set of checksums being shown (read by the
+// browser benchmark once the download is ready).
 window.zelpLast = null;
+let applyTimes = {};
+let applyStarted = 0;
+const since = () => performance.now() - applyStarted;
 
 // ---- language: the browser's, until the switch says otherwise ----
 // Every explanation comes as [English, Chinese]; the program's own texts
@@ -134,7 +142,7 @@ worker.onmessage = (e) => {
   if (m.type === 'sums') {
     if (m.id === applyId) {
       showSums(sums['file-sums'], m.resultSums);
-      if (window.zelpLast) window.zelpLast.resultSums = m.ms;
+      Object.assign(applyTimes, { resultSumsAt: since(), resultSumsMs: m.ms });
     }
     return;
   }
@@ -212,9 +220,13 @@ function baseName(name) {
 }
 
 // The checksums of the chosen file and of the result, [English, Chinese]
-// each (from the engine); empty hides them. The result's come in a message
-// of their own after the download is offered, for the apply numbered applyId.
+// each (from the engine); empty hides them. Each apply has its number,
+// applyId; checksums for an older one are ignored. The file's CRC-32 comes
+// with the apply's answer, all three from the second worker whenever they
+// are done (before or after that answer); the result's in a message of
+// their own after the download is offered.
 let applyId = 0;
+let fileSumsWanted = false;  // the second worker's checksums for applyId are still to show
 const sums = { 'file-sums': ['', ''], 'result-sums': ['', ''] };
 function showSums(fileSums, resultSums) {
   sums['file-sums'] = fileSums || ['', ''];
@@ -225,6 +237,16 @@ function showSums(fileSums, resultSums) {
   }
 }
 redo.push(() => showSums(sums['file-sums'], sums['result-sums']));
+
+let sumsDown = null;  // why the second worker could not start, [English, Chinese]
+sumsWorker.onmessage = (e) => {
+  const m = e.data;
+  if (m.type === 'error' && m.op === 'load') sumsDown = m.error;
+  if (!fileSumsWanted || (m.id !== applyId && m.op !== 'load')) return;
+  fileSumsWanted = false;
+  showSums(m.type === 'error' ? m.error : m.fileSums, sums['result-sums']);
+  Object.assign(applyTimes, { fileSumsAt: since(), fileSumsMs: m.ms });
+};
 
 // The summary as one line, in the page's language (from the engine).
 let summaryLine = ['', ''];
@@ -273,7 +295,9 @@ $('patch-file').addEventListener('change', async () => {
 $('target-file').addEventListener('change', async () => {
   const file = $('target-file').files[0];
   if (!file) return;
-  const started = performance.now();
+  applyStarted = performance.now();
+  applyTimes = {};
+  const id = ++applyId;
   const status = $('apply-status');
   const link = $('download');
   withdraw(link, 'apply');
@@ -285,10 +309,18 @@ $('target-file').addEventListener('change', async () => {
   withdraw($('convert-download'), 'convert');
   showStatus($('convert-status'), '', '', '');
   const header = $('header-skip').checked;
-  const m = await run({ op: 'apply', file, header, id: ++applyId }, $('apply-progress'));
-  showSums(m.fileSums, m.code === 0 ? T('The result: computing its checksums…',
-                                        '结果：正在计算校验和…') : null);
+  fileSumsWanted = !sumsDown;
+  if (sumsDown) showSums(sumsDown);
+  else sumsWorker.postMessage({ op: 'sums', id, file, skip: header ? 512 : 0 });
+  const m = await run({ op: 'apply', file, header, id }, $('apply-progress'));
+  if (id !== applyId) return;
+  // The file's CRC-32 until all three come, unless they came first.
+  showSums(fileSumsWanted ? m.fileSums : sums['file-sums'],
+           m.code === 0 ? T('The result: computing its checksums…', '结果：正在计算校验和…') : null);
   if (m.type === 'error') {
+    fileSumsWanted = false;
+    sumsWorker.postMessage({ op: 'stop', id });
+    showSums();
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();
     return;
@@ -305,7 +337,7 @@ $('target-file').addEventListener('change', async () => {
     lastApplied = { file, blob: m.blob };
     $('convert-offer').hidden = false;
   }
-  window.zelpLast = Object.assign({ total: performance.now() - started }, m.timings);
+  window.zelpLast = Object.assign(applyTimes, { total: since() }, m.timings);
   showStatus(status, 'good', m.message,
              T('Patching succeeded. Your file was not changed; download the patched copy below.',
                '补丁已打上。你的文件没有被改动；请在下面下载打好补丁的副本。'));

@@ -269,26 +269,33 @@ const Both kNoMemory = Words(
     u"the zelp command.",
     u"浏览器没有给本页足够的内存。请关闭其他标签页后重试，或使用 zelp 命令。");
 
-// The checksums of the file being read in, taken piece by piece as the
-// worker copies it (zelp_hash_*), so that they cost no pass of their own.
+// The checksums of a file taken piece by piece as a worker reads it
+// (zelp_hash_*): the engine's worker takes its CRC-32 alone, on the way to
+// the download; the page's second worker all three, off it.
 struct Hashing {
-  std::unique_ptr<zelp::DigestBackend> backend;
+  std::unique_ptr<zelp::DigestBackend> backend;  // null: the CRC-32 alone
+  bool failed = false;                           // MD5 and SHA-1 could not be taken
   uint32_t crc = 0xFFFFFFFFu;
   int64_t bytes = 0;
   double crcMs = 0, sumsMs = 0;
 };
 Hashing g_hashing;
 
-// "This file (past its header):" and the three checksums a line each.
-Both SumsText(const zelp::Digests& d, const char16_t* english, const char16_t* chinese,
-              bool pastHeader) {
-  std::u16string lines = zelp::DigestText(d);
+// "This file (past its header):" and the checksums a line each: the three
+// from `d`, or with `d` null the CRC-32 `crc` alone while MD5 and SHA-1 are
+// still being computed.
+Both SumsText(const zelp::Digests* d, uint32_t crc, const char16_t* english,
+              const char16_t* chinese, bool pastHeader) {
+  std::u16string lines = d ? zelp::DigestText(*d) : u"CRC-32 " + zelp::Hex32(crc);
   for (size_t at; (at = lines.find(u", ")) != std::u16string::npos;) lines.replace(at, 2, u"\n");
   return InBoth([&](zelp::Language l) {
-    return l == zelp::Language::kChinese
-               ? chinese + std::u16string(pastHeader ? u"（不含文件头）" : u"") + u"：\n" + lines
-               : english + std::u16string(pastHeader ? u" (past its header)" : u"") + u":\n" +
-                     lines;
+    const bool zh = l == zelp::Language::kChinese;
+    std::u16string text =
+        zh ? chinese + std::u16string(pastHeader ? u"（不含文件头）" : u"") + u"：\n"
+           : english + std::u16string(pastHeader ? u" (past its header)" : u"") + u":\n";
+    text += lines;
+    if (!d) text += zh ? u"\nMD5、SHA-1：计算中…" : u"\nMD5, SHA-1: computing…";
+    return text;
   });
 }
 
@@ -301,21 +308,6 @@ bool DigestsOf(WebFile& file, int64_t skip, zelp::Digests& d) {
   const bool ok = zelp::DigestFile(view, d);
   g_out.sumsMs += emscripten_get_now() - start;
   return ok;
-}
-
-// The checksums of the file the worker read in (past `skip`), or, when it
-// did not hash all of it, read again from memory.
-bool ChosenDigests(WebFile& file, int64_t skip, zelp::Digests& d) {
-  Hashing h = std::move(g_hashing);
-  g_hashing = Hashing{};
-  g_out.crcMs = h.crcMs;
-  g_out.sumsMs = h.sumsMs;
-  if (h.backend && h.bytes == static_cast<int64_t>(file.size()) - skip &&
-      h.backend->Finish(d.md5, d.sha1)) {
-    d.crc32 = h.crc ^ 0xFFFFFFFFu;
-    return true;
-  }
-  return DigestsOf(file, skip, d);
 }
 
 // The loaded IPS, UPS or BPS patch applied to `source` (the user's file past
@@ -389,30 +381,46 @@ EMSCRIPTEN_KEEPALIVE int zelp_too_large(double size, const char* name) {
   return 1;
 }
 
-// Starts the checksums of a file the worker is about to read in; it hands
-// each piece (past a copier header) to zelp_hash_update, and zelp_apply
-// takes the outcome.
-EMSCRIPTEN_KEEPALIVE void zelp_hash_begin() {
+// Starts the checksums of a file a worker is about to read in: with
+// `digests`, MD5 and SHA-1 too, otherwise the CRC-32 alone. The worker hands
+// each piece (past a copier header) to zelp_hash_update; zelp_apply or
+// zelp_hash_sums takes the outcome.
+EMSCRIPTEN_KEEPALIVE void zelp_hash_begin(int digests) {
   g_hashing = Hashing{};
-  g_hashing.backend = std::make_unique<zelp::DigestBackend>();
+  if (digests) g_hashing.backend = std::make_unique<zelp::DigestBackend>();
 }
 
 EMSCRIPTEN_KEEPALIVE void zelp_hash_update(const uint8_t* data, double size) {
-  if (!g_hashing.backend) return;
   const size_t n = static_cast<size_t>(size);
   double start = emscripten_get_now();
   g_hashing.crc = zelp::Crc32Update(g_hashing.crc, data, n);
   double middle = emscripten_get_now();
-  if (!g_hashing.backend->Update(data, n)) g_hashing.backend.reset();
+  if (g_hashing.backend && !g_hashing.failed && !g_hashing.backend->Update(data, n))
+    g_hashing.failed = true;
   g_hashing.bytes += static_cast<int64_t>(n);
   g_hashing.crcMs += middle - start;
   g_hashing.sumsMs += emscripten_get_now() - middle;
 }
 
+// The three checksums of the file hashed since zelp_hash_begin(1), said as
+// the file's (past its header when `header`) in zelp_text(7); 0 when MD5
+// and SHA-1 could not be taken. Milliseconds spent in zelp_timing(2).
+EMSCRIPTEN_KEEPALIVE int zelp_hash_sums(int header) {
+  Hashing h = std::move(g_hashing);
+  g_hashing = Hashing{};
+  g_out.fileSums = Both{};
+  g_out.sumsMs = h.crcMs + h.sumsMs;
+  zelp::Digests d;
+  if (!h.backend || h.failed || !h.backend->Finish(d.md5, d.sha1)) return 0;
+  d.crc32 = h.crc ^ 0xFFFFFFFFu;
+  g_out.fileSums = SumsText(&d, 0, u"This file", u"这个文件", header != 0);
+  return 1;
+}
+
 EMSCRIPTEN_KEEPALIVE uint8_t* zelp_result_data() { return g_out.result; }
 EMSCRIPTEN_KEEPALIVE double zelp_result_size() { return static_cast<double>(g_out.resultSize); }
-// Milliseconds: 0 CRC-32 of the target, 1 the record passes, 2 MD5 and
-// SHA-1 of the target (after zelp_result_sums: of the result).
+// Milliseconds: 0 CRC-32 of the target, 1 the record passes, 2 the
+// checksums of zelp_hash_sums or zelp_result_sums, whichever ran last.
 EMSCRIPTEN_KEEPALIVE double zelp_timing(int which) {
   return which == 0 ? g_out.crcMs : which == 1 ? g_out.recordsMs : g_out.sumsMs;
 }
@@ -425,7 +433,7 @@ EMSCRIPTEN_KEEPALIVE void zelp_result_sums(int header) {
   zelp::Digests d;
   g_out.sumsMs = 0;
   if (g_out.result && DigestsOf(result, skip, d))
-    g_out.resultSums = SumsText(d, u"The result", u"结果", skip);
+    g_out.resultSums = SumsText(&d, 0, u"The result", u"结果", skip);
 }
 
 // Frees the result once the worker has copied it out.
@@ -548,10 +556,10 @@ EMSCRIPTEN_KEEPALIVE int zelp_prepare_step(double step) {
 }
 
 // Applies the loaded patch to `data` (the user's file, taken over and freed
-// here), past a 512-byte copier header when `header`. Its checksums are
-// those zelp_hash_* took while the file arrived (so that hashing overlaps
-// reading). 0 success (the patched bytes in zelp_result_*), 1 failure, 3
-// the file is not the one the patch was made for. `name` names the file in
+// here), past a 512-byte copier header when `header`. Its CRC-32 is the one
+// zelp_hash_* took while the file arrived (so that it overlaps reading).
+// 0 success (the patched bytes in zelp_result_*), 1 failure, 3 the file is
+// not the one the patch was made for. `name` names the file in
 // the explanations. Messages as zelp_text says.
 EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, const char* name, int header) {
   ClearOutcome();
@@ -566,11 +574,18 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, const char* name
                         u"这个文件比512字节的拷贝机文件头还短");
     return 1;
   }
-  zelp::Digests sums;
-  if (ChosenDigests(*target, skip, sums)) {
-    g_out.fileSums = SumsText(sums, u"This file", u"这个文件", skip);
-    if (!skip) target->KnowCrc(sums.crc32);
+  // The CRC-32 the worker took as the file arrived; its MD5 and SHA-1 come
+  // from the page's second worker.
+  Hashing h = std::move(g_hashing);
+  g_hashing = Hashing{};
+  const int64_t hashed = static_cast<int64_t>(size) - skip;
+  if (h.bytes != hashed) {
+    h.crc = zelp::Crc32Update(0xFFFFFFFFu, target->data() + skip, static_cast<size_t>(hashed));
   }
+  const uint32_t crc = h.crc ^ 0xFFFFFFFFu;
+  g_out.crcMs = h.crcMs;
+  g_out.fileSums = SumsText(nullptr, crc, u"This file", u"这个文件", skip);
+  if (!skip) target->KnowCrc(crc);
   std::u16string targetName;
   zelp::Utf8ToUtf16(name, targetName);
   zelp::OffsetFile view(*target, skip);

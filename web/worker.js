@@ -95,8 +95,8 @@ const named = {
 // the engine takes the buffer over. Each piece is copied once, straight to
 // its place; the heap view is taken afresh for each, as growing the heap
 // detaches the old one. With `hashFrom` (a byte offset: past a copier
-// header), the checksums of the bytes from there are taken piece by piece
-// as they arrive (zelp_hash_*), while the browser reads on. `what` names
+// header), the CRC-32 of the bytes from there is taken piece by piece as
+// they arrive (zelp_hash_*), while the browser reads on. `what` names
 // the file, [English, Chinese].
 async function readInto(M, file, what, hashFrom) {
   const size = file.size !== undefined ? file.size : file.byteLength;
@@ -114,7 +114,7 @@ async function readInto(M, file, what, hashFrom) {
   let hashMs = 0;
   let reported = 0;
   const hash = hashFrom !== undefined;
-  if (hash) M._zelp_hash_begin();
+  if (hash) M._zelp_hash_begin(0);
   try {
     for await (const value of pieces(file)) {
       if (at + value.length > size) {
@@ -193,12 +193,57 @@ const ops = {
       };
     }
     const t3 = performance.now();
-    // MD5 and SHA-1 of the file as it arrived (the result's come later).
     out.timings = {
-      read: t1 - t0 - f.hashMs, crc: M._zelp_timing(0), sums: M._zelp_timing(2),
-      records: M._zelp_timing(1), download: t3 - t2,
+      read: t1 - t0 - f.hashMs, crc: M._zelp_timing(0), records: M._zelp_timing(1),
+      download: t3 - t2,
     };
     return out;
+  },
+
+  // In the page's second worker: the three checksums of the chosen file
+  // past `skip` bytes, off the path to the download. The file is read in
+  // pieces through one buffer of PIECE bytes in the engine's memory, so a
+  // file of any size costs no more. A newer request stops it: nothing is
+  // answered for a file no longer chosen.
+  async sums(M, msg) {
+    const t0 = performance.now();
+    const buffer = M._zelp_alloc(PIECE) >>> 0;
+    if (!buffer) throw new Error('out of memory');
+    const out = { type: 'sums', id: msg.id, fileSums: ['', ''] };
+    let at = 0;
+    M._zelp_hash_begin(1);
+    try {
+      for await (const value of pieces(msg.file)) {
+        if (msg.id !== latestSums) return null;
+        // The browser's own pieces may be larger than ours.
+        for (let i = 0; i < value.length; i += PIECE) {
+          const part = value.subarray(i, i + PIECE);
+          const from = Math.max(at, msg.skip) - at;
+          if (from < part.length) {
+            M.HEAPU8.set(part.subarray(from), buffer);
+            M._zelp_hash_update(buffer, part.length - from);
+          }
+          at += part.length;
+        }
+      }
+    } catch (err) {
+      out.fileSums = ['The checksums of this file could not be computed (' + err + ').',
+                      '无法计算这个文件的校验和（' + err + '）。'];
+      return out;
+    } finally {
+      M._zelp_free(buffer);
+    }
+    // A file shorter than its header has none: the apply says why.
+    if (at === msg.file.size && at >= msg.skip && M._zelp_hash_sums(msg.skip ? 1 : 0)) {
+      out.fileSums = both(M, 7);
+    }
+    out.ms = performance.now() - t0;
+    return out;
+  },
+
+  // Stops the second worker's checksums (the apply failed).
+  stop() {
+    return null;
   },
 
   async create(M, msg) {
@@ -264,11 +309,14 @@ function stopPreparing(M) {
 // One operation at a time, in the order asked: they share the engine's state.
 // After an unexpected failure (the engine out of memory) it starts afresh.
 let queue = ready;
+let latestSums = 0;  // the latest checksums asked for: older ones stop
 onmessage = (e) => {
+  if (e.data.op === 'sums' || e.data.op === 'stop') latestSums = e.data.id;
   queue = queue.then(async (M) => {
     try {
       stopPreparing(M);
       const out = await ops[e.data.op](M, e.data);
+      if (!out) return M;
       const after = out.after;
       delete out.after;
       postMessage(out);
@@ -288,10 +336,10 @@ onmessage = (e) => {
       return M;
     } catch (err) {
       if (err instanceof PageError) {
-        postMessage({ type: 'error', op: e.data.op, error: err.words });
+        postMessage({ type: 'error', op: e.data.op, id: e.data.id, error: err.words });
         return M;
       }
-      postMessage({ type: 'error', op: e.data.op, restarted: true,
+      postMessage({ type: 'error', op: e.data.op, id: e.data.id, restarted: true,
                     error: ['the page failed unexpectedly (' + err + '); it has started afresh: ' +
                             'choose the patch again. A file this large may need the zelp command.',
                             '本页意外出错（' + err + '），已重新开始：请重新选择补丁。' +
