@@ -3,8 +3,10 @@
 20,000-change case: from the choice of the file (CHOOSING seconds after the
 patch is shown, 1 unless the environment says otherwise) to the download
 being ready, with the split the page measures (reading the file into the
-page, CRC-32, the record passes, building the download), against `zelp apply`
-on a copy. Prints a Markdown table of medians.
+page, CRC-32, the record passes, building the download), and on to the
+checksums of the file (MD5 and SHA-1 from the page's second worker) and of
+the result being shown, against `zelp apply` on a copy. Prints a Markdown
+table of medians, and the load average before and after.
 
 usage: bench/web_bench.py ZELP ZELP_BENCH_GEN PAGE_DIR DATA_DIR [RUNS]"""
 import os
@@ -62,8 +64,9 @@ for _ in range(runs + 1):
 
 server = Server(page_dir)
 page = Page(server.url)
-split = {k: [] for k in ("total", "read", "crc", "sums", "records", "download", "other",
-                         "resultSums")}
+split = {k: [] for k in ("total", "read", "crc", "records", "download", "other", "fileSumsAt",
+                         "fileSumsMs", "fileHashMs", "resultSumsAt", "resultSumsMs")}
+load = [os.getloadavg()[0]]
 try:
     for i in range(runs + 1):
         page.open()
@@ -79,22 +82,25 @@ try:
             name, got = page.download("download")
             assert got == expected, "the page's result differs"
             continue
-        # The result's checksums follow the download.
-        page.wait(lambda d: d.execute_script("return (window.zelpLast || {}).resultSums"))
+        # The checksums follow the download.
+        page.wait(lambda d: d.execute_script(
+            "const l = window.zelpLast || {}; return l.resultSumsAt && l.fileSumsAt"))
         last = page.driver.execute_script("return window.zelpLast")
-        last["other"] = last["total"] - sum(last[k] for k in ("read", "crc", "sums", "records", "download"))
+        last["other"] = last["total"] - sum(last[k] for k in ("read", "crc", "records", "download"))
         for k in split:
             split[k].append(last[k])
 finally:
     page.close()
     server.close()
+load.append(os.getloadavg()[0])
 
 med = {k: statistics.median(v) for k, v in split.items()}
 napply = statistics.median(native_apply[1:])
 ncopy = statistics.median(native_copy_apply[1:])
 print("#### 128 MiB, 20,000 changes: the page in headless Chromium vs native (medians of %d)" % runs)
 print()
-print("(the file chosen %g s after the patch is shown)" % CHOOSING)
+print("(the file chosen %g s after the patch is shown; load average %.1f before, %.1f after)"
+      % (CHOOSING, load[0], load[1]))
 print()
 print("(each part is its own median, so the parts need not add up to the total)")
 print()
@@ -103,12 +109,16 @@ print("|---|---:|")
 print("| page: file chosen -> download ready | %.0f |" % med["total"])
 print("| - reading the file into the page | %.0f |" % med["read"])
 print("| - CRC-32 | %.0f |" % med["crc"])
-print("| - MD5 and SHA-1 of the file, as it is read | %.0f |" % med["sums"])
 print("| - records (checking pass + writing pass) | %.0f |" % med["records"])
 print("| - building the download (Blob) | %.0f |" % med["download"])
 print("| - the rest (messages between page and worker) | %.0f |" % med["other"])
-print("| then MD5 and SHA-1 of the result, after the download is offered | %.0f |"
-      % med["resultSums"])
+print("| file chosen -> its CRC-32, MD5 and SHA-1 shown (second worker) | %.0f |"
+      % med["fileSumsAt"])
+print("| - their time in the second worker (reading + hashing) | %.0f |" % med["fileSumsMs"])
+print("| - of which hashing | %.0f |" % med["fileHashMs"])
+print("| file chosen -> the result's shown (after the download is offered) | %.0f |"
+      % med["resultSumsAt"])
+print("| - their time in the engine's worker | %.0f |" % med["resultSumsMs"])
 print("| native `zelp apply` (in place) | %.0f |" % napply)
 print("| native copy + `zelp apply` | %.0f |" % ncopy)
 if native_out:

@@ -127,6 +127,7 @@ worker.onmessage = (e) => {
     document.body.dataset.ready = 'true';
     return;
   }
+  if (m.type === 'progress' && m.phase === 'read' && m.done === m.total) startSums();
   if (m.type === 'progress') {
     const box = pending.length && pending[0].progressBox;
     // Small files finish before a bar would mean anything.
@@ -239,13 +240,21 @@ function showSums(fileSums, resultSums) {
 redo.push(() => showSums(sums['file-sums'], sums['result-sums']));
 
 let sumsDown = null;  // why the second worker could not start, [English, Chinese]
+// The second worker is asked once the first has read the file in: reading
+// it at the same time, the two would share the disk and the browser's file
+// reading, which delayed the download more than it sped up the checksums.
+let sumsAsked = null;
+function startSums() {
+  if (sumsAsked) sumsWorker.postMessage(sumsAsked);
+  sumsAsked = null;
+}
 sumsWorker.onmessage = (e) => {
   const m = e.data;
   if (m.type === 'error' && m.op === 'load') sumsDown = m.error;
   if (!fileSumsWanted || (m.id !== applyId && m.op !== 'load')) return;
   fileSumsWanted = false;
   showSums(m.type === 'error' ? m.error : m.fileSums, sums['result-sums']);
-  Object.assign(applyTimes, { fileSumsAt: since(), fileSumsMs: m.ms });
+  Object.assign(applyTimes, { fileSumsAt: since(), fileSumsMs: m.ms, fileHashMs: m.hashMs });
 };
 
 // The summary as one line, in the page's language (from the engine).
@@ -311,20 +320,22 @@ $('target-file').addEventListener('change', async () => {
   const header = $('header-skip').checked;
   fileSumsWanted = !sumsDown;
   if (sumsDown) showSums(sumsDown);
-  else sumsWorker.postMessage({ op: 'sums', id, file, skip: header ? 512 : 0 });
+  sumsAsked = sumsDown ? null : { op: 'sums', id, file, skip: header ? 512 : 0 };
   const m = await run({ op: 'apply', file, header, id }, $('apply-progress'));
-  if (id !== applyId) return;
-  // The file's CRC-32 until all three come, unless they came first.
-  showSums(fileSumsWanted ? m.fileSums : sums['file-sums'],
-           m.code === 0 ? T('The result: computing its checksums…', '结果：正在计算校验和…') : null);
+  if (id !== applyId) return;  // a newer choice answers for itself
   if (m.type === 'error') {
     fileSumsWanted = false;
+    sumsAsked = null;
     sumsWorker.postMessage({ op: 'stop', id });
     showSums();
     showStatus(status, 'bad', '', m.error);
     if (m.restarted) forgetPatch();
     return;
   }
+  startSums();  // unless the last progress of its reading asked already
+  // The file's CRC-32 until all three come, unless they came first.
+  showSums(fileSumsWanted ? m.fileSums : sums['file-sums'],
+           m.code === 0 ? T('The result: computing its checksums…', '结果：正在计算校验和…') : null);
   if (m.code !== 0) {
     // The page only ever works on a copy in memory.
     showStatus(status, 'bad', m.message,

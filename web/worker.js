@@ -208,7 +208,10 @@ const ops = {
   async sums(M, msg) {
     const t0 = performance.now();
     const buffer = M._zelp_alloc(PIECE) >>> 0;
-    if (!buffer) throw new Error('out of memory');
+    if (!buffer) {
+      throw new PageError('the browser would not give this page the memory for the checksums',
+                          '浏览器没有给本页计算校验和所需的内存');
+    }
     const out = { type: 'sums', id: msg.id, fileSums: ['', ''] };
     let at = 0;
     M._zelp_hash_begin(1);
@@ -238,6 +241,7 @@ const ops = {
       out.fileSums = both(M, 7);
     }
     out.ms = performance.now() - t0;
+    out.hashMs = M._zelp_timing(2);
     return out;
   },
 
