@@ -77,7 +77,7 @@ TEST(CliFormats, InfoAndCheckTellTheFormatAndTheVerdict) {
   ASSERT_EQ(0, r.exitCode) << r.err;
   r = RunProgram(ZELP_BIN, {"info", bps});
   EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(0u, r.out.find("format: BPS\nsource: 300000 bytes, CRC-32 ")) << r.out;
+  EXPECT_EQ(0u, r.out.find("format: BPS\nsource: 300,000 bytes, CRC-32 ")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("\n\nHi\n")) << r.out;
   const struct {
     const char* target;
