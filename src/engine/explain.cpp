@@ -167,6 +167,15 @@ std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target, L
                   u"file without it\n"
                   u"apply it with --header: the patch then skips the header of " +
                       Quote(target) + u" and leaves it in place\n";
+    case Verdict::kPatchedBehindHeader:
+      return zh ? u"这个文件开头有512字节的拷贝机文件头，文件头之后已经打过补丁：补丁要写的内容它都"
+                  u"有了\n"
+                  u"加上 --header 时，zelp 跳过 " +
+                      Quote(target) + u" 的文件头来读它，并把文件头留在原处\n"
+                : u"this file starts with a 512-byte copier header and is already patched behind "
+                  u"it: it holds everything the patch writes\n"
+                  u"with --header, zelp reads " +
+                      Quote(target) + u" past its header and leaves the header in place\n";
     case Verdict::kOtherFile:
       return zh ? u"需要的CRC32是 " + Hex32(d.expectedCrc) + u"，这个文件是 " + Hex32(d.targetCrc) +
                       u"（" + Grouped(d.targetSize) +
