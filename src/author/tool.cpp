@@ -116,6 +116,12 @@ bool CreateForeignFile(PatchKind kind, const std::u16string& original,
   if (!EncodeForeign(kind, Bytes(a.data(), a.size()), Bytes(b.data(), b.size()), metadata, patch,
                      stats, error))
     return false;
+  for (const auto* in : {&a, &b}) {
+    if (!in->Changed()) continue;
+    error = Quote(in == &a ? original : modified) +
+            u" changed while it was being read; no patch was written";
+    return false;
+  }
   OutputFile out;
   if (!out.Create(output, error)) return false;
   if (!WriteAll(out.file(), patch.data(), patch.size())) {
