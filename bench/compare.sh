@@ -98,23 +98,26 @@ fi
 # IPS cannot reach offsets past 16 MiB: zelp create refuses it, and the
 # table says so.
 note "create and apply: IPS, UPS, BPS"
+formats=(zelp ups bps)
 if "$zelp" create old.rom new.rom -o z.ips >/dev/null 2>ips.err; then
-  median create_ips "$runs" "" "$zelp create old.rom new.rom -o z.ips"
+  formats+=(ips)
   put size_ips "$(stat -c %s z.ips)"
 else
   grep -q "16 MiB" ips.err || { note "zelp create (IPS): $(cat ips.err)"; exit 1; }
   put ips_refused 1
 fi
-median create_bps "$runs" "" "$zelp create old.rom new.rom -o z.bps"
-median create_ups "$runs" "" "$zelp create old.rom new.rom -o z.ups"
+# Creating each format and xdelta3 -e in interleaved rounds (the machine's
+# busy moments weigh on all alike: the ratios to ZELP are the point); then
+# each applied in place (a fresh, synced copy of the original each time) and
+# to a new file, in rounds with xdelta3 -d.
+rows=()
+for f in "${formats[@]}"; do rows+=("fcreate_$f||$zelp create old.rom new.rom -o z.$f||"); done
+python3 "$root/bench/rounds.py" "$runs" "$results" "${rows[@]}" \
+  "fcreate_xdelta3||xdelta3 -e -f -s old.rom new.rom x.xd3||"
 once once_bps "$zelp" create old.rom new.rom -o z.bps
 once once_ups "$zelp" create old.rom new.rom -o z.ups
 put size_bps "$(stat -c %s z.bps)"
 put size_ups "$(stat -c %s z.ups)"
-# Each format applied in place (a fresh, synced copy of the original each
-# time) and to a new file, in interleaved rounds with xdelta3 -d.
-formats=(zelp bps ups)
-[ -f z.ips ] && formats+=(ips)
 rows=()
 for f in "${formats[@]}"; do
   rows+=("inplace_$f|cp old.rom t.rom && sync t.rom|$zelp apply z.$f t.rom|t.rom|new.rom"
@@ -243,7 +246,7 @@ print(f"| patch size | {int(r['size_zelp']):,} B | {int(r['size_xdelta3']):,} B 
       f"{int(r['size_bsdiff']):,} B | | |")
 print()
 print("#### The same change as ZELP, IPS, UPS and BPS patches, beside xdelta3 and bsdiff "
-      "(medians; bsdiff create: one run)\n")
+      "(medians of interleaved rounds; bsdiff: one run)\n")
 ips_cell = "cannot hold: offsets ≥ 16 MiB" if "ips_refused" in r else None
 
 
@@ -258,12 +261,12 @@ def size(k):
 print("| | ZELP | IPS | UPS | BPS | xdelta3 | bsdiff |")
 print("|---|---:|---:|---:|---:|---:|---:|")
 row("`zelp create` (xdelta3 -e, bsdiff)",
-    [ms("create_zelp"), ips_cell or ms("create_ips"), ms("create_ups"), ms("create_bps"),
-     ms("create_xdelta3"), ms("create_bsdiff")])
+    [ms("fcreate_zelp"), ips_cell or ms("fcreate_ips"), ms("fcreate_ups"), ms("fcreate_bps"),
+     ms("fcreate_xdelta3"), ms("create_bsdiff")])
 row("create ÷ ZELP create",
-    ["1.00×", "" if ips_cell else ratio("create_ips", "create_zelp"),
-     ratio("create_ups", "create_zelp"), f"**{ratio('create_bps', 'create_zelp')}**",
-     ratio("create_xdelta3", "create_zelp"), ratio("create_bsdiff", "create_zelp")])
+    ["1.00×", "" if ips_cell else ratio("fcreate_ips", "fcreate_zelp"),
+     ratio("fcreate_ups", "fcreate_zelp"), f"**{ratio('fcreate_bps', 'fcreate_zelp')}**",
+     ratio("fcreate_xdelta3", "fcreate_zelp"), ratio("create_bsdiff", "fcreate_zelp")])
 row("create, peak memory",
     [mib("rss_once_zelp"), "", mib("rss_once_ups"), mib("rss_once_bps"), mib("rss_once_xdelta3"),
      mib("rss_create_bsdiff")])
