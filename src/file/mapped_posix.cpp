@@ -28,14 +28,14 @@ struct Watched {
   volatile sig_atomic_t faulted;
 };
 Watched g_watched[FaultWatch::kMaxWatches];
+uintptr_t g_page = 4096;  // the page size, known before any watch starts
 
 // Zeros over the watched mapping holding `addr`, from its page on: true when
 // it is one of them.
 bool ZeroWatched(uintptr_t addr) {
   for (Watched& w : g_watched) {
     if (!w.end || addr < w.begin || addr >= w.end) continue;
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t from = addr / page * page;
+    const uintptr_t from = addr / g_page * g_page;
     w.faulted = 1;
     return ::mmap(reinterpret_cast<void*>(from), w.end - from, PROT_READ,
                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
@@ -91,6 +91,7 @@ bool FaultWatch::Start(const void* mapping, size_t size) {
   Stop();
   guard_.emplace();
   if (!guard_->installed()) return guard_.reset(), false;
+  g_page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   for (int i = 0; i < kMaxWatches; ++i) {
     if (g_watched[i].end) continue;
     g_watched[i].faulted = 0;
