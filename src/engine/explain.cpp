@@ -109,9 +109,8 @@ std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
   if (!info.checksSource || (d.verdict != Verdict::kMatches && d.verdict != Verdict::kOtherFile))
     return DiagnosisText(d, target, language);
   const bool zh = Zh(language);
-  const std::u16string wanted =
-      Fill(zh ? u"CRC32 {0}，{1} 字节" : u"CRC-32 {0}, {1} bytes",
-           {Hex32(info.sourceCrc), Grouped(info.sourceSize)});
+  const std::u16string wanted = Fill(zh ? u"CRC32 {0}，{1} 字节" : u"CRC-32 {0}, {1} bytes",
+                                     {Hex32(info.sourceCrc), Grouped(info.sourceSize)});
   if (d.verdict == Verdict::kMatches)
     return Fill(zh ? u"补丁可以打在这个文件上（{0}）\n" : u"the patch applies to this file ({0})\n",
                 {wanted});
@@ -154,6 +153,15 @@ std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target, L
                   u"file without it\n"
                   u"apply it with --header: the patch then skips the header of " +
                       Quote(target) + u" and leaves it in place\n";
+    case Verdict::kPatchedBehindHeader:
+      return zh ? u"这个文件开头有512字节的拷贝机文件头，文件头之后已经打过补丁：补丁要写的内容它都"
+                  u"有了\n"
+                  u"加上 --header 时，zelp 跳过 " +
+                      Quote(target) + u" 的文件头来读它，并把文件头留在原处\n"
+                : u"this file starts with a 512-byte copier header and is already patched behind "
+                  u"it: it holds everything the patch writes\n"
+                  u"with --header, zelp reads " +
+                      Quote(target) + u" past its header and leaves the header in place\n";
     case Verdict::kOtherFile:
       return Fill(zh ? u"需要的CRC32是 {0}，这个文件是 {1}（{2} 字节）\n"
                      : u"expected CRC-32 {0}, this file has {1} ({2} bytes)\n",
