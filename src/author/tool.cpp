@@ -115,6 +115,12 @@ bool CreateForeignFile(PatchKind kind, const std::u16string& original,
   if (!EncodeForeign(kind, Bytes(a.data(), a.size()), Bytes(b.data(), b.size()), metadata, patch,
                      stats, error))
     return false;
+  for (const auto* in : {&a, &b}) {
+    if (!in->Changed()) continue;
+    error = Fill2(u"{0} changed while it was being read; no patch was written",
+                  u"{0} 在读取时被改动了；没有写出补丁", {Quote(in == &a ? original : modified)});
+    return false;
+  }
   OutputFile out;
   if (!out.Create(output, error)) return false;
   if (!WriteAll(out.file(), patch.data(), patch.size())) {

@@ -84,8 +84,9 @@ int ChooseKind(const Args& a, const char16_t* command, const std::u16string& out
         console, command,
         {u"--format takes zelp, ips, ups or bps", u"--format 只能是 zelp、ips、ups 或 bps"});
   if (named != PatchKind::kUnknown && named != kind) {
-    // {0} the name, {1} the format it suggests, {2} the --format word, {3} its format.
-    auto a = [](PatchKind k) { return k == PatchKind::kIps ? u"an " : u"a "; };
+    // {0} the name, {1} the format it suggests, {2} the --format word, {3} its format,
+    // {4} and {5} the English articles of {3} and {1}.
+    auto article = [](PatchKind k) { return k == PatchKind::kIps ? u"an " : u"a "; };
     const bool program = EndsWithExe(output);
     Say(console,
         Fill2(program ? u"'{0}' is named like a patch program, but --format {2} writes {4}{3} "
@@ -96,7 +97,8 @@ int ChooseKind(const Args& a, const char16_t* command, const std::u16string& out
                         u"请换一个相符的名字，或去掉 --format"
                       : u"'{0}' 的名字像 {1} 补丁，但 --format {2} 写出的是 {3} 补丁；"
                         u"请换一个相符的名字，或去掉 --format",
-              {output, KindName(named), Lower(*word), KindName(kind), a(kind), a(named)}));
+              {output, KindName(named), Lower(*word), KindName(kind), article(kind),
+               article(named)}));
     return kExitFailed;
   }
   return 0;

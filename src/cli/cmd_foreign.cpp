@@ -57,20 +57,22 @@ int OpenTarget(const Args& a, CKOVA_File& target, int64_t& skip, Console& consol
 }
 
 // The diagnosis of `source` printed; 0 when the patch applies to it, else
-// the exit code.
+// the exit code. A refused apply leads with the program's line, as for a
+// ZELP patch; check only explains.
 int Judge(const ForeignInfo& info, CKOVA_xFile& source, const std::u16string& name,
-          Console& console, bool quietMatch) {
+          Console& console, bool applying) {
   Diagnosis d = DiagnoseForeign(info, source);
   std::u16string text = ZelpLines(ForeignDiagnosisText(info, d, name, console.language));
   if (d.verdict == Verdict::kMatches) {
-    if (!quietMatch) console.Out(text);
+    if (!applying) console.Out(text);
     return 0;
   }
   if (d.verdict == Verdict::kUnreadable) {
     console.Err(text);
     return kExitFailed;
   }
-  console.Err(std::u16string(kMsgCrcMismatch) + u"\n" + text);
+  if (applying) text.insert(0, std::u16string(kMsgCrcMismatch) + u"\n");
+  console.Err(text);
   return kExitNotTheFile;
 }
 

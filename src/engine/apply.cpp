@@ -162,11 +162,11 @@ zelp::Outcome CPatchStub::ChangeTarget(CKOVA_xFile& patchFile, int64_t recordsAt
   plan.oldCrc = knownCrc;
   if (!knownCrc && journal.spotted() && !target.WholeCrc32(plan.oldCrc))
     return Outcome::kTargetUnreadable;
-  std::u16string why;
+  Unjournalled why;
   switch (journal.Begin(plan, why)) {
     case Journal::Begun::kNoSpace: return Outcome::kResize;
     case Journal::Begun::kWithout:
-      if (!why.empty()) Say(Remark::kNoJournal, u"", why);
+      if (why.known) Say(why.why, u"", why.detail);
       break;
     case Journal::Begun::kJournalled: break;
   }

@@ -10,6 +10,7 @@
 #include "engine/header.h"
 #include "engine/records.h"
 #include "file/crc32.h"
+#include "file/offset_file.h"
 
 namespace zelp {
 
@@ -101,6 +102,41 @@ void Forget(std::map<uint64_t, uint64_t>& ranges, uint64_t from, uint64_t to) {
   }
 }
 
+// Every byte that the last record writing it writes is already in `target`
+// (records may overwrite earlier ones). A patch that writes nothing proves
+// nothing either way.
+bool AlreadyPatched(CKOVA_xFile& patch, uint64_t patchBase, CKOVA_xFile& target) {
+  // Byte ranges that differ and that no later record has written yet.
+  std::map<uint64_t, uint64_t> differing;
+  bool unreadable = false;
+  uint64_t compared = 0;
+  std::unique_ptr<uint8_t[]> have(new uint8_t[kMaxRecordData]);
+  StreamCheck walk;
+  int64_t recordsAt = 0;
+  ReadPatchHeader(patch, patchBase, walk, recordsAt);
+  WalkRecords(patch, recordsAt, walk, [&](uint64_t position, const uint8_t* data, uint32_t n) {
+    if (n == 0) return true;
+    Forget(differing, position, position + n);
+    if (!target.Seek(static_cast<int64_t>(position)) || !ReadExact(target, have.get(), n)) {
+      unreadable = true;
+      return false;
+    }
+    for (uint32_t i = 0; i < n;) {
+      if (have[i] == data[i]) {
+        ++i;
+        continue;
+      }
+      uint32_t from = i;
+      while (i < n && have[i] != data[i]) ++i;
+      differing[position + from] = position + i;
+    }
+    compared += n;
+    // So many differences are not a file that is already patched.
+    return differing.size() <= kMaxDiffering;
+  });
+  return !unreadable && differing.empty() && compared > 0;
+}
+
 }  // namespace
 
 StreamCheck CheckPatch(CKOVA_xFile& patch, uint64_t patchBase) {
@@ -128,45 +164,18 @@ Diagnosis Diagnose(CKOVA_xFile& patch, CKOVA_xFile& target, uint64_t patchBase) 
     d.verdict = Verdict::kMatches;
     return d;
   }
-  // Already patched: the final size, and every byte that the last record
-  // writing it writes is there (records may overwrite earlier ones). A patch
-  // that writes nothing proves nothing either way.
-  if (d.targetSize == d.patchedSize) {
-    // Byte ranges that differ and that no later record has written yet.
-    std::map<uint64_t, uint64_t> differing;
-    bool unreadable = false;
-    uint64_t compared = 0;
-    std::unique_ptr<uint8_t[]> have(new uint8_t[kMaxRecordData]);
-    StreamCheck walk;
-    int64_t recordsAt = 0;
-    ReadPatchHeader(patch, patchBase, walk, recordsAt);
-    WalkRecords(patch, recordsAt, walk, [&](uint64_t position, const uint8_t* data, uint32_t n) {
-      if (n == 0) return true;
-      Forget(differing, position, position + n);
-      if (!target.Seek(static_cast<int64_t>(position)) || !ReadExact(target, have.get(), n)) {
-        unreadable = true;
-        return false;
-      }
-      for (uint32_t i = 0; i < n;) {
-        if (have[i] == data[i]) {
-          ++i;
-          continue;
-        }
-        uint32_t from = i;
-        while (i < n && have[i] != data[i]) ++i;
-        differing[position + from] = position + i;
-      }
-      compared += n;
-      // So many differences are not a file that is already patched.
-      return differing.size() <= kMaxDiffering;
-    });
-    if (!unreadable && differing.empty() && compared > 0) {
-      d.verdict = Verdict::kAlreadyPatched;
-      return d;
-    }
+  if (d.targetSize == d.patchedSize && AlreadyPatched(patch, patchBase, target)) {
+    d.verdict = Verdict::kAlreadyPatched;
+    return d;
   }
-  d.verdict = d.targetSize > kCopierHeaderSize && d.headerlessCrc == d.expectedCrc
-                  ? Verdict::kCopierHeader
+  if (d.targetSize > kCopierHeaderSize && d.headerlessCrc == d.expectedCrc) {
+    d.verdict = Verdict::kCopierHeader;
+    return d;
+  }
+  OffsetFile pastHeader(target, kCopierHeaderSize);
+  d.verdict = d.targetSize == d.patchedSize + kCopierHeaderSize &&
+                      AlreadyPatched(patch, patchBase, pastHeader)
+                  ? Verdict::kPatchedBehindHeader
                   : Verdict::kOtherFile;
   return d;
 }
@@ -194,6 +203,8 @@ Diagnosis DiagnoseForeign(const ForeignInfo& info, CKOVA_xFile& target) {
     d.verdict = Verdict::kAlreadyPatched;
   else if (size == info.sourceSize + kCopierHeaderSize && d.headerlessCrc == info.sourceCrc)
     d.verdict = Verdict::kCopierHeader;
+  else if (size == info.targetSize + kCopierHeaderSize && d.headerlessCrc == info.targetCrc)
+    d.verdict = Verdict::kPatchedBehindHeader;
   else
     d.verdict = Verdict::kOtherFile;
   return d;

@@ -27,12 +27,13 @@ struct StreamCheck {
 StreamCheck CheckPatch(CKOVA_xFile& patch, uint64_t patchBase);
 
 enum class Verdict {
-  kMatches,         // the CRC-32 is the expected one, or the patch checks none
-  kAlreadyPatched,  // the target already holds everything the patch writes
-  kCopierHeader,    // the expected file behind a 512-byte header
-  kOtherFile,       // none of the above
-  kBadPatch,        // the patch itself is damaged (see `patch`)
-  kUnreadable,      // the target cannot be read
+  kMatches,              // the CRC-32 is the expected one, or the patch checks none
+  kAlreadyPatched,       // the target already holds everything the patch writes
+  kCopierHeader,         // the expected file behind a 512-byte header
+  kPatchedBehindHeader,  // already patched, behind a 512-byte header
+  kOtherFile,            // none of the above
+  kBadPatch,             // the patch itself is damaged (see `patch`)
+  kUnreadable,           // the target cannot be read
 };
 
 struct Diagnosis {

@@ -63,7 +63,7 @@ std::u16string ForeignFaultText(const ForeignInfo& info, ForeignFault fault, Lan
 #include "engine/foreign_faults.def"
 #undef ZELP_FOREIGN_FAULT
   }
-  return Fill(pattern, {KindName(info.kind), Decimal(info.at), Decimal(info.sourceSize),
+  return Fill(pattern, {KindName(info.kind), Grouped(info.at), Grouped(info.sourceSize),
                         Hex32(info.targetCrc)});
 }
 
@@ -84,14 +84,14 @@ std::u16string ForeignSummaryText(const ForeignInfo& info, Language language) {
   line(u"format: {0}", u"格式: {0}", {KindName(info.kind)});
   if (info.checksSource) {
     line(u"source: {0} bytes, CRC-32 {1}", u"原文件: {0} 字节，CRC32 {1}",
-         {Decimal(info.sourceSize), Hex32(info.sourceCrc)});
+         {Grouped(info.sourceSize), Hex32(info.sourceCrc)});
     line(u"result: {0} bytes, CRC-32 {1}", u"结果: {0} 字节，CRC32 {1}",
-         {Decimal(info.targetSize), Hex32(info.targetCrc)});
+         {Grouped(info.targetSize), Hex32(info.targetCrc)});
   } else {
     line(u"source: any file (an IPS patch checks nothing)", u"原文件: 任何文件（IPS 补丁不做检查）",
          {});
     if (info.cutTo >= 0)
-      line(u"result: cut to {0} bytes", u"结果: 截短到 {0} 字节", {Decimal(info.cutTo)});
+      line(u"result: cut to {0} bytes", u"结果: 截短到 {0} 字节", {Grouped(info.cutTo)});
   }
   const bool ips = info.kind == PatchKind::kIps, ups = info.kind == PatchKind::kUps;
   line(ips   ? u"records: {0}"
@@ -100,7 +100,7 @@ std::u16string ForeignSummaryText(const ForeignInfo& info, Language language) {
        ips   ? u"记录数: {0}"
        : ups ? u"段数: {0}"
              : u"操作数: {0}",
-       {Decimal(info.steps)});
+       {Grouped(info.steps)});
   return out;
 }
 
@@ -109,15 +109,14 @@ std::u16string ForeignDiagnosisText(const ForeignInfo& info, const Diagnosis& d,
   if (!info.checksSource || (d.verdict != Verdict::kMatches && d.verdict != Verdict::kOtherFile))
     return DiagnosisText(d, target, language);
   const bool zh = Zh(language);
-  const std::u16string wanted =
-      Fill(zh ? u"CRC32 {0}，{1} 字节" : u"CRC-32 {0}, {1} bytes",
-           {Hex32(info.sourceCrc), zh ? Grouped(info.sourceSize) : Decimal(info.sourceSize)});
+  const std::u16string wanted = Fill(zh ? u"CRC32 {0}，{1} 字节" : u"CRC-32 {0}, {1} bytes",
+                                     {Hex32(info.sourceCrc), Grouped(info.sourceSize)});
   if (d.verdict == Verdict::kMatches)
     return Fill(zh ? u"补丁可以打在这个文件上（{0}）\n" : u"the patch applies to this file ({0})\n",
                 {wanted});
   return Fill(zh ? u"需要的是 {0}，这个文件是 CRC32 {1}，{2} 字节\n"
                  : u"expected {0}; this file has CRC-32 {1}, {2} bytes\n",
-              {wanted, Hex32(d.targetCrc), zh ? Grouped(d.targetSize) : Decimal(d.targetSize)}) +
+              {wanted, Hex32(d.targetCrc), Grouped(d.targetSize)}) +
          AnotherFile(language);
 }
 
@@ -154,6 +153,15 @@ std::u16string DiagnosisText(const Diagnosis& d, const std::u16string& target, L
                   u"file without it\n"
                   u"apply it with --header: the patch then skips the header of " +
                       Quote(target) + u" and leaves it in place\n";
+    case Verdict::kPatchedBehindHeader:
+      return zh ? u"这个文件开头有512字节的拷贝机文件头，文件头之后已经打过补丁：补丁要写的内容它都"
+                  u"有了\n"
+                  u"加上 --header 时，zelp 跳过 " +
+                      Quote(target) + u" 的文件头来读它，并把文件头留在原处\n"
+                : u"this file starts with a 512-byte copier header and is already patched behind "
+                  u"it: it holds everything the patch writes\n"
+                  u"with --header, zelp reads " +
+                      Quote(target) + u" past its header and leaves the header in place\n";
     case Verdict::kOtherFile:
       return Fill(zh ? u"需要的CRC32是 {0}，这个文件是 {1}（{2} 字节）\n"
                      : u"expected CRC-32 {0}, this file has {1} ({2} bytes)\n",

@@ -14,12 +14,20 @@ namespace {
 constexpr size_t kBuffer = 1 << 20;
 constexpr int64_t kFooter = 12;  // UPS and BPS: source, target and patch CRC-32s
 
+// What the patch, source and result streams below share: a file and the
+// buffer they go through it with.
+class Buffered {
+ protected:
+  explicit Buffered(CKOVA_xFile& file) : file_(file), buf_(new uint8_t[kBuffer]) {}
+  CKOVA_xFile& file_;
+  std::unique_ptr<uint8_t[]> buf_;
+};
+
 // The patch read from its start through a buffer, with the CRC-32 of all it
 // has handed out; reads stop at `limit`.
-class PatchIn {
+class PatchIn : Buffered {
  public:
-  PatchIn(CKOVA_xFile& file, int64_t limit)
-      : file_(file), limit_(limit), buf_(new uint8_t[kBuffer]) {
+  PatchIn(CKOVA_xFile& file, int64_t limit) : Buffered(file), limit_(limit) {
     failed_ = !file.Seek(0);
   }
   int64_t at() const { return at_; }
@@ -90,9 +98,7 @@ class PatchIn {
     return true;
   }
 
-  CKOVA_xFile& file_;
   int64_t limit_;
-  std::unique_ptr<uint8_t[]> buf_;
   size_t pos_ = 0, len_ = 0, crcFrom_ = 0;
   int64_t at_ = 0;
   uint32_t crc_ = 0xFFFFFFFFu;
@@ -305,11 +311,9 @@ ForeignFault Walk(PatchIn& in, ForeignInfo& info, Visit& visit) {
 
 // The source read at any position; past its end it reads as zeros when
 // `zeros`, else a read there fails.
-class SourceAt {
+class SourceAt : Buffered {
  public:
-  SourceAt(CKOVA_xFile& file, bool zeros) : file_(file), zeros_(zeros), buf_(new uint8_t[kBuffer]) {
-    file.GetSize(size_);
-  }
+  SourceAt(CKOVA_xFile& file, bool zeros) : Buffered(file), zeros_(zeros) { file.GetSize(size_); }
   bool Read(uint64_t pos, uint8_t* dst, size_t n) {
     while (n > 0) {
       if (pos >= static_cast<uint64_t>(size_)) {
@@ -332,9 +336,7 @@ class SourceAt {
   }
 
  private:
-  CKOVA_xFile& file_;
   bool zeros_;
-  std::unique_ptr<uint8_t[]> buf_;
   int64_t size_ = 0;
   uint64_t winAt_ = 0;
   size_t winLen_ = 0;
@@ -342,10 +344,9 @@ class SourceAt {
 
 // The result written from its start, through a buffer, with its CRC-32;
 // what it already holds can be read back (a BPS target copy).
-class ResultOut {
+class ResultOut : Buffered {
  public:
-  ResultOut(CKOVA_xFile& file, uint64_t limit)
-      : file_(file), limit_(limit), buf_(new uint8_t[kBuffer]) {}
+  ResultOut(CKOVA_xFile& file, uint64_t limit) : Buffered(file), limit_(limit) {}
   uint64_t size() const { return flushed_ + len_; }
   uint32_t crc() const { return crc_ ^ 0xFFFFFFFFu; }
   // Bytes at the end; those past the limit are dropped.
@@ -377,9 +378,7 @@ class ResultOut {
   }
 
  private:
-  CKOVA_xFile& file_;
   uint64_t limit_;
-  std::unique_ptr<uint8_t[]> buf_;
   size_t len_ = 0;
   uint64_t flushed_ = 0;
   uint32_t crc_ = 0xFFFFFFFFu;

@@ -223,12 +223,12 @@ std::vector<ByteRange> RangeSet::Take(int64_t limit) {
 
 // One run's journal.
 
-Journal::Begun Journal::Begin(const ChangePlan& plan, std::u16string& why) {
-  why.clear();
+Journal::Begun Journal::Begin(const ChangePlan& plan, Unjournalled& why) {
+  why = Unjournalled{};
   FileIdentity id;
   std::u16string name;
   if (spot_ && !spot_->Target(id, name)) {
-    why = u"the target's identity could not be read";
+    why.Set(Remark::kNoIdentity);
   } else if (spot_) {
     const int64_t size = JournalSize(plan, name);
     const int64_t growth = std::max<int64_t>(0, plan.finalSize - plan.oldSize);
@@ -242,16 +242,16 @@ Journal::Begun Journal::Begin(const ChangePlan& plan, std::u16string& why) {
         static_cast<uint64_t>(size + growth + 2 * inside + growth / 32) + (1 << 20);
     uint64_t free = 0;
     if (spot_->FreeSpace(free) && free < need)
-      why = u"there is no space for it beside what the patch itself needs";
+      why.Set(Remark::kNoSpace);
     else
       file_ = spot_->Create(size, why);
     bool fits = file_ && target_.SecureWrites(plan.secured);
     if (file_ && !fits)
-      why = u"there is no space for it beside what the patch itself needs";
+      why.Set(Remark::kNoSpace);
     else if (file_ && !WriteJournal(*file_, target_, plan, id, name))
-      why = u"it could not be written";
+      why.Set(Remark::kNotWritten);
     else if (file_ && !spot_->Publish())
-      why = u"it could not be made durable";
+      why.Set(Remark::kNotDurable);
     else if (file_)
       return active_ = true, Begun::kJournalled;
     bool safe = !file_ || spot_->Discard();

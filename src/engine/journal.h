@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/language.h"
@@ -23,6 +24,35 @@
 #include "file/xfile.h"
 
 namespace zelp {
+
+// What the engine says about a journal besides its report, as a notice; its
+// words are zelp's (engine/remarks.def).
+enum class Remark {
+  kRecovery,    // what the recovery did (`detail`: where it was set aside)
+  kReadOnly,    // a journal to put back into a target that cannot be written
+  kNotRetired,  // neither emptied nor removed after the run
+  kNotPutBack,  // the target could not be put back after a failure
+  kStays,       // emptied, but not removed
+  // The run goes on without a journal, because:
+  kNoIdentity,  // the target's identity could not be read
+  kNoSpace,     // there is no space for it beside what the patch needs
+  kNoRoom,      // there is no space for it (`detail`: its size)
+  kNotCreated,  // it could not be created (`detail`: the folder)
+  kNotWritten,  // it could not be written
+  kNotDurable,  // it could not be made durable
+};
+// Why a run goes on without a journal: one of the remarks above and its
+// detail; `known` false when there is nothing to say (no spot).
+struct Unjournalled {
+  bool known = false;
+  Remark why = Remark::kNoSpace;
+  std::u16string detail;
+  void Set(Remark remark, std::u16string text = u"") {
+    known = true;
+    why = remark;
+    detail = std::move(text);
+  }
+};
 
 // Where a target's journal lives: beside the file (FileJournalSpot), or in
 // memory for tests. A journal found there is judged by the engine; the spot
@@ -44,7 +74,7 @@ class JournalSpot {
 
   // A new journal, created exclusively with room for `size` bytes; null when
   // it cannot be (the reason in `why`).
-  virtual CKOVA_xFile* Create(int64_t size, std::u16string& why) = 0;
+  virtual CKOVA_xFile* Create(int64_t size, Unjournalled& why) = 0;
   // Under the journal's name and durable once it returns.
   virtual bool Publish() = 0;
   // Removes the journal being made (emptied first); false when what stays
@@ -94,7 +124,7 @@ class Journal {
   // inside the file needs) and makes the journal durable. kWithout: no
   // journal, the reason in `why` (empty when there is no spot); kNoSpace:
   // the patch does not fit even without one. The target is unchanged.
-  Begun Begin(const ChangePlan& plan, std::u16string& why);
+  Begun Begin(const ChangePlan& plan, Unjournalled& why);
   // After the target is flushed: the journal can no longer undo the run.
   // False when that could not be made sure (the caller rolls back).
   bool Commit(bool& stays);
@@ -155,15 +185,8 @@ Recovery RecoverFromJournal(JournalSpot& spot, CKOVA_xFile& target, bool dryRun 
 // What a recovery did, in one sentence ("" for none).
 std::u16string RecoveryText(const Recovery& r, Language language = Language::kEnglish);
 
-// What the engine says about a journal besides its report, as a notice.
-enum class Remark {
-  kRecovery,    // what the recovery did (`detail`: where it was set aside)
-  kReadOnly,    // a journal to put back into a target that cannot be written
-  kNotRetired,  // neither emptied nor removed after the run
-  kNotPutBack,  // the target could not be put back after a failure
-  kStays,       // emptied, but not removed
-  kNoJournal,   // the run goes on without one (`detail`: why)
-};
+// What the engine says about a journal besides its report, as a notice
+// (Remark and its words: engine/remarks.def).
 using RemarkWords = std::u16string (*)(Remark, const std::u16string& journal,
                                        const std::u16string& detail, Recovered state);
 extern RemarkWords g_remarkWords;
@@ -203,7 +226,7 @@ class FileJournalSpot : public JournalSpot {
   bool RemoveFound() override;
   bool SetAsideFound(std::u16string& where) override;
   std::u16string FoundName() override { return found_; }
-  CKOVA_xFile* Create(int64_t size, std::u16string& why) override;
+  CKOVA_xFile* Create(int64_t size, Unjournalled& why) override;
   bool Publish() override;
   bool Discard() override;
   bool Retire(bool& stays) override;

@@ -72,17 +72,17 @@ bool FileJournalSpot::SetAsideFound(std::u16string& where) {
   return false;
 }
 
-CKOVA_xFile* FileJournalSpot::Create(int64_t size, std::u16string& why) {
+CKOVA_xFile* FileJournalSpot::Create(int64_t size, Unjournalled& why) {
   impl_->published = false;
   // What a run killed while writing its journal left: the target was not
   // touched yet. Removing a name never follows a link.
   RemovePath(newPath_.c_str());
   if (!CreateNew(newPath_.c_str(), impl_->made)) {
-    why = u"it could not be created in '" + folder_ + u"' (a folder without write access?)";
+    why.Set(Remark::kNotCreated, folder_);
     return nullptr;
   }
   if (!Preallocate(impl_->made, size)) {
-    why = u"there is no space for it (" + Decimal(size) + u" bytes)";
+    why.Set(Remark::kNoRoom, Decimal(size));
     Discard();
     return nullptr;
   }

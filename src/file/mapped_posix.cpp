@@ -22,8 +22,31 @@ int g_guards = 0;              // BusGuards alive
 struct sigaction g_oldBus;     // the handler before the first of them
 sigjmp_buf* g_jump = nullptr;  // where the access under way goes on a fault
 
-void OnBus(int) {
+// The watched mappings (see FaultWatch); `end` 0 for a free slot.
+struct Watched {
+  volatile uintptr_t begin, end;
+  volatile sig_atomic_t faulted;
+};
+Watched g_watched[FaultWatch::kMaxWatches];
+uintptr_t g_page = 4096;  // the page size, known before any watch starts
+
+// Zeros over the watched mapping holding `addr`, from its page on: true when
+// it is one of them.
+bool ZeroWatched(uintptr_t addr) {
+  for (Watched& w : g_watched) {
+    if (!w.end || addr < w.begin || addr >= w.end) continue;
+    const uintptr_t from = addr / g_page * g_page;
+    w.faulted = 1;
+    return ::mmap(reinterpret_cast<void*>(from), w.end - from, PROT_READ,
+                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED;
+  }
+  return false;
+}
+
+void OnBus(int, siginfo_t* info, void*) {
   if (g_jump) siglongjmp(*g_jump, 1);
+  // The access is made again on return, and now reads zeros.
+  if (info && ZeroWatched(reinterpret_cast<uintptr_t>(info->si_addr))) return;
   // A fault outside a guarded access is not ours: the handler before us
   // (or the default, which ends the process) takes it when it recurs.
   ::sigaction(SIGBUS, &g_oldBus, nullptr);
@@ -52,8 +75,8 @@ BusGuard::BusGuard() {
     installed_ = true;
   } else {
     struct sigaction onBus = {};
-    onBus.sa_handler = OnBus;
-    onBus.sa_flags = SA_NODEFER;
+    onBus.sa_sigaction = OnBus;
+    onBus.sa_flags = SA_NODEFER | SA_SIGINFO;
     sigemptyset(&onBus.sa_mask);
     installed_ = ::sigaction(SIGBUS, &onBus, &g_oldBus) == 0;
   }
@@ -63,6 +86,31 @@ BusGuard::BusGuard() {
 BusGuard::~BusGuard() {
   if (installed_ && --g_guards == 0) ::sigaction(SIGBUS, &g_oldBus, nullptr);
 }
+
+bool FaultWatch::Start(const void* mapping, size_t size) {
+  Stop();
+  guard_.emplace();
+  if (!guard_->installed()) return guard_.reset(), false;
+  g_page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  for (int i = 0; i < kMaxWatches; ++i) {
+    if (g_watched[i].end) continue;
+    g_watched[i].faulted = 0;
+    g_watched[i].begin = reinterpret_cast<uintptr_t>(mapping);
+    g_watched[i].end = g_watched[i].begin + size;
+    slot_ = i;
+    return true;
+  }
+  guard_.reset();
+  return false;
+}
+
+void FaultWatch::Stop() {
+  if (slot_ >= 0) g_watched[slot_].end = 0;
+  slot_ = -1;
+  guard_.reset();
+}
+
+bool FaultWatch::Faulted() const { return slot_ >= 0 && g_watched[slot_].faulted; }
 
 bool GuardedCopy(void* to, const void* from, size_t n) {
   return Guarded([&] { std::memcpy(to, from, n); });

@@ -30,6 +30,28 @@ class BusGuard {
  private:
   bool installed_;
 };
+// A read-only mapping that a whole-file reader touches anywhere, too often
+// to guard each access: while watched (and a BusGuard lives), a page that
+// cannot be had is replaced, from it to the mapping's end, by zeros, and the
+// watch remembers it, so that the reader finishes and then learns that what
+// it read is not the file. Watches do not nest beyond kMaxWatches.
+class FaultWatch {
+ public:
+  FaultWatch() = default;
+  ~FaultWatch() { Stop(); }
+  FaultWatch(const FaultWatch&) = delete;
+  FaultWatch& operator=(const FaultWatch&) = delete;
+  static constexpr int kMaxWatches = 4;
+  // False when the guard cannot be set or every watch is in use.
+  bool Start(const void* mapping, size_t size);
+  void Stop();
+  // A page faulted since Start.
+  bool Faulted() const;
+
+ private:
+  int slot_ = -1;
+  std::optional<BusGuard> guard_;
+};
 // False when a page could not be had (part may be copied or hashed).
 bool GuardedCopy(void* to, const void* from, size_t n);
 bool GuardedCrc(uint32_t& running, const void* from, size_t n);

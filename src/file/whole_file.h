@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace zelp {
 
 class WholeFile {
  public:
-  WholeFile() = default;
+  WholeFile();
   ~WholeFile();
   WholeFile(const WholeFile&) = delete;
   WholeFile& operator=(const WholeFile&) = delete;
@@ -21,8 +22,13 @@ class WholeFile {
   bool Load(const std::u16string& path, int64_t limit, bool& tooLarge);
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  // The file was cut short while mapped: some of data() read as zeros
+  // instead of ending the process. Ask once the bytes have been used.
+  bool Changed() const;
 
  private:
+  struct Watch;
+  std::unique_ptr<Watch> watch_;  // over the mapping
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
   [[maybe_unused]] void* mapped_ = nullptr;  // where the platform maps files

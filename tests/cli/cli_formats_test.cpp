@@ -77,7 +77,7 @@ TEST(CliFormats, InfoAndCheckTellTheFormatAndTheVerdict) {
   ASSERT_EQ(0, r.exitCode) << r.err;
   r = RunProgram(ZELP_BIN, {"info", bps});
   EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(0u, r.out.find("format: BPS\nsource: 300000 bytes, CRC-32 ")) << r.out;
+  EXPECT_EQ(0u, r.out.find("format: BPS\nsource: 300,000 bytes, CRC-32 ")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("\n\nHi\n")) << r.out;
   const struct {
     const char* target;
@@ -91,7 +91,8 @@ TEST(CliFormats, InfoAndCheckTellTheFormatAndTheVerdict) {
   for (const auto& c : cases) {
     r = RunProgram(ZELP_BIN, {"check", bps, f.dir.File(c.target)});
     EXPECT_EQ(c.code, r.exitCode) << c.target;
-    EXPECT_NE(std::string::npos, (r.out + r.err).find(c.says)) << c.target << r.out << r.err;
+    // The verdict first: check explains, with no line of the program's.
+    EXPECT_EQ(0u, (c.code ? r.err : r.out).find(c.says)) << c.target << r.out << r.err;
   }
 }
 
@@ -121,6 +122,7 @@ TEST(CliFormats, RefusalsLeaveTheTargetUnchanged) {
   WriteFile(other, Bytes(1000, 9));
   auto r = RunProgram(ZELP_BIN, {"apply", f.Patch("bps"), other});
   EXPECT_EQ(3, r.exitCode);
+  EXPECT_EQ(0u, r.err.find("目标文件没有通过CRC32验证\nzelp: expected CRC-32 ")) << r.err;
   EXPECT_EQ(Bytes(1000, 9), ReadFile(other));
 }
 

@@ -54,6 +54,8 @@ TEST(CliCheck, EachDiagnosisWithItsExitCode) {
   Sample s;
   Bytes withHeader = s.original;
   withHeader.insert(withHeader.begin(), 512, 0x11);
+  Bytes patchedWithHeader = s.patched;
+  patchedWithHeader.insert(patchedWithHeader.begin(), 512, 0x11);
   const Bytes other = testutil::RandomBytes(1234, 42);
   const std::string t = s.dir.File("t.bin");
   struct Case {
@@ -69,6 +71,10 @@ TEST(CliCheck, EachDiagnosisWithItsExitCode) {
        "zelp: this file starts with a 512-byte copier header; the patch was made for the file "
        "without it\nzelp: apply it with --header: the patch then skips the header of '" +
            t + "' and leaves it in place\n"},
+      {"already patched, behind a copier header", patchedWithHeader, 3,
+       "zelp: this file starts with a 512-byte copier header and is already patched behind it: "
+       "it holds everything the patch writes\nzelp: with --header, zelp reads '" +
+           t + "' past its header and leaves the header in place\n"},
       {"another file", other, 3,
        "zelp: expected CRC-32 " + Hex8(s.crc) + ", this file has " +
            Hex8(zelp::Crc32Of(other.data(), other.size())) +

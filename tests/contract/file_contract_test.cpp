@@ -453,9 +453,9 @@ TEST_F(FileContract, AJournalPutsTheTargetBack) {
     plan.finalSize = 100000;
     plan.oldCrc = zelp::Crc32Of(original.data(), original.size());
     plan.ranges = {{10, 20}, {60000, 1 << 16}};
-    std::u16string why;
+    zelp::Unjournalled why;
     ASSERT_EQ(zelp::Journal::Begun::kJournalled, journal.Begin(plan, why))
-        << zelp::Utf16ToUtf8(why);
+        << static_cast<int>(why.why) << " " << zelp::Utf16ToUtf8(why.detail);
     journalName = spot.Name();
     EXPECT_TRUE(fs::exists(fs::path(journalName)));
     EXPECT_FALSE(fs::exists(fs::path(journalName + u"-new")));

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "engine/journal.h"
 #include "support/fault_file.h"
 #include "support/mem_file.h"
@@ -33,8 +34,8 @@ class MemJournalSpot : public zelp::JournalSpot {
     return true;
   }
   std::u16string FoundName() override { return u"journal"; }
-  CKOVA_xFile* Create(int64_t size, std::u16string& why) override {
-    if (size > room) return why = u"no room", nullptr;
+  CKOVA_xFile* Create(int64_t size, zelp::Unjournalled& why) override {
+    if (size > room) return why.Set(zelp::Remark::kNoRoom, zelp::Decimal(size)), nullptr;
     file = MemFile();
     made = true;
     return &writing;

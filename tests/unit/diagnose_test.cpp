@@ -54,8 +54,13 @@ TEST(Diagnose, Verdicts) {
   Bytes header(512, 0xEE);
   Bytes withHeader = header;
   withHeader.insert(withHeader.end(), original.begin(), original.end());
+  Bytes patchedWithHeader = header;
+  const Bytes patched = Patched(original, 2000, same);
+  patchedWithHeader.insert(patchedWithHeader.end(), patched.begin(), patched.end());
   Bytes nearlyPatched = Patched(original, 2000, same);
   nearlyPatched[1501] ^= 1;
+  Bytes nearlyWithHeader = patchedWithHeader;
+  nearlyWithHeader[512 + 1501] ^= 1;
   const Bytes other = testutil::RandomBytes(4096, 22);
   struct Case {
     const char* name;
@@ -78,6 +83,10 @@ TEST(Diagnose, Verdicts) {
       {"patched size, but a patch that writes nothing", make(4096, crc, {}), other,
        Verdict::kOtherFile},
       {"copier header", make(2000, crc, same), withHeader, Verdict::kCopierHeader},
+      {"already patched, behind a copier header", make(2000, crc, same), patchedWithHeader,
+       Verdict::kPatchedBehindHeader},
+      {"one written byte differs, behind a copier header", make(2000, crc, same), nearlyWithHeader,
+       Verdict::kOtherFile},
       {"another file", make(2000, crc, same), other, Verdict::kOtherFile},
       {"an empty file", make(2000, crc, same), {}, Verdict::kOtherFile},
       {"a damaged patch", WithoutLast(make(2000, crc, same), 3), original, Verdict::kBadPatch},

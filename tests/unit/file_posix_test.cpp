@@ -17,6 +17,7 @@
 
 #include "file/crc32.h"
 #include "file/file.h"
+#include "file/whole_file.h"
 #include "support/mem_file.h"
 #include "support/test_util.h"
 
@@ -210,6 +211,42 @@ TEST(PosixFile, WithoutABusHandlerFilesAreReadAndWrittenWithoutMappings) {
   f.Close();
   g_busErrno = 0;
   EXPECT_EQ(bytes, testutil::ReadFile(dir.File("t")));
+}
+
+// A whole file mapped for reading that someone cuts short or writes over
+// while it is read: its bytes read as zeros past the new end instead of
+// ending the process, and Changed() says so.
+TEST(PosixFile, AWholeFileChangedWhileMappedIsToldNotFatal) {
+  TempDir dir;
+  const auto bytes = testutil::RandomBytes((1 << 20) + 123, 43);
+  const struct {
+    const char* what;
+    int64_t cutTo;  // -1: written over in place instead; -2: left alone
+    bool changed;
+  } cases[] = {{"cut short by pages", 8192 + 5, true},
+               {"cut short inside its last page", (1 << 20) + 100, true},
+               {"written over in place", -1, true},
+               {"left alone", -2, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(dir.File("t"), bytes);
+    zelp::WholeFile f;
+    bool tooLarge = false;
+    ASSERT_TRUE(f.Load(U16(dir.File("t")), INT64_MAX, tooLarge));
+    ::usleep(10000);  // a later modification time than the write's
+    if (c.cutTo >= 0) {
+      ASSERT_EQ(0, ::truncate(dir.File("t").c_str(), c.cutTo));
+    } else if (c.cutTo == -1) {
+      WriteFile(dir.File("t"), std::vector<uint8_t>(bytes.size(), 1));
+    }
+    std::vector<uint8_t> seen(f.data(), f.data() + f.size());  // every byte touched
+    EXPECT_EQ(c.changed, f.Changed());
+    const size_t kept = c.cutTo >= 0 ? static_cast<size_t>(c.cutTo) : c.changed ? 0 : bytes.size();
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + kept, seen.begin()));
+    if (c.cutTo >= 0) {
+      EXPECT_TRUE(std::all_of(seen.begin() + kept, seen.end(), [](uint8_t b) { return !b; }));
+    }
+  }
 }
 
 // A descriptor without a position (a pipe): Tell says so and leaves the

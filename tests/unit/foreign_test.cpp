@@ -220,27 +220,35 @@ TEST(ForeignFormats, IpsRefusesChangesAt16MiB) {
             std::u16string::npos);
 }
 
+// UPS and BPS name the file by its size and CRC-32, before and after; an IPS
+// checks nothing, so every file matches.
 TEST(ForeignFormats, DiagnosisNamesAlreadyPatchedHeaderAndOtherFile) {
   Bytes a = testutil::RandomBytes(4000, 3), b(a);
   b[100] ^= 1;
-  Bytes patch;
-  zelp::author::ForeignStats stats;
-  zelp::Bilingual error;
-  ASSERT_TRUE(zelp::author::EncodeForeign(PatchKind::kBps, a, b, "", patch, stats, error));
-  Bytes headered(512, 0);
+  Bytes headered(512, 0), headeredB(512, 0);
   headered.insert(headered.end(), a.begin(), a.end());
+  headeredB.insert(headeredB.end(), b.begin(), b.end());
   const struct {
     Bytes target;
     zelp::Verdict verdict;
   } cases[] = {{a, zelp::Verdict::kMatches},
                {b, zelp::Verdict::kAlreadyPatched},
                {headered, zelp::Verdict::kCopierHeader},
+               {headeredB, zelp::Verdict::kPatchedBehindHeader},
                {testutil::RandomBytes(4000, 4), zelp::Verdict::kOtherFile}};
-  MemFile p(patch);
-  zelp::ForeignInfo info = zelp::InspectForeign(p, PatchKind::kBps);
-  for (const auto& c : cases) {
-    MemFile t(c.target);
-    EXPECT_EQ(zelp::DiagnoseForeign(info, t).verdict, c.verdict);
+  for (PatchKind kind : {PatchKind::kIps, PatchKind::kUps, PatchKind::kBps}) {
+    Bytes patch;
+    zelp::author::ForeignStats stats;
+    zelp::Bilingual error;
+    ASSERT_TRUE(zelp::author::EncodeForeign(kind, a, b, "", patch, stats, error));
+    MemFile p(patch);
+    zelp::ForeignInfo info = zelp::InspectForeign(p, kind);
+    for (const auto& c : cases) {
+      MemFile t(c.target);
+      EXPECT_EQ(zelp::DiagnoseForeign(info, t).verdict,
+                kind == PatchKind::kIps ? zelp::Verdict::kMatches : c.verdict)
+          << int(kind) << " " << int(c.verdict);
+    }
   }
 }
 

@@ -9,7 +9,8 @@ summary.txt (the exact texts the dialog must show, UTF-8), and three programs
 made from STUB: patch-good.exe (converted from a BPS by `zelp convert`, and
 checked to be the program `zelp create --stub` makes), patch-damaged.exe
 (the same with its end record turned into a record of unknown type, so every
-data record before it is valid) and patch-none.exe (the stub alone).
+data record before it is valid) and patch-none.exe (the stub alone); and
+patch-moved.exe, converted from a BPS of moved blocks (see make_moved).
 
 The expected summary is computed here from the two files, not asked of zelp.
 """
@@ -46,6 +47,33 @@ def make_roms(out):
     with open(os.path.join(out, "expected.rom"), "wb") as f:
         f.write(modified)
     return original, modified
+
+
+def make_moved(a, out):
+    """A BPS whose change moves blocks and grows the file, converted into
+    patch-moved.exe; beside it the files it is made from and zelp's own
+    apply of the BPS (moved-applied.rom), for the convert scenario."""
+    rnd = random.Random(20261208)
+    original = bytes(rnd.getrandbits(8) for _ in range(192 * 1024))
+    k = 16 * 1024
+    # Two blocks swapped, one repeated further on, a few bytes changed, and
+    # the file longer by a copy of its start and new bytes.
+    modified = bytearray(original[:k] + original[3 * k:4 * k] + original[2 * k:3 * k] +
+                         original[k:2 * k] + original[4 * k:])
+    modified[8 * k:9 * k] = original[5 * k:6 * k]
+    modified[100:104] = b"MOVE"
+    modified += original[:20000] + bytes(rnd.getrandbits(8) for _ in range(777))
+    rom, new = os.path.join(out, "moved-original.rom"), os.path.join(out, "moved-modified.rom")
+    bps = os.path.join(out, "moved.bps")
+    with open(rom, "wb") as f:
+        f.write(original)
+    with open(new, "wb") as f:
+        f.write(modified)
+    subprocess.run([a.zelp, "create", rom, new, "-o", bps], check=True)
+    subprocess.run([a.zelp, "convert", bps, rom, "--stub", a.stub,
+                    "-o", os.path.join(out, "patch-moved.exe")], check=True)
+    subprocess.run([a.zelp, "apply", bps, rom, "-o", os.path.join(out, "moved-applied.rom")],
+                   check=True)
 
 
 def write_text(path, text):
@@ -102,6 +130,7 @@ def main():
     os.remove(created)
     damage(good, os.path.join(a.out, "patch-damaged.exe"), os.path.getsize(a.stub))
     shutil.copyfile(a.stub, os.path.join(a.out, "patch-none.exe"))
+    make_moved(a, a.out)
 
 
 if __name__ == "__main__":

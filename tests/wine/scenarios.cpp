@@ -430,11 +430,27 @@ void ScenarioSelfLink() {
 
 void ScenarioApplyPlain() { ScenarioApply(Work(L"target-apply.rom")); }
 
+// A BPS of moved blocks and a longer file, converted into a program: what
+// the dialog makes is byte for byte zelp's apply of the BPS, and the
+// modified file the BPS was made from.
+void ScenarioConvert() {
+  std::wstring target = Work(L"target-moved.rom");
+  if (!CopyFileW(Work(L"moved-original.rom").c_str(), target.c_str(), FALSE))
+    Fail("cannot copy moved-original.rom (error %lu)", GetLastError());
+  Program p = Launch(Work(L"patch-moved.exe"));
+  p.dialog = WaitMainDialog(p.pid);
+  ApplyVia(p, target, kMsgSuccess);
+  ExpectFile(target, MustRead(Work(L"moved-applied.rom")), "beside zelp's apply of the BPS");
+  ExpectFile(target, MustRead(Work(L"moved-modified.rom")), "beside the modified file");
+  Close(p);
+}
+
 }  // namespace
 
 const Scenario kScenarios[] = {
     {"info", ScenarioInfo, false},
     {"apply", ScenarioApplyPlain, false},
+    {"convert", ScenarioConvert, false},
     {"cancel", ScenarioCancel, false},
     {"locked", ScenarioLocked, false},
     {"readonly", ScenarioReadOnly, true},
