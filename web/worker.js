@@ -214,6 +214,7 @@ const ops = {
     }
     const out = { type: 'sums', id: msg.id, fileSums: ['', ''] };
     let at = 0;
+    let failed = null;  // the browser's reason, when it could not read the file
     M._zelp_hash_begin(1);
     try {
       for await (const value of pieces(msg.file)) {
@@ -230,15 +231,17 @@ const ops = {
         }
       }
     } catch (err) {
-      out.fileSums = ['The checksums of this file could not be computed (' + err + ').',
-                      '无法计算这个文件的校验和（' + err + '）。'];
-      return out;
+      failed = String(err);
     } finally {
       M._zelp_free(buffer);
     }
-    // A file shorter than its header has none: the apply says why.
-    if (at === msg.file.size && at >= msg.skip && M._zelp_hash_sums(msg.skip ? 1 : 0)) {
+    if (!failed && at < msg.skip) return out;  // shorter than its header: the apply says why
+    if (!failed && at === msg.file.size && M._zelp_hash_sums(msg.skip ? 1 : 0)) {
       out.fileSums = both(M, 7);
+    } else {
+      const why = failed ? ' (' + failed + ')' : '';
+      out.fileSums = ['The MD5 and SHA-1 of this file could not be computed' + why + '.',
+                      '无法计算这个文件的 MD5 和 SHA-1' + why + '。'];
     }
     out.ms = performance.now() - t0;
     out.hashMs = M._zelp_timing(2);
