@@ -289,6 +289,7 @@ $('patch-file').addEventListener('change', async () => {
   $('caption').textContent = m.caption;
   $('description').value = m.description;
   $('summary').textContent = m.summary;
+  $('summary').hidden = !m.summary;  // IPS, UPS and BPS have no program's summary
   summaryLine = m.summaryLine;
   $('summary-en').textContent = say(summaryLine);
   $('patch-info').hidden = false;

@@ -460,14 +460,9 @@ EMSCRIPTEN_KEEPALIVE int zelp_load_patch(uint8_t* data, double size, const char*
     g_base = 0;
     g_info = InspectForeign(*g_patch, g_kind);
     g_resultSize = g_info.checksSource ? static_cast<int64_t>(g_info.targetSize) : 0;
-    g_out.summary = "format: " + Utf8(KindName(g_kind));
-    if (g_info.checksSource)
-      g_out.summary += "\nsource: " + std::to_string(g_info.sourceSize) + " bytes, CRC-32 " +
-                       Utf8(Hex32(g_info.sourceCrc)) +
-                       "\nresult: " + std::to_string(g_info.targetSize) + " bytes, CRC-32 " +
-                       Utf8(Hex32(g_info.targetCrc));
-    else
-      g_out.summary += "\nsource: any file (an IPS patch checks nothing)";
+    // No program's own summary to show: the engine's, in the page's language.
+    g_out.summary.clear();
+    g_out.summaryLine = InBoth([&](Language l) { return ForeignSummaryText(g_info, l); });
     std::u16string metadata;
     if (Utf8ToUtf16(g_info.metadata, metadata)) g_out.description = Utf8(CrLfToLf(metadata));
     if (g_info.fault != ForeignFault::kNone) {

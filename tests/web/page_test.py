@@ -238,7 +238,7 @@ class PageTest(unittest.TestCase):
                 patch = self.path("game." + ext)
                 zelp("create", self.path("game.sfc"), self.path("game-new.sfc"), "-o", patch)
                 self.assertEqual(self.load_patch(patch), "")
-                self.assertIn("format: " + ext.upper(), p.el("summary").text)
+                self.assertIn("format: " + ext.upper(), p.el("summary-en").text)
                 p.el("header-skip").click()
                 kind, text = self.apply(headered)
                 self.assertEqual(kind, "good", text)
