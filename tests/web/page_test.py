@@ -95,6 +95,15 @@ class PageTest(unittest.TestCase):
                or p.el("patch-status").get_attribute("data-outcome") == "bad")
         return p.el("patch-status").text
 
+    def create_with_gbk_description(self, page):
+        """The create tab given a description in GBK, as Chinese Windows writes it."""
+        page.el("tab-create").click()
+        page.pick("original-file", self.path("game.sfc"))
+        page.pick("modified-file", self.path("game-new.sfc"))
+        page.pick("description-file", self.write("gbk.txt", "汉化补丁".encode("gbk")))
+        page.el("create").click()
+        return page.outcome("create-status")
+
     def apply(self, target):
         self.page.pick("target-file", target)
         return self.page.outcome("apply-status")
@@ -216,12 +225,7 @@ class PageTest(unittest.TestCase):
                     p.shot(os.path.join(SHOTS, "create.png"))
         # A description in GBK, as Chinese Windows writes it: refused, with the way out.
         p.open()
-        p.el("tab-create").click()
-        p.pick("original-file", self.path("game.sfc"))
-        p.pick("modified-file", self.path("game-new.sfc"))
-        p.pick("description-file", self.write("gbk.txt", "汉化补丁".encode("gbk")))
-        p.el("create").click()
-        outcome, text = p.outcome("create-status")
+        outcome, text = self.create_with_gbk_description(p)
         self.assertEqual(outcome, "bad")
         self.assertIn("the description 'gbk.txt' is not valid UTF-8 (nor UTF-16 with a byte order "
                       "mark)", text)
@@ -370,12 +374,7 @@ class PageTest(unittest.TestCase):
                 self.assertTrue(zh.el("result-sums").text.startswith(result_label))
                 zh.shot(os.path.join(SHOTS, shot + ".png"))
             # A create-tab refusal in Chinese, in the words zelp create says it under zh_CN.
-            zh.el("tab-create").click()
-            zh.pick("original-file", self.path("game.sfc"))
-            zh.pick("modified-file", self.path("game-new.sfc"))
-            zh.pick("description-file", self.write("gbk.txt", "汉化补丁".encode("gbk")))
-            zh.el("create").click()
-            kind, text = zh.outcome("create-status")
+            kind, text = self.create_with_gbk_description(zh)
             self.assertEqual(kind, "bad", text)
             create = subprocess.run([ZELP, "create", "game.sfc", "game-new.sfc", "-o", "x.zelp",
                                      "--description", "gbk.txt"], capture_output=True,
