@@ -8,7 +8,15 @@ endforeach()
 file(GLOB_RECURSE licences "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/share/doc/zelp/LICENSE")
 foreach(licence ${licences})
   get_filename_component(doc ${licence} DIRECTORY)
-  file(RENAME ${licence} ${doc}/copyright)
+  # The page (and the Nettle code in it) is not in this package: its licence
+  # paragraph stays in the zip's LICENSE only.
+  file(READ ${licence} text)
+  string(FIND "${text}" "\nThe browser page (web/" cut)
+  if(cut GREATER -1)
+    string(SUBSTRING "${text}" 0 ${cut} text)
+  endif()
+  file(WRITE ${doc}/copyright "${text}")
+  file(REMOVE ${licence})
   string(TIMESTAMP date "%a, %d %b %Y %H:%M:%S +0000" UTC)
   file(WRITE ${doc}/changelog "zelp (${CPACK_PACKAGE_VERSION}) unstable; urgency=medium
 
