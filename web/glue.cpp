@@ -284,15 +284,13 @@ Hashing g_hashing;
 // "This file (past its header):" and the checksums a line each: the three
 // from `d`, or with `d` null the CRC-32 `crc` alone while MD5 and SHA-1 are
 // still being computed.
-Both SumsText(const zelp::Digests* d, uint32_t crc, const char16_t* english,
-              const char16_t* chinese, bool pastHeader) {
+Both SumsText(const zelp::Digests* d, uint32_t crc, zelp::Digested what, bool pastHeader) {
   std::u16string lines = d ? zelp::DigestText(*d) : u"CRC-32 " + zelp::Hex32(crc);
   for (size_t at; (at = lines.find(u", ")) != std::u16string::npos;) lines.replace(at, 2, u"\n");
   return InBoth([&](zelp::Language l) {
     const bool zh = l == zelp::Language::kChinese;
-    std::u16string text =
-        zh ? chinese + std::u16string(pastHeader ? u"（不含文件头）" : u"") + u"：\n"
-           : english + std::u16string(pastHeader ? u" (past its header)" : u"") + u":\n";
+    std::u16string text = zelp::DigestLabel(what, pastHeader, l) + (zh ? u"：\n" : u":\n");
+    if (!zh) text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');  // a heading here
     text += lines;
     if (!d) text += zh ? u"\nMD5、SHA-1：计算中…" : u"\nMD5, SHA-1: computing…";
     return text;
@@ -413,7 +411,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_hash_sums(int header) {
   zelp::Digests d;
   if (!h.backend || h.failed || !h.backend->Finish(d.md5, d.sha1)) return 0;
   d.crc32 = h.crc ^ 0xFFFFFFFFu;
-  g_out.fileSums = SumsText(&d, 0, u"This file", u"这个文件", header != 0);
+  g_out.fileSums = SumsText(&d, 0, zelp::Digested::kThisFile, header != 0);
   return 1;
 }
 
@@ -433,7 +431,7 @@ EMSCRIPTEN_KEEPALIVE void zelp_result_sums(int header) {
   zelp::Digests d;
   g_out.sumsMs = 0;
   if (g_out.result && DigestsOf(result, skip, d))
-    g_out.resultSums = SumsText(&d, 0, u"The result", u"结果", skip);
+    g_out.resultSums = SumsText(&d, 0, zelp::Digested::kResult, skip);
 }
 
 // Frees the result once the worker has copied it out.
@@ -579,7 +577,7 @@ EMSCRIPTEN_KEEPALIVE int zelp_apply(uint8_t* data, double size, const char* name
   }
   const uint32_t crc = h.crc ^ 0xFFFFFFFFu;
   g_out.crcMs = h.crcMs;
-  g_out.fileSums = SumsText(nullptr, crc, u"This file", u"这个文件", skip);
+  g_out.fileSums = SumsText(nullptr, crc, zelp::Digested::kThisFile, skip);
   if (!skip) target->KnowCrc(crc);
   std::u16string targetName;
   zelp::Utf8ToUtf16(name, targetName);

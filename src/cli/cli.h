@@ -9,6 +9,7 @@
 #include "common/language.h"
 #include "common/words.h"
 #include "engine/foreign.h"
+#include "file/digests.h"
 #include "file/xfile.h"
 
 namespace zelp::cli {
@@ -119,7 +120,6 @@ inline bool IsForeign(PatchKind kind) {
 // "zelp: this file: CRC-32 …, MD5 …, SHA-1 …" (or "the result: …") on
 // stdout for the file at `path` past `skip` bytes; nothing when it cannot be
 // read or for standard output.
-enum class Digested { kThisFile, kResult };
 void PrintDigests(const std::u16string& path, int64_t skip, Digested what, Console& console);
 int ForeignInfoCmd(const Args& a, PatchKind kind, Console& console);
 int ForeignCheckCmd(const Args& a, PatchKind kind, Console& console);

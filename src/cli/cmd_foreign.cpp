@@ -92,11 +92,9 @@ void PrintDigests(const std::u16string& path, int64_t skip, Digested what, Conso
     return;
   OffsetFile view(file, skip);
   if (!DigestFile(view, d)) return;
-  const bool zh = console.language == Language::kChinese, result = what == Digested::kResult;
-  const char16_t* label =
-      zh ? (result ? u"结果" : u"这个文件") : (result ? u"the result" : u"this file");
-  const char16_t* past = skip ? (zh ? u"（不含文件头）" : u" (past its header)") : u"";
-  console.Out(ZelpLines(Fill(zh ? u"{0}{1}：{2}" : u"{0}{1}: {2}", {label, past, DigestText(d)})));
+  const bool zh = console.language == Language::kChinese;
+  console.Out(ZelpLines(Fill(zh ? u"{0}：{1}" : u"{0}: {1}",
+                             {DigestLabel(what, skip != 0, console.language), DigestText(d)})));
 }
 
 PatchKind ForeignKind(const Args& a) {

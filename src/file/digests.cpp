@@ -41,4 +41,12 @@ std::u16string DigestText(const Digests& d) {
   return u"CRC-32 " + Hex32(d.crc32) + u", MD5 " + Hex(d.md5, 16) + u", SHA-1 " + Hex(d.sha1, 20);
 }
 
+std::u16string DigestLabel(Digested what, bool pastHeader, Language language) {
+  const bool zh = language == Language::kChinese, result = what == Digested::kResult;
+  std::u16string label =
+      zh ? (result ? u"结果" : u"这个文件") : (result ? u"the result" : u"this file");
+  if (pastHeader) label += zh ? u"（不含文件头）" : u" (past its header)";
+  return label;
+}
+
 }  // namespace zelp

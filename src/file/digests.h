@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/language.h"
 #include "file/xfile.h"
 
 namespace zelp {
@@ -16,7 +17,7 @@ struct Digests {
   uint8_t sha1[20] = {};
 };
 
-// Whether this build has MD5 and SHA-1 (the browser's build has not).
+// Whether this build has MD5 and SHA-1.
 bool HaveDigests();
 
 // The checksums of `file` from its start to its end; false when it cannot
@@ -25,5 +26,9 @@ bool DigestFile(CKOVA_xFile& file, Digests& d);
 
 // "CRC-32 1A2B3C4D, MD5 …, SHA-1 …" (hexadecimal, as catalogues write them).
 std::u16string DigestText(const Digests& d);
+
+// What a list of checksums is of: "this file (past its header)", "结果", …
+enum class Digested { kThisFile, kResult };
+std::u16string DigestLabel(Digested what, bool pastHeader, Language language);
 
 }  // namespace zelp
